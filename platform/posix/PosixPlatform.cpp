@@ -1,0 +1,128 @@
+// The small layer that stands in for Windows on Linux. It presents itself as
+// an NT-family system of a version no table of the program lists, offers the
+// resources linked into the binary, and maps plain paths to the file system.
+// Drive-letter paths (C:\io.sys and the like) name nothing here.
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/EmbeddedResources.h"
+#include "platform/Platform.h"
+
+namespace {
+
+bool SameText(std::string_view A, std::string_view B) {
+    if (A.size() != B.size()) return false;
+    for (size_t i = 0; i < A.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(A[i])) !=
+            std::toupper(static_cast<unsigned char>(B[i])))
+            return false;
+    return true;
+}
+
+// Windows-style separators become '/'; "X:\..." has no meaning here.
+std::optional<std::string> HostPath(std::string_view Path) {
+    if (Path.size() >= 2 && std::isalpha(static_cast<unsigned char>(Path[0])) && Path[1] == ':')
+        return std::nullopt;
+    std::string Result(Path);
+    for (char& c : Result)
+        if (c == '\\') c = '/';
+    return Result;
+}
+
+class TFdStream : public TStream {
+public:
+    explicit TFdStream(int Fd) : Fd(Fd) {}
+    ~TFdStream() override { ::close(Fd); }
+
+    int64_t Read(void* Buffer, int64_t Count) override {
+        int64_t Done = 0;
+        while (Done < Count) {
+            const ssize_t Got = ::read(Fd, static_cast<char*>(Buffer) + Done, size_t(Count - Done));
+            if (Got <= 0) break;
+            Done += Got;
+        }
+        return Done;
+    }
+    int64_t Write(const void* Buffer, int64_t Count) override {
+        int64_t Done = 0;
+        while (Done < Count) {
+            const ssize_t Put =
+                ::write(Fd, static_cast<const char*>(Buffer) + Done, size_t(Count - Done));
+            if (Put <= 0) break;
+            Done += Put;
+        }
+        return Done;
+    }
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+        const int Whence = Origin == TSeekOrigin::Begin     ? SEEK_SET
+                           : Origin == TSeekOrigin::Current ? SEEK_CUR
+                                                            : SEEK_END;
+        return ::lseek(Fd, Offset, Whence);
+    }
+
+private:
+    int Fd;
+};
+
+class TPosixPlatform : public TPlatform {
+public:
+    TWindowsVersion Version() override { return {2, 10, 0}; }
+
+    std::optional<std::span<const uint8_t>> OwnResource(std::string_view Type,
+                                                        std::string_view Name) override {
+        for (size_t i = 0; i < EmbeddedResourceCount; ++i) {
+            const TEmbeddedResource& R = EmbeddedResources[i];
+            if (SameText(R.Type, Type) && SameText(R.Name, Name))
+                return std::span<const uint8_t>(R.Begin, R.End);
+        }
+        return std::nullopt;
+    }
+
+    std::optional<std::string> LibraryResource(std::string_view, std::string_view,
+                                               std::string_view) override {
+        return std::nullopt;
+    }
+
+    std::optional<std::string> EnvironmentVariable(std::string_view Name) override {
+        const char* Value = std::getenv(std::string(Name).c_str());
+        if (!Value) return std::nullopt;
+        return std::string(Value);
+    }
+
+    std::string WindowsDirectory() override { return "C:\\WINDOWS"; }
+
+    bool FileExists(std::string_view Path) override {
+        const auto Host = HostPath(Path);
+        struct stat Info;
+        return Host && ::stat(Host->c_str(), &Info) == 0 && S_ISREG(Info.st_mode);
+    }
+
+    std::unique_ptr<TStream> OpenFileRead(std::string_view Path) override {
+        return Open(Path, O_RDONLY);
+    }
+
+    std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) override {
+        return Open(Path, O_RDWR | O_CREAT | O_TRUNC);
+    }
+
+private:
+    static std::unique_ptr<TStream> Open(std::string_view Path, int Flags) {
+        const auto Host = HostPath(Path);
+        if (!Host) return nullptr;
+        const int Fd = ::open(Host->c_str(), Flags | O_CLOEXEC, 0666);
+        if (Fd < 0) return nullptr;
+        return std::make_unique<TFdStream>(Fd);
+    }
+};
+
+} // namespace
+
+TPlatform& NativePlatform() {
+    static TPosixPlatform Instance;
+    return Instance;
+}

@@ -1,0 +1,138 @@
+// The real Windows backend: every call goes straight to the Win32 API.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace {
+
+class THandleStream : public TStream {
+public:
+    explicit THandleStream(HANDLE Handle) : Handle(Handle) {}
+    ~THandleStream() override { CloseHandle(Handle); }
+
+    int64_t Read(void* Buffer, int64_t Count) override {
+        int64_t Done = 0;
+        while (Done < Count) {
+            DWORD Got = 0;
+            const DWORD Step = DWORD(std::min<int64_t>(Count - Done, 1 << 30));
+            if (!ReadFile(Handle, static_cast<char*>(Buffer) + Done, Step, &Got, nullptr) ||
+                Got == 0)
+                break;
+            Done += Got;
+        }
+        return Done;
+    }
+    int64_t Write(const void* Buffer, int64_t Count) override {
+        int64_t Done = 0;
+        while (Done < Count) {
+            DWORD Put = 0;
+            const DWORD Step = DWORD(std::min<int64_t>(Count - Done, 1 << 30));
+            if (!WriteFile(Handle, static_cast<const char*>(Buffer) + Done, Step, &Put, nullptr) ||
+                Put == 0)
+                break;
+            Done += Put;
+        }
+        return Done;
+    }
+    int64_t Seek(int64_t Offset, TSeekOrigin Origin) override {
+        LARGE_INTEGER Distance, Result;
+        Distance.QuadPart = Offset;
+        const DWORD Method = Origin == TSeekOrigin::Begin     ? FILE_BEGIN
+                             : Origin == TSeekOrigin::Current ? FILE_CURRENT
+                                                              : FILE_END;
+        if (!SetFilePointerEx(Handle, Distance, &Result, Method)) return -1;
+        return Result.QuadPart;
+    }
+
+private:
+    HANDLE Handle;
+};
+
+std::optional<std::span<const uint8_t>> ModuleResource(HMODULE Module, const std::string& Type,
+                                                       const std::string& Name) {
+    HRSRC Info = FindResourceA(Module, Name.c_str(), Type.c_str());
+    if (!Info) return std::nullopt;
+    HGLOBAL Loaded = LoadResource(Module, Info);
+    if (!Loaded) return std::nullopt;
+    const auto* Bytes = static_cast<const uint8_t*>(LockResource(Loaded));
+    if (!Bytes) return std::nullopt;
+    return std::span<const uint8_t>(Bytes, SizeofResource(Module, Info));
+}
+
+class TWin32Platform : public TPlatform {
+public:
+    TWindowsVersion Version() override {
+        OSVERSIONINFOA Info{};
+        Info.dwOSVersionInfoSize = sizeof Info;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        if (!GetVersionExA(&Info)) return {};
+#pragma GCC diagnostic pop
+        return {Info.dwPlatformId, Info.dwMajorVersion, Info.dwMinorVersion};
+    }
+
+    std::optional<std::span<const uint8_t>> OwnResource(std::string_view Type,
+                                                        std::string_view Name) override {
+        return ModuleResource(nullptr, std::string(Type), std::string(Name));
+    }
+
+    std::optional<std::string> LibraryResource(std::string_view Library, std::string_view Type,
+                                               std::string_view Name) override {
+        // The library stays loaded, as the resource may be asked for again.
+        HMODULE Module = LoadLibraryA(std::string(Library).c_str());
+        if (!Module) return std::nullopt;
+        const auto Bytes = ModuleResource(Module, std::string(Type), std::string(Name));
+        if (!Bytes) return std::nullopt;
+        return std::string(Bytes->begin(), Bytes->end());
+    }
+
+    std::optional<std::string> EnvironmentVariable(std::string_view Name) override {
+        const std::string Key(Name);
+        const DWORD Needed = GetEnvironmentVariableA(Key.c_str(), nullptr, 0);
+        if (Needed == 0) return std::nullopt;
+        std::string Value(Needed, '\0');
+        const DWORD Got = GetEnvironmentVariableA(Key.c_str(), Value.data(), Needed);
+        Value.resize(Got);
+        return Value;
+    }
+
+    std::string WindowsDirectory() override {
+        char Buffer[1000];
+        const UINT Length = GetWindowsDirectoryA(Buffer, sizeof Buffer);
+        if (Length == 0 || Length >= sizeof Buffer) return {};
+        return std::string(Buffer, Length);
+    }
+
+    bool FileExists(std::string_view Path) override {
+        const DWORD Attributes = GetFileAttributesA(std::string(Path).c_str());
+        return Attributes != INVALID_FILE_ATTRIBUTES && !(Attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+
+    std::unique_ptr<TStream> OpenFileRead(std::string_view Path) override {
+        return Open(Path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    }
+
+    std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) override {
+        return Open(Path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+    }
+
+private:
+    static std::unique_ptr<TStream> Open(std::string_view Path, DWORD Access, DWORD Share,
+                                         DWORD Disposition) {
+        HANDLE Handle = CreateFileA(std::string(Path).c_str(), Access, Share, nullptr, Disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (Handle == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<THandleStream>(Handle);
+    }
+};
+
+} // namespace
+
+TPlatform& NativePlatform() {
+    static TWin32Platform Instance;
+    return Instance;
+}

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs, builds and runs every test: the native suite through ctest, the
+# win64 suite once under Wine's 64-bit loader, and the native suite again
+# under AddressSanitizer and UndefinedBehaviorSanitizer. Ends with the line
+# "N passed, N failed" and a non-zero status on any failure.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+logs=$top/build/test-logs
+mkdir -p "$logs"
+
+scripts/setup.sh || { echo "setup failed"; exit 1; }
+scripts/build.sh || { echo "build failed"; exit 1; }
+if [ ! -f build/asan/build.ninja ]; then
+  cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPURGEX_SANITIZE=ON >/dev/null || exit 1
+fi
+cmake --build build/asan || { echo "sanitizer build failed"; exit 1; }
+
+status=0
+
+echo "=== native (ctest)"
+ctest --test-dir build/linux --output-on-failure -V >"$logs/native.log" 2>&1 || status=1
+sed 's/^[0-9]*: //' "$logs/native.log" | grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]|tests passed' || true
+
+echo "=== win64 under wine64"
+wine_loader=$(command -v wine64 || echo /usr/lib/wine/wine64)
+export WINEPREFIX=$top/build/wineprefix WINEDEBUG=-all
+"$wine_loader" build/win64/tests/purgex_tests.exe >"$logs/win64.log" 2>&1 || status=1
+grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/win64.log" || true
+wineserver -k 2>/dev/null || true
+
+echo "=== native under ASan and UBSan"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  build/asan/tests/purgex_tests >"$logs/asan.log" 2>&1 || status=1
+grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/asan.log" || true
+
+# Totals from the three runs' GoogleTest summaries.
+count() { # PASSED or FAILED
+  sed 's/^[0-9]*: //' "$logs/native.log" "$logs/win64.log" "$logs/asan.log" |
+    grep -E "^\[  $1  \] [0-9]+ tests?" | awk '{s += $4} END {print s + 0}'
+}
+passed=$(count PASSED)
+failed=$(count FAILED)
+if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
+  failed=1
+  echo "a test run failed without a test failure (crash or build problem); see $logs"
+fi
+if [ "$failed" -ne 0 ]; then
+  for log in native win64 asan; do
+    sed 's/^[0-9]*: //' "$logs/$log.log" | grep -E '^\[  FAILED  \] [A-Za-z]' | sed "s/^/$log: /" || true
+  done
+fi
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ "$status" -eq 0 ]

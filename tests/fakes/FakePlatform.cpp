@@ -1,0 +1,67 @@
+#include "fakes/FakePlatform.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+std::string Upper(std::string_view Text) {
+    std::string Result(Text);
+    std::transform(Result.begin(), Result.end(), Result.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
+    return Result;
+}
+
+// A memory stream whose bytes land in the fake's file table when it closes.
+class TFakeFileStream : public TMemoryStream {
+public:
+    TFakeFileStream(std::string& Target) : Target(Target) {}
+    ~TFakeFileStream() override { Target.assign(Bytes().begin(), Bytes().end()); }
+
+private:
+    std::string& Target;
+};
+
+} // namespace
+
+void TFakePlatform::AddResource(const std::string& Type, const std::string& Name,
+                                std::vector<uint8_t> Bytes) {
+    Resources[Upper(Type) + "/" + Upper(Name)] = std::move(Bytes);
+}
+
+std::optional<std::span<const uint8_t>> TFakePlatform::OwnResource(std::string_view Type,
+                                                                   std::string_view Name) {
+    const auto Found = Resources.find(Upper(Type) + "/" + Upper(Name));
+    if (Found == Resources.end()) return std::nullopt;
+    return std::span<const uint8_t>(Found->second);
+}
+
+std::optional<std::string> TFakePlatform::LibraryResource(std::string_view Library,
+                                                          std::string_view Type,
+                                                          std::string_view Name) {
+    const auto Found =
+        LibraryResources.find(Upper(Library) + "/" + Upper(Type) + "/" + Upper(Name));
+    if (Found == LibraryResources.end()) return std::nullopt;
+    return Found->second;
+}
+
+std::optional<std::string> TFakePlatform::EnvironmentVariable(std::string_view Name) {
+    const auto Found = Environment.find(Upper(Name));
+    if (Found == Environment.end()) return std::nullopt;
+    return Found->second;
+}
+
+bool TFakePlatform::FileExists(std::string_view Path) { return Files.count(Upper(Path)) != 0; }
+
+std::unique_ptr<TStream> TFakePlatform::OpenFileRead(std::string_view Path) {
+    const auto Found = Files.find(Upper(Path));
+    if (Found == Files.end()) return nullptr;
+    return std::make_unique<TMemoryStream>(
+        std::vector<uint8_t>(Found->second.begin(), Found->second.end()));
+}
+
+std::unique_ptr<TStream> TFakePlatform::CreateFileWrite(std::string_view Path) {
+    std::string& Target = Files[Upper(Path)];
+    Target.clear();
+    return std::make_unique<TFakeFileStream>(Target);
+}

@@ -1,0 +1,40 @@
+#pragma once
+// A simulated machine for tests: any version triple, resources and files
+// held in memory. Installed for the lifetime of the object.
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+class TFakePlatform : public TPlatform {
+public:
+    TFakePlatform() { Previous = InstallPlatform(this); }
+    ~TFakePlatform() override { InstallPlatform(Previous); }
+    TFakePlatform(const TFakePlatform&) = delete;
+    TFakePlatform& operator=(const TFakePlatform&) = delete;
+
+    TWindowsVersion WindowsVersion{2, 5, 1};
+    std::map<std::string, std::vector<uint8_t>> Resources;              // "TYPE/NAME", upper case
+    std::map<std::string, std::string> LibraryResources;                // "LIB/TYPE/NAME", upper case
+    std::map<std::string, std::string> Environment;
+    std::string WindowsDir = "C:\\WINDOWS";
+    std::map<std::string, std::string> Files;                           // path, upper case -> bytes
+
+    void AddResource(const std::string& Type, const std::string& Name, std::vector<uint8_t> Bytes);
+
+    TWindowsVersion Version() override { return WindowsVersion; }
+    std::optional<std::span<const uint8_t>> OwnResource(std::string_view Type,
+                                                        std::string_view Name) override;
+    std::optional<std::string> LibraryResource(std::string_view Library, std::string_view Type,
+                                               std::string_view Name) override;
+    std::optional<std::string> EnvironmentVariable(std::string_view Name) override;
+    std::string WindowsDirectory() override { return WindowsDir; }
+    bool FileExists(std::string_view Path) override;
+    std::unique_ptr<TStream> OpenFileRead(std::string_view Path) override;
+    std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) override;
+
+private:
+    TPlatform* Previous = nullptr;
+};
