@@ -22,11 +22,20 @@ struct TWindowsVersion {
     friend bool operator==(const TWindowsVersion&, const TWindowsVersion&) = default;
 };
 
+// A calendar moment as the wall clock shows it.
+struct TSystemTime {
+    int Year = 1980, Month = 1, Day = 1;
+    int Hour = 0, Minute = 0, Second = 0;
+};
+
 class TPlatform {
 public:
     virtual ~TPlatform() = default;
 
     virtual TWindowsVersion Version() = 0;
+
+    // The wall clock in local time.
+    virtual TSystemTime LocalTime() = 0;
 
     // A resource of the program's own module; type and name compare without
     // regard to case. Empty when there is no such resource. The bytes live as

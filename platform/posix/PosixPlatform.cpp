@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +73,14 @@ private:
 class TPosixPlatform : public TPlatform {
 public:
     TWindowsVersion Version() override { return {2, 10, 0}; }
+
+    TSystemTime LocalTime() override {
+        const time_t Now = ::time(nullptr);
+        struct tm Parts;
+        ::localtime_r(&Now, &Parts);
+        return {Parts.tm_year + 1900, Parts.tm_mon + 1, Parts.tm_mday,
+                Parts.tm_hour,        Parts.tm_min,     Parts.tm_sec};
+    }
 
     std::optional<std::span<const uint8_t>> OwnResource(std::string_view Type,
                                                         std::string_view Name) override {

@@ -75,6 +75,12 @@ public:
         return {Info.dwPlatformId, Info.dwMajorVersion, Info.dwMinorVersion};
     }
 
+    TSystemTime LocalTime() override {
+        SYSTEMTIME Now;
+        GetLocalTime(&Now);
+        return {Now.wYear, Now.wMonth, Now.wDay, Now.wHour, Now.wMinute, Now.wSecond};
+    }
+
     std::optional<std::span<const uint8_t>> OwnResource(std::string_view Type,
                                                         std::string_view Name) override {
         return ModuleResource(nullptr, std::string(Type), std::string(Name));

@@ -16,6 +16,7 @@ public:
     TFakePlatform& operator=(const TFakePlatform&) = delete;
 
     TWindowsVersion WindowsVersion{2, 5, 1};
+    TSystemTime Clock{2005, 6, 15, 13, 45, 30};
     std::map<std::string, std::vector<uint8_t>> Resources;              // "TYPE/NAME", upper case
     std::map<std::string, std::string> LibraryResources;                // "LIB/TYPE/NAME", upper case
     std::map<std::string, std::string> Environment;
@@ -25,6 +26,7 @@ public:
     void AddResource(const std::string& Type, const std::string& Name, std::vector<uint8_t> Bytes);
 
     TWindowsVersion Version() override { return WindowsVersion; }
+    TSystemTime LocalTime() override { return Clock; }
     std::optional<std::span<const uint8_t>> OwnResource(std::string_view Type,
                                                         std::string_view Name) override;
     std::optional<std::string> LibraryResource(std::string_view Library, std::string_view Type,

@@ -1,0 +1,47 @@
+#pragma once
+// The one user-interface hook of the system. Every message, question and
+// dialog that the parts need goes through the installed TUserInterface: the
+// wizard installs its windows, purgex installs console prompts, tests install
+// scripted answers.
+
+#include <optional>
+#include <string>
+
+class TUserInterface {
+public:
+    virtual ~TUserInterface() = default;
+
+    // Text with one "OK" button.
+    virtual void MsgInfo(const std::string& Text) = 0;
+    // 4 for Retry (also when the box is closed), 3 for Abort.
+    virtual int MsgRetryAbort(const std::string& Text) = 0;
+    // 1 for the left button (also when the box is closed), 2 for the right one.
+    virtual int MsgAsk(const std::string& Text, const std::string& LeftCaption,
+                       const std::string& RightCaption) = 0;
+
+    // The save dialog of the image recorder: the chosen path, or empty when
+    // the user cancelled.
+    virtual std::optional<std::string> ChooseSaveFile(const std::string& DefaultName,
+                                                      const std::string& DefaultExtension,
+                                                      const std::string& Filter) = 0;
+
+    // The MS-DOS folder picker: a confirmed folder ending in "\" (or "/")
+    // holding both system files, or empty when the user cancelled.
+    virtual std::optional<std::string> PickSystemFolder() = 0;
+
+    // Lets pending window messages run during long work.
+    virtual void ProcessMessages() {}
+};
+
+// The installed hook; raises std::logic_error when none is installed, so a
+// front end that forgot it fails loudly instead of guessing answers.
+TUserInterface& UserInterface();
+
+// Installs Replacement (null uninstalls); returns the previous one.
+TUserInterface* InstallUserInterface(TUserInterface* Replacement);
+
+void CoolMsgInfo(const std::string& Text);
+int CoolMsgRetryAbort(const std::string& Text);
+int CoolMsgAsk(const std::string& Text, const std::string& LeftCaption,
+               const std::string& RightCaption);
+void ProcessMessages();
