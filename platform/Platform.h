@@ -28,6 +28,21 @@ struct TSystemTime {
     int Hour = 0, Minute = 0, Second = 0;
 };
 
+// A value read from the registry: a 32-bit number, or a value of another type.
+struct TRegistryValue {
+    bool IsDword = false;
+    uint32_t Dword = 0;
+};
+
+// An open key under HKEY_CURRENT_USER.
+class TRegistryKey {
+public:
+    virtual ~TRegistryKey() = default;
+    // Empty when the value does not exist.
+    virtual std::optional<TRegistryValue> Read(std::string_view Name) = 0;
+    virtual bool WriteDword(std::string_view Name, uint32_t Value) = 0;
+};
+
 class TPlatform {
 public:
     virtual ~TPlatform() = default;
@@ -62,6 +77,10 @@ public:
 
     // Creates or truncates a file for writing; null when it cannot be created.
     virtual std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) = 0;
+
+    // A key under HKEY_CURRENT_USER ("Software\\..."); with Create, the key
+    // and any missing parents are made. Null when it cannot be opened.
+    virtual std::unique_ptr<TRegistryKey> OpenRegistryKey(std::string_view Path, bool Create) = 0;
 };
 
 // The installed platform: the native backend unless a test installed another.

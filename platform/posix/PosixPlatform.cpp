@@ -6,13 +6,16 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/EmbeddedResources.h"
 #include "platform/Platform.h"
+#include "platform/posix/PosixRegistry.h"
 
 namespace {
 
@@ -25,6 +28,36 @@ bool SameText(std::string_view A, std::string_view B) {
     return true;
 }
 
+// Each component that does not exist as written is looked up without regard
+// to case, as Windows would (the composer asks for "Io.sys", a folder may
+// hold "IO.SYS").
+std::string ResolveCase(const std::string& Path) {
+    struct stat Info;
+    if (Path.empty() || ::stat(Path.c_str(), &Info) == 0) return Path;
+    std::string Resolved = Path[0] == '/' ? "/" : "";
+    size_t Start = Path[0] == '/' ? 1 : 0;
+    while (Start <= Path.size()) {
+        size_t End = Path.find('/', Start);
+        if (End == std::string::npos) End = Path.size();
+        std::string Part = Path.substr(Start, End - Start);
+        const std::string Folder = Resolved.empty() ? "." : Resolved;
+        if (!Part.empty() && ::stat((Resolved + Part).c_str(), &Info) != 0) {
+            if (DIR* Listing = ::opendir(Folder.c_str())) {
+                while (const dirent* Entry = ::readdir(Listing))
+                    if (::strcasecmp(Entry->d_name, Part.c_str()) == 0) {
+                        Part = Entry->d_name;
+                        break;
+                    }
+                ::closedir(Listing);
+            }
+        }
+        Resolved += Part;
+        if (End < Path.size()) Resolved += '/';
+        Start = End + 1;
+    }
+    return Resolved;
+}
+
 // Windows-style separators become '/'; "X:\..." has no meaning here.
 std::optional<std::string> HostPath(std::string_view Path) {
     if (Path.size() >= 2 && std::isalpha(static_cast<unsigned char>(Path[0])) && Path[1] == ':')
@@ -32,7 +65,7 @@ std::optional<std::string> HostPath(std::string_view Path) {
     std::string Result(Path);
     for (char& c : Result)
         if (c == '\\') c = '/';
-    return Result;
+    return ResolveCase(Result);
 }
 
 class TFdStream : public TStream {
@@ -117,6 +150,10 @@ public:
 
     std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) override {
         return Open(Path, O_RDWR | O_CREAT | O_TRUNC);
+    }
+
+    std::unique_ptr<TRegistryKey> OpenRegistryKey(std::string_view Path, bool Create) override {
+        return OpenPosixRegistryKey(Path, Create);
     }
 
 private:

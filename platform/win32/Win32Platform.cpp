@@ -63,6 +63,34 @@ std::optional<std::span<const uint8_t>> ModuleResource(HMODULE Module, const std
     return std::span<const uint8_t>(Bytes, SizeofResource(Module, Info));
 }
 
+class TWin32RegistryKey : public TRegistryKey {
+public:
+    explicit TWin32RegistryKey(HKEY Key) : Key(Key) {}
+    ~TWin32RegistryKey() override { RegCloseKey(Key); }
+
+    std::optional<TRegistryValue> Read(std::string_view Name) override {
+        DWORD Type = 0, Data = 0, Size = sizeof Data;
+        const LONG Result = RegQueryValueExA(Key, std::string(Name).c_str(), nullptr, &Type,
+                                             reinterpret_cast<BYTE*>(&Data), &Size);
+        if (Result == ERROR_FILE_NOT_FOUND) return std::nullopt;
+        TRegistryValue Value;
+        if (Result == ERROR_SUCCESS && Type == REG_DWORD && Size == sizeof Data) {
+            Value.IsDword = true;
+            Value.Dword = Data;
+        }
+        return Value;
+    }
+
+    bool WriteDword(std::string_view Name, uint32_t Number) override {
+        const DWORD Data = Number;
+        return RegSetValueExA(Key, std::string(Name).c_str(), 0, REG_DWORD,
+                              reinterpret_cast<const BYTE*>(&Data), sizeof Data) == ERROR_SUCCESS;
+    }
+
+private:
+    HKEY Key;
+};
+
 class TWin32Platform : public TPlatform {
 public:
     TWindowsVersion Version() override {
@@ -124,6 +152,17 @@ public:
 
     std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) override {
         return Open(Path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+    }
+
+    std::unique_ptr<TRegistryKey> OpenRegistryKey(std::string_view Path, bool Create) override {
+        HKEY Key = nullptr;
+        const std::string Name(Path);
+        const LONG Result =
+            Create ? RegCreateKeyExA(HKEY_CURRENT_USER, Name.c_str(), 0, nullptr, 0,
+                                     KEY_READ | KEY_WRITE, nullptr, &Key, nullptr)
+                   : RegOpenKeyExA(HKEY_CURRENT_USER, Name.c_str(), 0, KEY_READ | KEY_WRITE, &Key);
+        if (Result != ERROR_SUCCESS) return nullptr;
+        return std::make_unique<TWin32RegistryKey>(Key);
     }
 
 private:

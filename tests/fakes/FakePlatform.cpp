@@ -22,6 +22,23 @@ private:
     std::string& Target;
 };
 
+class TFakeRegistryKey : public TRegistryKey {
+public:
+    explicit TFakeRegistryKey(std::map<std::string, TRegistryValue>& Values) : Values(Values) {}
+    std::optional<TRegistryValue> Read(std::string_view Name) override {
+        const auto Found = Values.find(Upper(Name));
+        if (Found == Values.end()) return std::nullopt;
+        return Found->second;
+    }
+    bool WriteDword(std::string_view Name, uint32_t Value) override {
+        Values[Upper(Name)] = TRegistryValue{true, Value};
+        return true;
+    }
+
+private:
+    std::map<std::string, TRegistryValue>& Values;
+};
+
 } // namespace
 
 void TFakePlatform::AddResource(const std::string& Type, const std::string& Name,
@@ -64,4 +81,11 @@ std::unique_ptr<TStream> TFakePlatform::CreateFileWrite(std::string_view Path) {
     std::string& Target = Files[Upper(Path)];
     Target.clear();
     return std::make_unique<TFakeFileStream>(Target);
+}
+
+std::unique_ptr<TRegistryKey> TFakePlatform::OpenRegistryKey(std::string_view Path, bool Create) {
+    if (RegistryBroken) return nullptr;
+    const std::string Key = Upper(Path);
+    if (!Create && Registry.count(Key) == 0) return nullptr;
+    return std::make_unique<TFakeRegistryKey>(Registry[Key]);
 }

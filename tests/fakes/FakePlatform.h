@@ -22,6 +22,9 @@ public:
     std::map<std::string, std::string> Environment;
     std::string WindowsDir = "C:\\WINDOWS";
     std::map<std::string, std::string> Files;                           // path, upper case -> bytes
+    // Registry keys (upper case) and their values (names upper case).
+    std::map<std::string, std::map<std::string, TRegistryValue>> Registry;
+    bool RegistryBroken = false; // no key can be opened or created
 
     void AddResource(const std::string& Type, const std::string& Name, std::vector<uint8_t> Bytes);
 
@@ -36,6 +39,7 @@ public:
     bool FileExists(std::string_view Path) override;
     std::unique_ptr<TStream> OpenFileRead(std::string_view Path) override;
     std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) override;
+    std::unique_ptr<TRegistryKey> OpenRegistryKey(std::string_view Path, bool Create) override;
 
 private:
     TPlatform* Previous = nullptr;

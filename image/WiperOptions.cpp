@@ -1,0 +1,53 @@
+#include "image/WiperOptions.h"
+
+#include "platform/Platform.h"
+
+const char* const OptionCaptions[OptionCount] = {
+    "Verify purgiting",
+    "Purgit drive from back to front",
+    "Perform a last purgit with zeroes",
+    "Generate purgiting log (report) file",
+    "Use Department of Defense log style for generated log file",
+    "Allow the purgiting process to be interrupted or paused",
+    "Purgit without requiring user intervention",
+    "Automatically pause after a purgit pass ends",
+    "Use ISAAC pseudo-random number generating algorithm",
+    "Create partition after purgiting the drive",
+    "Enable DMA/UDMA transfer mode for IDE/ATA drives",
+    "Disable mouse support",
+};
+
+const char* const OptionsRegistryKey = "Software\\Corvantis\\Corvane Purgex 2005\\Configurations";
+
+TWiperOptions DefaultOptions() {
+    return {true, false, false, true, true, true, false, false, true, false, true, false};
+}
+
+std::string OptionString(const TWiperOptions& Options) {
+    std::string Text;
+    for (bool Checked : Options) Text += Checked ? '1' : '0';
+    return Text;
+}
+
+std::optional<std::string> LoadOptions(TWiperOptions& Options) {
+    const auto Key = Platform().OpenRegistryKey(OptionsRegistryKey, false);
+    if (!Key) return std::nullopt;
+    for (int i = 0; i < OptionCount; ++i) {
+        const std::string Name = "opt" + std::to_string(i);
+        const auto Value = Key->Read(Name);
+        if (!Value) continue;
+        if (!Value->IsDword) return "Invalid data type for '" + Name + "'";
+        Options[size_t(i)] = Value->Dword != 0;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> SaveOptions(const TWiperOptions& Options) {
+    const auto Key = Platform().OpenRegistryKey(OptionsRegistryKey, true);
+    for (int i = 0; i < OptionCount; ++i) {
+        const std::string Name = "opt" + std::to_string(i);
+        if (!Key || !Key->WriteDword(Name, Options[size_t(i)] ? 1 : 0))
+            return "Failed to set data for '" + Name + "'";
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The twelve wiping options: items 0-10 are the wiper's options 1-11, item 11
+// is "Disable mouse support". Stored between runs under HKEY_CURRENT_USER as
+// REG_DWORD values "opt0" to "opt11".
+
+#include <array>
+#include <optional>
+#include <string>
+
+constexpr int OptionCount = 12;
+constexpr int DisableMouseOption = 11;
+
+using TWiperOptions = std::array<bool, OptionCount>;
+
+extern const char* const OptionCaptions[OptionCount];
+extern const char* const OptionsRegistryKey;
+
+TWiperOptions DefaultOptions();
+
+// One '0'/'1' character per option, in option order.
+std::string OptionString(const TWiperOptions& Options);
+
+// Reads the stored states over Options. A key that cannot be opened leaves
+// them as they are. A value of another type than a 32-bit number stops the
+// loading: the answer is then the error text "Invalid data type for 'optN'"
+// and the options read before it keep their stored states.
+std::optional<std::string> LoadOptions(TWiperOptions& Options);
+
+// Writes all twelve states; the error text "Failed to set data for 'optN'"
+// when a value could not be written.
+std::optional<std::string> SaveOptions(const TWiperOptions& Options);
