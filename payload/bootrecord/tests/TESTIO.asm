@@ -1,6 +1,7 @@
 ; TESTIO.SYS: a stand-in for IO.SYS that checks what the boot sector hands
 ; over and reports it on screen and through the isa-debug-exit port 0F4h
-; (0 = every check passed, otherwise the number of the first failed check).
+; (0 = every check passed, otherwise the number of the first failed check);
+; what it prints also goes to port 0E9h (QEMU's debugcon).
 ;
 ; Expected, for IO.SYS written first onto the standard 1.44 MB floppy:
 ;   1  CS:IP = 0070:0200
@@ -12,7 +13,8 @@
 ;   7  0070:0000-07FF hold the first 4 sectors of this file, byte for byte as
 ;      read back from LBA 33-36 through that drive (the drive byte must work)
 ;   8  INT 1Eh = 0000:0522
-;   9  the table at 0:0522 says 512-byte sectors and 18 sectors per track
+;   9  the table at 0:0522 says 512-byte sectors, 18 sectors per track and
+;      a head settle time of 15 ms
 ;  10  [SP] = 0078h, [SP+2] = 0000h (the two words above the vector)
 ;  11  [SP+4] = the original INT 1Eh vector: somewhere else, and its table
 ;      equals the copy apart from bytes 4 and 9, which the boot sector sets
@@ -28,12 +30,14 @@
 LOAD_SEG        equ 0070h
 BUFFER_SEG      equ 1000h       ; disk read-back buffer, far from everything
 DEBUG_EXIT      equ 0F4h
+DEBUG_CONSOLE   equ 0E9h
 DPT_COPY        equ 0522h
 SECTORS         equ 6
+FILLER          equ 0A5h
 
         ; First sector: not executed, only compared.
         db      "TESTIO.SYS boot hand-over check, sector 0", 13, 10, 26
-        times   200h - ($ - $$) db 0
+        times   200h - ($ - $$) db FILLER
 
 Entry:
         ; Nothing can be trusted before CS:IP is known; touch only the stack.
@@ -56,6 +60,22 @@ Entry:
         mov     byte [FirstFailure], 0
 
         mov     si, MsgHello
+        call    Print
+        ; What came in, for whoever reads a failure off the screen.
+        mov     si, MsgDI
+        mov     ax, [EntryDI]
+        call    PrintNamedWord
+        mov     si, MsgBP
+        mov     ax, [EntryBP]
+        call    PrintNamedWord
+        mov     si, MsgSSSP
+        mov     ax, [EntrySS]
+        call    PrintNamedWord
+        mov     al, ":"
+        call    PutChar
+        mov     ax, [EntrySP]
+        call    PrintHexWord
+        mov     si, MsgNewLine
         call    Print
 
         ; 2: SS:BP
@@ -132,6 +152,8 @@ Entry:
         cmp     byte [es:DPT_COPY + 3], 2
         jne     .Fail9
         cmp     byte [es:DPT_COPY + 4], 18
+        jne     .Fail9
+        cmp     byte [es:DPT_COPY + 9], 15
         je      .Ok9
 .Fail9: mov     al, 9
         call    Failed
@@ -255,7 +277,32 @@ Print:  lodsb
         jmp     short Print
 .Done:  ret
 
+; Prints the text at SI, then AX in hex.
+PrintNamedWord:
+        push    ax
+        call    Print
+        pop     ax
+PrintHexWord:
+        mov     cx, 4
+.Digit: push    cx
+        mov     cl, 4
+        rol     ax, cl
+        pop     cx
+        push    ax
+        and     al, 0Fh
+        add     al, "0"
+        cmp     al, "9"
+        jbe     .Put
+        add     al, "A" - "0" - 10
+.Put:   call    PutChar
+        pop     ax
+        loop    .Digit
+        ret
+
+; Also to port 0E9h, which QEMU's debugcon device can log to a file: the
+; screen is gone by the time the debug-exit port has ended the machine.
 PutChar:
+        out     DEBUG_CONSOLE, al
         push    bx
         mov     ah, 0Eh
         mov     bx, 7
@@ -280,15 +327,22 @@ ExpectedBpb:
 ExpectedBpbEnd:
 
 MsgHello        db      "TESTIO: checking the boot hand-over", 13, 10, 0
+MsgDI           db      "DI=", 0
+MsgBP           db      " BP=", 0
+MsgSSSP         db      " SS:SP=", 0
 MsgOk           db      "TESTIO OK", 13, 10, 0
 MsgFailed       db      "TESTIO FAILED check ", 0
 MsgNewLine      db      13, 10, 0
 
-        times   4 * 512 - ($ - $$) db 0
+        ; No sector may be blank: a sector the boot sector skipped must not
+        ; pass for one it loaded.
+        times   3 * 512 - ($ - $$) db FILLER
+        db      "TESTIO.SYS sector 3, the last one the boot sector loads", 13, 10, 26
+        times   4 * 512 - ($ - $$) db FILLER
         ; Beyond the part the boot sector loads; only the loader of a real
         ; IO.SYS would read these.
         db      "TESTIO.SYS sector 4, not loaded by the boot sector", 13, 10, 26
-        times   SECTORS * 512 - ($ - $$) db 0
+        times   SECTORS * 512 - ($ - $$) db FILLER
 
 ; Variables live past the loaded 4 sectors, so that the image stays as loaded.
         absolute 4 * 512
