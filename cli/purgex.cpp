@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 
+#include "cli/IsoCommand.h"
 #include "cli/StoreCommands.h"
 
 int main(int argc, char** argv) {
@@ -32,6 +33,22 @@ int main(int argc, char** argv) {
     Extract->add_option("DIR", StoreOptions.Directory, "destination folder")->required();
     AddStoreChoice(Extract);
 
+    TIsoOptions IsoOptions;
+    CLI::App* Iso = App.add_subcommand("iso", "Make a bootable CD image file (ISO)");
+    Iso->add_option("FILE", IsoOptions.File, "the ISO file to write")->required();
+    Iso->add_option("--os", IsoOptions.Os,
+                    "system the disc boots: auto (MS-DOS where offered, else Rx-DOS), msdos, rxdos")
+        ->check(CLI::IsMember({"auto", "msdos", "rxdos"}))
+        ->default_val("auto");
+    Iso->add_option("--msdos-dir", IsoOptions.MsDosDir,
+                    "folder holding the MS-DOS system files Io.sys and command.com");
+    Iso->add_option("--options", IsoOptions.Bits,
+                    "twelve 0/1 characters: the wiper's options 1-11, then \"Disable mouse "
+                    "support\" (default: the saved options)");
+    Iso->add_option("--params", IsoOptions.Params, "extra command-line parameters for the wiper");
+    Iso->add_flag("--yes", IsoOptions.Yes, "answer every prompt with OK");
+    Iso->add_flag("--no-verify", IsoOptions.NoVerify, "do not read the saved file back");
+
     try {
         App.parse(argc, argv);
     } catch (const CLI::ParseError& Error) {
@@ -41,5 +58,6 @@ int main(int argc, char** argv) {
 
     if (List->parsed()) return StoreList(StoreOptions, std::cout, std::cerr);
     if (Extract->parsed()) return StoreExtract(StoreOptions, std::cout, std::cerr);
+    if (Iso->parsed()) return RunIsoCommand(IsoOptions, std::cin, std::cout, std::cerr);
     return 2;
 }

@@ -1,0 +1,49 @@
+#pragma once
+// Console answers for the user-interface hook of purgex. Interactive on a
+// terminal; otherwise (or with --yes) every prompt is answered with its
+// first choice, except that a question asked again in the same run gets its
+// second choice, so a medium that keeps failing ends the run instead of
+// looping forever.
+
+#include <iosfwd>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "base/UserInterface.h"
+
+class TConsoleUserInterface : public TUserInterface {
+public:
+    TConsoleUserInterface(std::istream& In, std::ostream& Out, bool Interactive)
+        : In(In), Out(Out), Interactive(Interactive) {}
+
+    // The file the image recorder saves to (instead of a save dialog).
+    std::string SaveFile;
+    // The folder offered as MS-DOS system folder (instead of the picker).
+    std::string SystemFolder;
+
+    void MsgInfo(const std::string& Text) override;
+    int MsgRetryAbort(const std::string& Text) override;
+    int MsgAsk(const std::string& Text, const std::string& LeftCaption,
+               const std::string& RightCaption) override;
+    std::optional<std::string> ChooseSaveFile(const std::string& DefaultName,
+                                              const std::string& DefaultExtension,
+                                              const std::string& Filter) override;
+    std::optional<std::string> PickSystemFolder() override;
+
+    // Messages shown so far (for the exit message of a failed run).
+    std::string LastMessage;
+
+private:
+    // 1 for the first choice, 2 for the second.
+    int Choose(const std::string& Text, const std::string& First, const std::string& Second);
+
+    std::istream& In;
+    std::ostream& Out;
+    bool Interactive;
+    std::map<std::string, int> Asked;
+    int SaveDialogs = 0;
+};
+
+// Both system files in Folder, with the names looked up as Windows would.
+bool HoldsMsDosSystem(const std::string& Folder);

@@ -1,0 +1,149 @@
+#include "image/CreationRun.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "base/UserInterface.h"
+#include "optical/ISO9660.h"
+#include "optical/ImageRecorder.h"
+
+const char* const InstallationFailedText = "The installation cannot be completed.";
+const char* const DeviceNotReadyText = "The device is not ready. Try again...";
+const char* const DiscNotBlankText =
+    "The disc in the drive is not blank. Please Insert a blank CD and try again.";
+const char* const WriteErrorPrefix = "Error in writing process : ";
+const char* const NoMsDosText = "Cannot find Ms-Dos system files.";
+const char* const UseRxDosQuestion = "Do you want to use Rx-Dos for this disc?";
+
+namespace {
+const char* const ProductTitle = "Corvane Purgex 2005";
+}
+
+void TDSKburningIO::Progress(uint8_t Stage, double Done, double BufferFill) {
+    ProcessMessages();
+    switch (Stage) {
+    case 0:
+        Run.SetRunProgress(0.4 * Done);
+        break;
+    case 1:
+    case 2:
+        Run.SetRunProgress(0.5 + 0.4 * (1 - BufferFill));
+        break;
+    default:
+        break;
+    }
+}
+
+void TCreationRun::SetRunProgress(double Fraction) {
+    if (MediaTotal > 0) {
+        const double Value =
+            100.0 * Fraction / MediaTotal + double(100 * int64_t(MediaDone)) / MediaTotal;
+        Front.SetGauge(int(std::nearbyint(Value))); // halves to even
+    }
+    ProcessMessages();
+}
+
+// The prompt before a medium; false when the user stops the run.
+bool TCreationRun::AskForMedium(const std::string& Prompt) {
+    if (CoolMsgAsk(Prompt, "OK", "Cancel") != 2) return true;
+    return CoolMsgAsk("Do you want to stop the process ?", "Yes", "No") != 1;
+}
+
+void TCreationRun::CreateMedia() {
+    Front.SetGauge(0);
+    MediaTotal = 0;
+    for (int Row = 0; Row < Front.RowCount(); ++Row) MediaTotal += Front.RowQuantity(Row);
+    MediaDone = 0;
+
+    for (int Row = 0; Row < Front.RowCount(); ++Row) {
+        TOpticalDevice* Device = Front.RowDevice(Row);
+        const int Quantity = Front.RowQuantity(Row);
+        for (int Copy = 0; Copy < Quantity; ++Copy) {
+            for (;;) {
+                std::string Prompt;
+                if (dynamic_cast<TimageRecorder*>(Device))
+                    Prompt = "Please select the location for the image file";
+                else if (Device)
+                    Prompt = "Please insert a blank CD/DVD in writer.\r(" + Device->Name + ")";
+                else
+                    Prompt = "Please insert a floppy disk in drive A:";
+                if (!AskForMedium(Prompt)) return;
+                if (Device ? CreateDisc(*Device) : CreateFloppy()) break;
+            }
+            ++MediaDone;
+        }
+    }
+}
+
+bool TCreationRun::CreateFloppy() {
+    // Drive A: is written by the floppy target, which this build lacks.
+    throw std::logic_error("floppy disks cannot be made by this build");
+}
+
+// The disc's system: MS-DOS, or Rx-DOS by choice or by the user's answer.
+bool TCreationRun::PrepareDiscSystem(TDiscTarget& Target) {
+    if (DiscSystem == TDiscSystem::RxDos) {
+        if (Target.PrepareRxDosImage()) return true;
+        CoolMsgInfo(InstallationFailedText);
+        return false;
+    }
+    if (Target.PrepareDiscImage()) return true;
+    if (DiscSystem == TDiscSystem::MsDos) {
+        CoolMsgInfo(NoMsDosText);
+        return false;
+    }
+    // A disc without its system would not boot: offer the embedded one.
+    if (CoolMsgAsk(std::string(NoMsDosText) + "\r" + UseRxDosQuestion, "Yes", "No") == 2)
+        return false;
+    Target.DiscFloppy = std::make_unique<TVirtualFloppy>();
+    if (Target.PrepareRxDosImage()) return true;
+    CoolMsgInfo(InstallationFailedText);
+    return false;
+}
+
+bool TCreationRun::CreateDisc(TOpticalDevice& Device) {
+    const bool IsRecorder = dynamic_cast<TimageRecorder*>(&Device) != nullptr;
+    TDeviceStatus Status;
+    if (IsRecorder && !Device.CheckReady(Status)) return false;
+
+    TDiscTarget Target;
+    ProcessMessages();
+    if (!PrepareDiscSystem(Target)) return false;
+
+    const TWiperOptions Options = Front.CheckedOptions();
+    const std::string Choices = OptionString(Options);
+    ProcessMessages();
+    if (!Target.ComposeDiscFiles(!Options[DisableMouseOption], Choices, Front.CommandLine())) {
+        CoolMsgInfo(InstallationFailedText); // a disc without the wiper is of no use
+        return false;
+    }
+
+    TMemoryStream Iso;
+    {
+        TMemoryStream Floppy;
+        if (Floppy.Write(Target.DiscFloppy->Image.data(), FloppyImageSize) != FloppyImageSize)
+            return false;
+        Floppy.SetPosition(0);
+        if (!MakeBootableIso(Floppy, Iso, ProductTitle)) return false;
+    }
+    ProcessMessages();
+
+    if (!IsRecorder && !Device.CheckReady(Status)) {
+        CoolMsgInfo(DeviceNotReadyText);
+        return false;
+    }
+    if (Status.DiscState != 0) {
+        CoolMsgInfo(DiscNotBlankText);
+        return false;
+    }
+
+    if (ImageBuilt) ImageBuilt(Iso);
+    Iso.SetPosition(0);
+    TBurnError Error;
+    if (!Device.Burn(Error, Iso, &BurnObserver)) {
+        CoolMsgInfo(std::string(WriteErrorPrefix) + std::string(BurnMessage(Error.Step)));
+        return false;
+    }
+    SetRunProgress(1);
+    return true;
+}
