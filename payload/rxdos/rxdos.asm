@@ -1,0 +1,471 @@
+; RXDOS.SYS: the Rx-DOS kernel. Loaded by RXDOSBIO.SYS at KSEG:0000 and
+; entered with DL = boot drive. Offers INT 21h (see payload/README.md),
+; INT 20h, 22h-24h and 2Fh, then runs A:\RXDOSCMD.EXE.
+
+        bits 16
+        cpu 386
+        org 0
+
+KSEG            equ 0100h
+BIOSEG          equ 0070h
+MAXSFT          equ 20
+SFTSIZE         equ 32
+JFTSIZE         equ 20
+
+; SFT entry fields
+SF_REF          equ 0           ; byte: handles referring to it
+SF_FLAGS        equ 1           ; byte: see SFF_*
+SF_MODE         equ 2
+SF_ATTR         equ 3
+SF_START        equ 4           ; word: first cluster
+SF_SIZE         equ 6           ; dword
+SF_POS          equ 10          ; dword
+SF_DLBA         equ 14          ; word: sector holding the directory entry
+SF_DOFF         equ 16          ; word: offset of the entry in that sector
+SF_CCL          equ 18          ; word: cluster cached for SF_CIDX
+SF_CIDX         equ 20
+SF_TIME         equ 22
+SF_DATE         equ 24
+SFF_CON         equ 01h
+SFF_NUL         equ 02h
+SFF_STAMPED     equ 20h         ; date/time set through 5701h
+SFF_DIRTY       equ 80h
+
+ERR_FUNC        equ 1
+ERR_NOFILE      equ 2
+ERR_NOPATH      equ 3
+ERR_NOHANDLE    equ 4
+ERR_ACCESS      equ 5
+ERR_HANDLE      equ 6
+ERR_ARENA       equ 7
+ERR_NOMEM       equ 8
+ERR_BLOCK       equ 9
+ERR_FORMAT      equ 0Bh
+ERR_DRIVE       equ 0Fh
+ERR_CURDIR      equ 10h
+ERR_NOMORE      equ 12h
+
+        jmp near kinit
+        db 'RX'                 ; checked by the loader
+
+; ---------------------------------------------------------------- state
+; The caller's registers, in the order they sit on its stack.
+r_es    dw 0
+r_ds    dw 0
+r_bp    dw 0
+r_di    dw 0
+r_si    dw 0
+r_dx    dw 0
+r_cx    dw 0
+r_bx    dw 0
+r_ax    dw 0
+r_ip    dw 0
+r_cs    dw 0
+r_flags dw 0
+
+user_sp dw 0
+user_ss dw 0
+cur_psp dw 0
+dta_off dw 80h
+dta_seg dw 0
+first_mcb dw 0
+last_ret dw 0                   ; AL = exit code, AH = how the program ended
+break_flag db 0
+pending_scan db 0
+boot_drive db 0
+
+; disk geometry from the boot sector
+spc             db 1
+reserved        dw 1
+fats            db 2
+root_entries    dw 224
+total_secs      dw 2880
+fat_secs        dw 9
+root_lba        dw 0
+root_secs       dw 0
+data_lba        dw 0
+max_cluster     dw 0
+clus_bytes      dw 512
+ents_per_clus   dw 16
+fat_dirty       db 0
+buf_lba         dw 0FFFFh
+
+cwd_cl          dw 0
+cwd_path        times 68 db 0   ; without drive and leading backslash
+
+shell_path      db 'A:\RXDOSCMD.EXE', 0
+init_env        db 'COMSPEC=A:\RXDOSCMD.EXE', 0, 'PATH=A:\', 0, 0
+init_env_len    equ $ - init_env
+shell_tail      db 0, 13
+shell_pb        dw 0, shell_tail, KSEG, 0, 0, 0, 0
+
+; ---------------------------------------------------------------- entry
+kinit:
+        cli
+        mov ax, cs
+        mov ds, ax
+        mov es, ax
+        mov ss, ax
+        mov sp, init_stack_top
+        sti
+        cld
+        mov [boot_drive], dl
+        ; clear the uninitialised data
+        mov di, bss_start
+        mov cx, bss_end - bss_start
+        xor al, al
+        rep stosb
+        mov word [buf_lba], 0FFFFh
+
+        ; geometry from the boot sector
+        mov ax, 0
+        call buf_read
+        jc .nodisk
+        mov al, [secbuf+0Dh]
+        or al, al
+        jz .nodisk
+        mov [spc], al
+        xor ah, ah
+        mov cx, ax
+        shl ax, 4
+        mov [ents_per_clus], ax
+        shl ax, 5
+        mov [clus_bytes], ax
+        mov ax, [secbuf+0Eh]
+        mov [reserved], ax
+        mov al, [secbuf+10h]
+        mov [fats], al
+        mov ax, [secbuf+11h]
+        mov [root_entries], ax
+        mov ax, [secbuf+13h]
+        mov [total_secs], ax
+        mov ax, [secbuf+16h]
+        cmp ax, FATBUF_SECS
+        ja .nodisk
+        mov [fat_secs], ax
+        mov al, [fats]
+        xor ah, ah
+        mul word [fat_secs]
+        add ax, [reserved]
+        mov [root_lba], ax
+        mov ax, [root_entries]
+        add ax, 15
+        shr ax, 4
+        mov [root_secs], ax
+        add ax, [root_lba]
+        mov [data_lba], ax
+        mov ax, [total_secs]
+        sub ax, [data_lba]
+        xor dx, dx
+        div cx
+        inc ax                  ; clusters 2 .. count+1
+        cmp ax, 0FF6h
+        jbe .maxok
+        mov ax, 0FF6h
+.maxok:
+        mov [max_cluster], ax
+        call fat_load
+        jc .nodisk
+
+        ; interrupt vectors
+        xor ax, ax
+        mov es, ax
+        cli
+        mov word [es:20h*4], int20
+        mov [es:20h*4+2], cs
+        mov word [es:21h*4], int21
+        mov [es:21h*4+2], cs
+        mov word [es:22h*4], exec_return
+        mov [es:22h*4+2], cs
+        mov word [es:23h*4], int23
+        mov [es:23h*4+2], cs
+        mov word [es:24h*4], int24
+        mov [es:24h*4+2], cs
+        mov word [es:2Fh*4], int2f
+        mov [es:2Fh*4+2], cs
+        sti
+
+        ; the console is SFT 0 (handles 0-2 and 4), AUX-like handle 3 too
+        mov byte [sft+SF_REF], 5
+        mov byte [sft+SF_FLAGS], SFF_CON
+        mov byte [sft+SF_MODE], 2
+
+        ; memory arena right after the kernel
+        mov ax, cs
+        add ax, (kernel_end - $$ + 15) / 16
+        mov [first_mcb], ax
+        mov es, ax
+        int 12h                 ; KB of conventional memory
+        shl ax, 6
+        sub ax, [first_mcb]
+        dec ax
+        mov byte [es:0], 'Z'
+        mov word [es:1], 0
+        mov [es:3], ax
+
+        ; the kernel's own process: a PSP and the initial environment
+        mov word [cur_psp], 8   ; owner until the PSP exists
+        mov bx, (init_env_len + 15) / 16
+        call mem_alloc
+        jc .nomem
+        mov es, ax
+        xor di, di
+        mov si, init_env
+        mov cx, init_env_len
+        rep movsb
+        push ax
+        mov bx, 16
+        call mem_alloc
+        pop dx
+        jc .nomem
+        mov [cur_psp], ax
+        mov es, ax
+        xor di, di
+        mov cx, 128
+        xor ax, ax
+        rep stosw
+        mov [es:2Ch], dx
+        mov word [es:0], 20CDh
+        mov ax, es
+        add ax, 16
+        mov [es:2], ax
+        mov [es:16h], es
+        mov dword [es:18h], 0   ; handles 0-4 on the console
+        mov byte [es:1Ch], 0
+        mov cx, JFTSIZE - 5
+        mov di, 1Dh
+        mov al, 0FFh
+        rep stosb
+        mov word [es:32h], JFTSIZE
+        mov word [es:34h], 18h
+        mov [es:36h], es
+        mov word [es:50h], 21CDh
+        mov byte [es:52h], 0CBh
+        ; owner of both blocks: the kernel's PSP
+        mov ax, es
+        dec ax
+        mov es, ax
+        mov [es:1], cs
+        mov ax, dx
+        dec ax
+        mov es, ax
+        mov [es:1], cs
+        mov ax, [cur_psp]
+        mov [dta_seg], ax
+
+.shell:
+        push cs
+        pop es
+        mov dx, shell_path
+        mov bx, shell_pb
+        mov ax, 4B00h
+        int 21h
+        jc .noshell
+        mov si, msg_restart
+        call con_puts
+        jmp .shell
+.noshell:
+        mov si, msg_noshell
+        jmp halt
+.nomem:
+        mov si, msg_nomem
+        jmp halt
+.nodisk:
+        mov si, msg_nodisk
+halt:
+        call con_puts
+.hlt:
+        sti
+        hlt
+        jmp .hlt
+
+msg_restart db 13, 10, 'Rx-DOS: command interpreter ended, starting it again', 13, 10, 0
+msg_noshell db 13, 10, 'Rx-DOS: cannot run A:\RXDOSCMD.EXE. System halted.', 0
+msg_nomem   db 13, 10, 'Rx-DOS: not enough memory. System halted.', 0
+msg_nodisk  db 13, 10, 'Rx-DOS: cannot read the boot disk. System halted.', 0
+
+; ---------------------------------------------------------------- small interrupts
+int20:
+        mov ax, 4C00h
+        int 21h
+int23:
+        iret                    ; Ctrl-C does not stop programs
+int24:
+        mov al, 3               ; fail the call
+        iret
+int2f:
+        or al, al
+        jnz .out
+        xor al, al              ; installation checks: nothing is installed
+.out:
+        iret
+
+; ---------------------------------------------------------------- INT 21h
+int21:
+        push ax
+        push bx
+        push cx
+        push dx
+        push si
+        push di
+        push bp
+        push ds
+        push es
+        mov ax, cs
+        mov ds, ax
+        mov [user_ss], ss
+        mov [user_sp], sp
+        cli
+        mov ss, ax
+        mov sp, kstack_top
+        sti
+        cld
+        call load_frame
+        ; the parent's registers are found again through its PSP on EXEC
+        mov es, [cur_psp]
+        mov ax, [user_sp]
+        mov [es:2Eh], ax
+        mov ax, [user_ss]
+        mov [es:30h], ax
+        and word [r_flags], 0FFFEh
+        mov al, [r_ax+1]
+        cmp al, LAST_FUNC
+        ja .bad
+        xor ah, ah
+        mov bx, ax
+        add bx, bx
+        mov bp, [func_table+bx]
+        mov ax, [r_ax]
+        mov bx, [r_bx]
+        mov cx, [r_cx]
+        mov dx, [r_dx]
+        mov si, [r_si]
+        mov di, [r_di]
+        call bp
+        jnc int21_ret
+        jmp short .err
+.bad:
+        mov ax, ERR_FUNC
+.err:
+        mov [r_ax], ax
+        or word [r_flags], 1
+int21_ret:
+        cli
+        mov ss, [user_ss]
+        mov sp, [user_sp]
+        push ss
+        pop es
+        mov di, sp
+        mov si, r_es
+        mov cx, 12
+        rep movsw
+        pop es
+        pop ds
+        pop bp
+        pop di
+        pop si
+        pop dx
+        pop cx
+        pop bx
+        pop ax
+        iret
+
+; copy the frame at user_ss:user_sp into r_es..r_flags
+load_frame:
+        push ds
+        push cs
+        pop es
+        mov di, r_es
+        lds si, [user_sp]
+        mov cx, 12
+        rep movsw
+        pop ds
+        ret
+
+func_table:
+        dw f_terminate, f_con_in_echo, f_con_out, f_bad, f_bad, f_bad, f_direct_con, f_raw_in    ; 00-07
+        dw f_raw_in, f_print, f_line_in, f_in_status, f_flush_in, f_bad, f_select_disk, f_bad    ; 08-0F
+        times 9 dw f_bad                                                                         ; 10-18
+        dw f_cur_disk                                                                            ; 19
+        dw f_set_dta                                                                             ; 1A
+        times 10 dw f_bad                                                                        ; 1B-24
+        dw f_set_vector                                                                          ; 25
+        times 4 dw f_bad                                                                         ; 26-29
+        dw f_get_date, f_bad, f_get_time, f_bad, f_bad, f_get_dta, f_version, f_keep            ; 2A-31
+        dw f_bad, f_break, f_bad, f_get_vector, f_free_space, f_bad, f_bad, f_mkdir             ; 32-39
+        dw f_rmdir, f_chdir, f_create, f_open, f_close, f_read, f_write, f_delete               ; 3A-41
+        dw f_seek, f_attrib, f_ioctl, f_dup, f_bad, f_getcwd, f_alloc, f_free                   ; 42-49
+        dw f_resize, f_exec, f_exit, f_retcode, f_findfirst, f_findnext, f_set_psp, f_get_psp   ; 4A-51
+        times 4 dw f_bad                                                                         ; 52-55
+        dw f_rename, f_filetime                                                                  ; 56-57
+        times 10 dw f_bad                                                                        ; 58-61
+        dw f_get_psp                                                                             ; 62
+LAST_FUNC equ ($ - func_table) / 2 - 1
+
+f_bad:
+        mov ax, ERR_FUNC
+        stc
+        ret
+
+; set AL of the caller
+set_al:
+        mov [r_ax], al
+        clc
+        ret
+
+%include "kcon.inc"
+%include "kdisk.inc"
+%include "kfile.inc"
+%include "kmem.inc"
+%include "kexec.inc"
+
+; ---------------------------------------------------------------- data areas
+        align 16
+bss_start:
+FATBUF_SECS     equ 12
+secbuf          equ bss_start
+fatbuf          equ secbuf + 512
+sft             equ fatbuf + FATBUF_SECS * 512
+pathbuf         equ sft + MAXSFT * SFTSIZE          ; 128
+pathbuf2        equ pathbuf + 128                   ; 128
+compbuf         equ pathbuf2 + 128                  ; 16
+fcbname         equ compbuf + 16                    ; 12
+fcbname2        equ fcbname + 12                    ; 12
+dent            equ fcbname2 + 12                   ; 32
+hdrbuf          equ dent + 32                       ; 32
+linebuf         equ hdrbuf + 32                     ; 130
+vars            equ linebuf + 130                   ; 64 bytes of words
+kstack          equ vars + 64
+kstack_top      equ kstack + 1536
+init_stack      equ kstack_top
+init_stack_top  equ init_stack + 512
+bss_end         equ init_stack_top
+kernel_end      equ bss_end
+
+; scratch words
+p_dir           equ vars + 0
+p_last_empty    equ vars + 2
+fd_dir          equ vars + 4
+fd_idx          equ vars + 6
+fd_attr         equ vars + 8
+ent_lba         equ vars + 10
+ent_off         equ vars + 12
+ent_idx         equ vars + 14
+con_pend_len    equ vars + 16
+con_pend_pos    equ vars + 18
+x_seg           equ vars + 20
+x_env           equ vars + 22
+x_size          equ vars + 24
+x_sft           equ vars + 26
+x_imgparas      equ vars + 28
+x_tmp           equ vars + 30
+x_tmp2          equ vars + 32
+rw_left         equ vars + 34
+rw_done         equ vars + 36
+rw_off          equ vars + 38
+rw_seg          equ vars + 40
+x_pb_off        equ vars + 42
+x_pb_seg        equ vars + 44
+x_relocs        equ vars + 46
+x_isexe         equ vars + 48
+rw_extend       equ vars + 50
