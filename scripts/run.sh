@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, and lists the embedded
-# disc store with purgex.
+# The main job: installs what is missing, builds the native build, and makes
+# the bootable CD image Purgit.ISO in the current folder with purgex.
 set -euo pipefail
+here=$PWD
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-if [ ! -f build/linux/build.ninja ]; then
-  cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build build/linux
+scripts/build.sh linux
 build/linux/cli/purgex store list
+build/linux/cli/purgex iso "$here/Purgit.ISO" --yes
