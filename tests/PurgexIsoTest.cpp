@@ -165,15 +165,26 @@ TEST(PurgexIso, SameChoicesAndDateGiveIdenticalImages) {
 TEST(QemuPurgexIso, RxDosDiscBootsIntoTheWiper) {
     REQUIRE_HOST_TOOLS();
 #ifdef PURGEX_CLI
-    TMadeIso Made("--os rxdos --options 100111001011");
+    TMadeIso Made("--os rxdos --options 010011000100 --params 'FAST'");
     ASSERT_EQ(Made.Result.ExitCode, 0) << Made.Result.Output;
     TQemuOptions Options;
     Options.Cdrom = Made.Iso;
     Options.BootFromCd = true;
-    Options.WaitForText = "Corvane Purgex 2005";
+    Options.WaitForText = "A:\\PURGIT>"; // the batch has run the wiper and ended
     Options.TimeoutSeconds = 90;
-    TQemuResult Boot = RunQemu(Options);
-    EXPECT_NE(Boot.Screen.find("Running Corvane Purgex 2005 ..."), std::string::npos) << Boot.Screen;
+    const TQemuResult Boot = RunQemu(Options);
+    ASSERT_TRUE(Boot.SawText) << Boot.Screen;
+    const std::string& Screen = Boot.Screen;
+    EXPECT_NE(Screen.find("Corvane mouse driver installed."), std::string::npos) << Screen;
+    EXPECT_NE(Screen.find("Running Corvane Purgex 2005 ..."), std::string::npos) << Screen;
+    // The wiper's start screen shows the options of the generated INI.
+    auto OptionLine = [&](const std::string& Caption) {
+        const size_t At = Screen.find(Caption);
+        return At == std::string::npos ? std::string() : Screen.substr(At, Screen.find('\n', At) - At);
+    };
+    EXPECT_EQ(OptionLine("Verify purgiting").substr(OptionLine("Verify purgiting").size() - 3), "off");
+    EXPECT_EQ(OptionLine("Purgit drive from back to front").back(), 'n'); // "on"
+    EXPECT_NE(Screen.find("FAST"), std::string::npos) << Screen;
 #endif
 }
 
