@@ -61,6 +61,7 @@ main_loop:
         mov si, line
         call puts
         call crlf
+        mov si, line
         jmp short .run
 .quiet:
         inc si
