@@ -2,7 +2,12 @@
 ; the debug-exit port 0F4h: 0 when every check passed, else the number of
 ; the first failing check (also shown on screen).
 ;   INT21TST        all checks (needs a writable disk)
+; The port carries at most 127: higher check numbers report 127 there and
+; the exact number on screen.
 ;   INT21TST /RO    the disk is read-only: changes must fail cleanly
+;   INT21TST /ECHO text   prints "ARGS:" and the text, ends normally
+; After all checks it leaves \KEEP\OUT.BIN (1500 bytes, byte i = i * 7)
+; for the test to compare with an independent reader.
 ; It starts itself again as a child (" /CHILD", " /TSR") to check EXEC.
 ; An MZ program with a relocated data segment.
 
@@ -67,7 +72,33 @@ fix1:   dw 0
         je tsr
         cmp al, 'R'
         je readonly
+        cmp al, 'E'
+        je echo_args
         jmp main
+
+echo_args:
+        add si, 5
+        push ds
+        mov dx, msg_args
+        mov ah, 9
+        int 21h
+        mov ax, es
+        mov ds, ax
+.l:
+        mov dl, [si]
+        cmp dl, 13
+        je .e
+        mov ah, 2
+        int 21h
+        inc si
+        jmp .l
+.e:
+        pop ds
+        mov dx, msg_crlf
+        mov ah, 9
+        int 21h
+        mov ax, 4C00h
+        int 21h
 
 ; ------------------------------------------------------------ child roles
 child:
@@ -122,10 +153,14 @@ readonly:
         mov ah, 39h
         int 21h
         FAILIF nc                               ; 10
-        ; reading still works
-        mov dx, name_self
+        ; reading still works: this program's own file
+        call self_name
+        push ds
+        push es
+        pop ds
         mov ax, 3D00h
         int 21h
+        pop ds
         FAILIF c                                ; 11
         mov bx, ax
         mov dx, buf
@@ -147,22 +182,21 @@ readonly:
 
 ; ------------------------------------------------------------ all checks
 main:
-%assign CHK 20
         ; 30 version
         mov ax, 3000h
         int 21h
         cmp al, 2
-        FAILIF b                                ; 21
+        FAILIF b                                ; 15
         ; 19, 0E drives
         mov ah, 19h
         int 21h
         cmp al, 0
-        FAILIF ne                               ; 22
+        FAILIF ne                               ; 16
         mov ah, 0Eh
         xor dl, dl
         int 21h
         cmp al, 1
-        FAILIF b                                ; 23
+        FAILIF b                                ; 17
         ; 1A, 2F transfer address
         mov dx, dta
         mov ah, 1Ah
@@ -170,11 +204,11 @@ main:
         mov ah, 2Fh
         int 21h
         cmp bx, dta
-        FAILIF ne                               ; 24
+        FAILIF ne                               ; 18
         mov ax, es
         mov cx, ds
         cmp ax, cx
-        FAILIF ne                               ; 25
+        FAILIF ne                               ; 19
         ; 25, 35 vectors
         push ds
         push cs
@@ -186,44 +220,44 @@ main:
         mov ax, 3560h
         int 21h
         cmp bx, 1234h
-        FAILIF ne                               ; 26
+        FAILIF ne                               ; 20
         mov ax, es
         mov cx, cs
         cmp ax, cx
-        FAILIF ne                               ; 27
+        FAILIF ne                               ; 21
         ; the kernel's own vectors are set
         mov ax, 3524h
         int 21h
         mov ax, es
         or ax, bx
-        FAILIF z                                ; 28
+        FAILIF z                                ; 22
         mov ax, 4300h           ; INT 2Fh: nothing installed
         int 2Fh
         cmp al, 80h
-        FAILIF e                                ; 29
+        FAILIF e                                ; 23
         ; 2A date, 2C time
         mov ah, 2Ah
         int 21h
         cmp cx, 1980
-        FAILIF b                                ; 30
+        FAILIF b                                ; 24
         cmp dh, 1
-        FAILIF b                                ; 31
+        FAILIF b                                ; 25
         cmp dh, 12
-        FAILIF a                                ; 32
+        FAILIF a                                ; 26
         cmp dl, 1
-        FAILIF b                                ; 33
+        FAILIF b                                ; 27
         cmp dl, 31
-        FAILIF a                                ; 34
+        FAILIF a                                ; 28
         cmp al, 6
-        FAILIF a                                ; 35
+        FAILIF a                                ; 29
         mov ah, 2Ch
         int 21h
         cmp ch, 23
-        FAILIF a                                ; 36
+        FAILIF a                                ; 30
         cmp cl, 59
-        FAILIF a                                ; 37
+        FAILIF a                                ; 31
         cmp dh, 59
-        FAILIF a                                ; 38
+        FAILIF a                                ; 32
         ; 33 break state
         mov ax, 3301h
         mov dl, 1
@@ -231,14 +265,14 @@ main:
         mov ax, 3300h
         int 21h
         cmp dl, 1
-        FAILIF ne                               ; 39
+        FAILIF ne                               ; 33
         mov ax, 3301h
         xor dl, dl
         int 21h
         mov ax, 3300h
         int 21h
         cmp dl, 0
-        FAILIF ne                               ; 40
+        FAILIF ne                               ; 34
         ; 02, 09 output (the test reads the screen)
         mov dl, '['
         mov ah, 2
@@ -254,40 +288,40 @@ main:
         mov dl, 0FFh
         mov ah, 6
         int 21h
-        FAILIF nz                               ; 41
+        FAILIF nz                               ; 35
         mov ah, 0Bh
         int 21h
         cmp al, 0
-        FAILIF ne                               ; 42
+        FAILIF ne                               ; 36
         ; 01, 07, 08 with keys put into the BIOS buffer
         mov cx, 1E61h           ; 'a'
         call stuff_key
         mov ah, 0Bh
         int 21h
         cmp al, 0FFh
-        FAILIF ne                               ; 43
+        FAILIF ne                               ; 37
         mov ah, 1
         int 21h
         cmp al, 'a'
-        FAILIF ne                               ; 44
+        FAILIF ne                               ; 38
         mov cx, 3B00h           ; F1: 0, then the scan code
         call stuff_key
         mov ah, 7
         int 21h
         cmp al, 0
-        FAILIF ne                               ; 45
+        FAILIF ne                               ; 39
         mov ah, 8
         int 21h
         cmp al, 3Bh
-        FAILIF ne                               ; 46
+        FAILIF ne                               ; 40
         mov cx, 3062h           ; 'b' through 06 input
         call stuff_key
         mov dl, 0FFh
         mov ah, 6
         int 21h
-        FAILIF z                                ; 47
+        FAILIF z                                ; 41
         cmp al, 'b'
-        FAILIF ne                               ; 48
+        FAILIF ne                               ; 42
         ; 0A line input: "hi" Enter
         mov cx, 2368h
         call stuff_key
@@ -300,11 +334,11 @@ main:
         mov ah, 0Ah
         int 21h
         cmp byte [buf+1], 2
-        FAILIF ne                               ; 49
+        FAILIF ne                               ; 43
         cmp word [buf+2], 'hi'
-        FAILIF ne                               ; 50
+        FAILIF ne                               ; 44
         cmp byte [buf+4], 13
-        FAILIF ne                               ; 51
+        FAILIF ne                               ; 45
         ; 0C: flush, then 01 reads the key put after the flush
         mov cx, 2D78h           ; 'x' (flushed)
         call stuff_key
@@ -313,7 +347,7 @@ main:
         mov ah, 0Bh
         int 21h
         cmp al, 0
-        FAILIF ne                               ; 52
+        FAILIF ne                               ; 46
         ; 3F from handle 0 (the keyboard): "xy" Enter gives "xy" CR LF
         mov cx, 2D78h
         call stuff_key
@@ -326,69 +360,68 @@ main:
         mov cx, 10
         mov ah, 3Fh
         int 21h
-        FAILIF c                                ; 53
+        FAILIF c                                ; 47
         cmp ax, 4
-        FAILIF ne                               ; 54
+        FAILIF ne                               ; 48
         cmp dword [buf], 0A0D7978h
-        FAILIF ne                               ; 55
+        FAILIF ne                               ; 49
         ; 40 to handle 1, 44/00 says it is a device
         mov bx, 1
         mov dx, msg_ok
         mov cx, msg_ok_len
         mov ah, 40h
         int 21h
-        FAILIF c                                ; 56
+        FAILIF c                                ; 50
         cmp ax, msg_ok_len
-        FAILIF ne                               ; 57
+        FAILIF ne                               ; 51
         mov ax, 4400h
         mov bx, 1
         int 21h
-        FAILIF c                                ; 58
+        FAILIF c                                ; 52
         test dl, 80h
-        FAILIF z                                ; 59
+        FAILIF z                                ; 53
         mov ax, 4400h
         mov bx, 19
         int 21h
-        FAILIF nc                               ; 60
+        FAILIF nc                               ; 54
         cmp ax, 6
-        FAILIF ne                               ; 61
+        FAILIF ne                               ; 55
 
-%assign CHK 70
         ; 47 current folder: the root at first
         mov si, buf
         xor dl, dl
         mov ah, 47h
         int 21h
-        FAILIF c                                ; 71
+        FAILIF c                                ; 56
         cmp byte [buf], 0
-        FAILIF ne                               ; 72
+        FAILIF ne                               ; 57
         ; 39 mkdir, 3B chdir, 47
         mov dx, name_dir
         mov ah, 39h
         int 21h
-        FAILIF c                                ; 73
+        FAILIF c                                ; 58
         mov dx, name_dir
         mov ah, 39h
         int 21h
-        FAILIF nc                               ; 74 (exists)
+        FAILIF nc                               ; 59
         mov dx, name_dir
         mov ah, 3Bh
         int 21h
-        FAILIF c                                ; 75
+        FAILIF c                                ; 60
         mov si, buf
         xor dl, dl
         mov ah, 47h
         int 21h
         cmp dword [buf], 'TDIR'
-        FAILIF ne                               ; 76
+        FAILIF ne                               ; 61
         cmp byte [buf+4], 0
-        FAILIF ne                               ; 77
+        FAILIF ne                               ; 62
         ; 3C create, 40 write 3000 bytes (six sectors), 42, 3F read back
         mov dx, name_file
         xor cx, cx
         mov ah, 3Ch
         int 21h
-        FAILIF c                                ; 78
+        FAILIF c                                ; 63
         mov [handle], ax
         call fill_pattern
         mov bx, [handle]
@@ -396,114 +429,114 @@ main:
         mov cx, 3000
         mov ah, 40h
         int 21h
-        FAILIF c                                ; 79
+        FAILIF c                                ; 64
         cmp ax, 3000
-        FAILIF ne                               ; 80
+        FAILIF ne                               ; 65
         mov bx, [handle]
         mov ax, 4200h
         xor cx, cx
         mov dx, 700
         int 21h
-        FAILIF c                                ; 81
+        FAILIF c                                ; 66
         cmp ax, 700
-        FAILIF ne                               ; 82
+        FAILIF ne                               ; 67
         mov bx, [handle]
         mov dx, buf
         mov cx, 100
         mov ah, 3Fh
         int 21h
         cmp ax, 100
-        FAILIF ne                               ; 83
+        FAILIF ne                               ; 68
         mov si, big + 700
         mov di, buf
         mov cx, 100
         push ds
         pop es
         repe cmpsb
-        FAILIF ne                               ; 84
+        FAILIF ne                               ; 69
         mov bx, [handle]
         mov ax, 4202h
         xor cx, cx
         xor dx, dx
         int 21h
         cmp ax, 3000
-        FAILIF ne                               ; 85
+        FAILIF ne                               ; 70
         or dx, dx
-        FAILIF nz                               ; 86
+        FAILIF nz                               ; 71
         ; 57 set and get the stamp
         mov bx, [handle]
         mov ax, 5701h
         mov cx, 5A21h
         mov dx, 3C45h
         int 21h
-        FAILIF c                                ; 87
+        FAILIF c                                ; 72
         mov ah, 3Eh
         mov bx, [handle]
         int 21h
-        FAILIF c                                ; 88
+        FAILIF c                                ; 73
         mov ah, 3Eh
         mov bx, [handle]
         int 21h
-        FAILIF nc                               ; 89 (closed twice)
+        FAILIF nc                               ; 74
         ; 3D open for reading: size, stamp and every byte
         mov dx, name_file
         mov ax, 3D00h
         int 21h
-        FAILIF c                                ; 90
+        FAILIF c                                ; 75
         mov [handle], ax
         mov bx, ax
         mov ax, 5700h
         int 21h
         cmp cx, 5A21h
-        FAILIF ne                               ; 91
+        FAILIF ne                               ; 76
         cmp dx, 3C45h
-        FAILIF ne                               ; 92
+        FAILIF ne                               ; 77
         mov bx, [handle]
         mov dx, big2
         mov cx, 4000
         mov ah, 3Fh
         int 21h
         cmp ax, 3000
-        FAILIF ne                               ; 93
+        FAILIF ne                               ; 78
         mov si, big
         mov di, big2
         mov cx, 3000
         push ds
         pop es
         repe cmpsb
-        FAILIF ne                               ; 94
+        FAILIF ne                               ; 79
         mov bx, [handle]        ; at the end: nothing more
         mov dx, buf
         mov cx, 10
         mov ah, 3Fh
         int 21h
         cmp ax, 0
-        FAILIF ne                               ; 95
+        FAILIF ne                               ; 80
         ; writing to a read-only handle fails
         mov bx, [handle]
         mov dx, buf
         mov cx, 1
         mov ah, 40h
         int 21h
-        FAILIF nc                               ; 96
+        FAILIF nc                               ; 81
         ; 45 duplicate
         mov bx, [handle]
         mov ah, 45h
         int 21h
-        FAILIF c                                ; 97
+        FAILIF c                                ; 82
         mov bx, ax
         mov ah, 3Eh
         int 21h
-        FAILIF c                                ; 98
+        FAILIF c                                ; 83
         mov bx, [handle]
         mov ah, 3Eh
         int 21h
-        FAILIF c                                ; 99
+        FAILIF c                                ; 84
         ; truncate with a zero-length write, append, check the size
         mov dx, name_file
         mov ax, 3D02h
         int 21h
-        FAILIF c                                ; 100
+        FAILIF c                                ; 85
         mov [handle], ax
         mov bx, ax
         mov ax, 4200h
@@ -514,14 +547,14 @@ main:
         xor cx, cx
         mov ah, 40h
         int 21h
-        FAILIF c                                ; 101
+        FAILIF c                                ; 86
         mov bx, [handle]
         mov ax, 4202h
         xor cx, cx
         xor dx, dx
         int 21h
         cmp ax, 600
-        FAILIF ne                               ; 102
+        FAILIF ne                               ; 87
         mov bx, [handle]
         mov ah, 3Eh
         int 21h
@@ -529,20 +562,20 @@ main:
         mov dx, name_file
         mov ax, 4300h
         int 21h
-        FAILIF c                                ; 103
+        FAILIF c                                ; 88
         test cl, 20h
-        FAILIF z                                ; 104
+        FAILIF z                                ; 89
         mov dx, name_file
         mov ax, 4301h
         mov cx, 1
         int 21h
-        FAILIF c                                ; 105
+        FAILIF c                                ; 90
         mov dx, name_file
         mov ax, 3D01h
         int 21h
-        FAILIF nc                               ; 106 (read-only)
+        FAILIF nc                               ; 91
         cmp ax, 5
-        FAILIF ne                               ; 107
+        FAILIF ne                               ; 92
         mov dx, name_file
         mov ax, 4301h
         xor cx, cx
@@ -554,19 +587,19 @@ main:
         mov di, name_file2
         mov ah, 56h
         int 21h
-        FAILIF c                                ; 108
+        FAILIF c                                ; 93
         mov dx, name_file
         mov ax, 3D00h
         int 21h
-        FAILIF nc                               ; 109
+        FAILIF nc                               ; 94
         cmp ax, 2
-        FAILIF ne                               ; 110
+        FAILIF ne                               ; 95
         ; 4E, 4F find: ".", "..", G.TXT, then no more
         mov dx, name_all
         mov cx, 16h
         mov ah, 4Eh
         int 21h
-        FAILIF c                                ; 111
+        FAILIF c                                ; 96
         xor bp, bp              ; entries seen
         xor si, si              ; G.TXT seen
 .find:
@@ -574,165 +607,163 @@ main:
         cmp dword [dta+30], 'G.TX'
         jne .fnext
         cmp word [dta+26], 600
-        FAILIF ne                               ; 112
+        FAILIF ne                               ; 97
         inc si
 .fnext:
         mov ah, 4Fh
         int 21h
         jnc .find
         cmp ax, 12h
-        FAILIF ne                               ; 113
+        FAILIF ne                               ; 98
         cmp bp, 3
-        FAILIF ne                               ; 114
+        FAILIF ne                               ; 99
         cmp si, 1
-        FAILIF ne                               ; 115
+        FAILIF ne                               ; 100
         mov dx, name_none
         mov cx, 0
         mov ah, 4Eh
         int 21h
-        FAILIF nc                               ; 116
+        FAILIF nc                               ; 101
         ; 41 delete
         mov dx, name_file2
         mov ah, 41h
         int 21h
-        FAILIF c                                ; 117
+        FAILIF c                                ; 102
         mov dx, name_file2
         mov ah, 41h
         int 21h
-        FAILIF nc                               ; 118
+        FAILIF nc                               ; 103
         ; 3A rmdir of the current folder fails; from the parent it works
         mov dx, name_dotdot_dir
         mov ah, 3Ah
         int 21h
-        FAILIF nc                               ; 119
+        FAILIF nc                               ; 104
         mov dx, name_dotdot
         mov ah, 3Bh
         int 21h
-        FAILIF c                                ; 120
+        FAILIF c                                ; 105
         mov si, buf
         xor dl, dl
         mov ah, 47h
         int 21h
         cmp byte [buf], 0
-        FAILIF ne                               ; 121
+        FAILIF ne                               ; 106
         mov dx, name_dir
         mov ah, 3Ah
         int 21h
-        FAILIF c                                ; 122
+        FAILIF c                                ; 107
         mov dx, name_dir
         mov ah, 3Bh
         int 21h
-        FAILIF nc                               ; 123
+        FAILIF nc                               ; 108
         cmp ax, 3
-        FAILIF ne                               ; 124
+        FAILIF ne                               ; 109
 
-%assign CHK 130
         ; 48, 4A, 49 memory
         mov bx, 100h
         mov ah, 48h
         int 21h
-        FAILIF c                                ; 131
+        FAILIF c                                ; 110
         mov [block], ax
         mov es, ax
         mov word [es:0], 5A5Ah
         mov bx, 200h
         mov ah, 4Ah
         int 21h
-        FAILIF c                                ; 132
+        FAILIF c                                ; 111
         mov es, [block]
         mov bx, 10h
         mov ah, 4Ah
         int 21h
-        FAILIF c                                ; 133
+        FAILIF c                                ; 112
         mov es, [block]
         cmp word [es:0], 5A5Ah
-        FAILIF ne                               ; 134
+        FAILIF ne                               ; 113
         mov ah, 49h
         int 21h
-        FAILIF c                                ; 135
+        FAILIF c                                ; 114
         mov bx, 0FFFFh
         mov ah, 48h
         int 21h
-        FAILIF nc                               ; 136
+        FAILIF nc                               ; 115
         cmp ax, 8
-        FAILIF ne                               ; 137
+        FAILIF ne                               ; 116
         cmp bx, 1000h           ; more than 64 KB left for programs
-        FAILIF b                                ; 138
+        FAILIF b                                ; 117
         mov [largest], bx
         mov ax, 1234h           ; not a block
         mov es, ax
         mov ah, 49h
         int 21h
-        FAILIF nc                               ; 139
+        FAILIF nc                               ; 118
         cmp ax, 9
-        FAILIF ne                               ; 140
+        FAILIF ne                               ; 119
         ; 51, 62, 50
         mov ah, 51h
         int 21h
         cmp bx, [psp]
-        FAILIF ne                               ; 141
+        FAILIF ne                               ; 120
         mov ah, 62h
         int 21h
         cmp bx, [psp]
-        FAILIF ne                               ; 142
+        FAILIF ne                               ; 121
         mov bx, 4321h
         mov ah, 50h
         int 21h
         mov ah, 51h
         int 21h
         cmp bx, 4321h
-        FAILIF ne                               ; 143
+        FAILIF ne                               ; 122
         mov bx, [psp]
         mov ah, 50h
         int 21h
 
-%assign CHK 150
         ; 4B EXEC of this program as a child: tail, environment, exit code
         mov word [pblock+2], tail_child
         call run_self
-        FAILIF c                                ; 151
+        FAILIF c                                ; 123
         mov ah, 4Dh
         int 21h
         cmp ax, 002Ah
-        FAILIF ne                               ; 152
+        FAILIF ne                               ; 124
         mov ah, 4Dh             ; given once
         int 21h
         cmp ax, 0
-        FAILIF ne                               ; 153
+        FAILIF ne                               ; 125
         ; all memory came back
         mov bx, 0FFFFh
         mov ah, 48h
         int 21h
         cmp bx, [largest]
-        FAILIF ne                               ; 154
+        FAILIF ne                               ; 126
         ; a .COM written here: exit code 5 through 4Ch
         mov si, com_exit5
         mov cx, com_exit5_len
         call run_com
-        FAILIF c                                ; 155
+        FAILIF c                                ; 127
         cmp ax, 0005h
-        FAILIF ne                               ; 156
+        FAILIF ne                               ; 128
         ; INT 20h
         mov si, com_int20
         mov cx, com_int20_len
         call run_com
-        FAILIF c                                ; 157
+        FAILIF c                                ; 129
         cmp ax, 0
-        FAILIF ne                               ; 158
+        FAILIF ne                               ; 130
         ; function 00h
         mov si, com_f00
         mov cx, com_f00_len
         call run_com
-        FAILIF c                                ; 159
+        FAILIF c                                ; 131
         cmp ax, 0
-        FAILIF ne                               ; 160
+        FAILIF ne                               ; 132
         ; a .COM that returns with RET (to PSP:0)
         mov si, com_ret
         mov cx, com_ret_len
         call run_com
-        FAILIF c                                ; 161
+        FAILIF c                                ; 133
         cmp ax, 0
-        FAILIF ne                               ; 162
+        FAILIF ne                               ; 134
         ; a missing program
         mov dx, name_none
         push ds
@@ -740,30 +771,57 @@ main:
         mov bx, pblock
         mov ax, 4B00h
         int 21h
-        FAILIF nc                               ; 163
+        FAILIF nc                               ; 135
         cmp ax, 2
-        FAILIF ne                               ; 164
+        FAILIF ne                               ; 136
         ; 31 keep resident: exit type 3, code 7, memory stays taken
         mov word [pblock+2], tail_tsr
         call run_self
-        FAILIF c                                ; 165
+        FAILIF c                                ; 137
         mov ah, 4Dh
         int 21h
         cmp ax, 0307h
-        FAILIF ne                               ; 166
+        FAILIF ne                               ; 138
         mov bx, 0FFFFh
         mov ah, 48h
         int 21h
         cmp bx, [largest]
-        FAILIF ae                               ; 167
+        FAILIF ae                               ; 139
         ; 36 free space answers sensibly
         mov ah, 36h
         xor dl, dl
         int 21h
         cmp ax, 1
-        FAILIF ne                               ; 168
+        FAILIF ne                               ; 140
         cmp cx, 512
-        FAILIF ne                               ; 169
+        FAILIF ne                               ; 141
+        ; a file for the test to read back with another reader
+        mov dx, name_keep_dir
+        mov ah, 39h
+        int 21h
+        FAILIF c                                ; 142
+        mov dx, name_keep
+        xor cx, cx
+        mov ah, 3Ch
+        int 21h
+        FAILIF c                                ; 143
+        mov bx, ax
+        call fill_pattern
+        mov dx, big
+        mov cx, 1000
+        mov ah, 40h
+        int 21h
+        cmp ax, 1000
+        FAILIF ne                               ; 144
+        mov dx, big + 1000
+        mov cx, 500
+        mov ah, 40h
+        int 21h
+        cmp ax, 500
+        FAILIF ne                               ; 145
+        mov ah, 3Eh
+        int 21h
+        FAILIF c                                ; 146
 pass:
         mov dx, msg_pass
         mov ah, 9
@@ -792,6 +850,10 @@ fail:
         mov ah, 2
         int 21h
         pop ax
+        cmp al, 127
+        jbe .port
+        mov al, 127
+.port:
         out 0F4h, al
         mov ah, 4Ch
         int 21h
@@ -832,7 +894,21 @@ fill_pattern:
         loop .l
         ret
 
-; EXEC this program (its name is the last string of the environment)
+; ES:DX = this program's name (the last string of the environment)
+self_name:
+        mov es, [psp]
+        mov es, [es:2Ch]
+        xor di, di
+.env:
+        cmp word [es:di], 0
+        je .end
+        inc di
+        jmp .env
+.end:
+        lea dx, [di+4]
+        ret
+
+; EXEC this program
 run_self:
         mov es, [psp]
         mov es, [es:2Ch]
@@ -906,7 +982,10 @@ name_dotdot_dir db '..\TDIR', 0
 name_all        db '*.*', 0
 name_none       db 'NOFILE.XYZ', 0
 name_com        db '\T.COM', 0
-name_self       db '\INT21TST.EXE', 0
+name_keep_dir   db '\KEEP', 0
+name_keep       db '\KEEP\OUT.BIN', 0
+msg_args        db 'ARGS:$'
+msg_crlf        db 13, 10, '$'
 tail_child      db 11, ' /CHILD abc', 13
 tail_tsr        db 4, ' /TSR', 13
 tail_none       db 0, 13

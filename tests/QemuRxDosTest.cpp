@@ -1,0 +1,272 @@
+// The Rx-DOS boot floppy: its FAT12 image judged by fsck.fat and mtools, and
+// the system booted in QEMU from the floppy and from an El Torito CD. The test
+// program INT21TST.EXE checks the INT 21h services from inside and reports
+// through the debug-exit port (0 = every check passed).
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "QemuSupport.h"
+#include "TestSupport.h"
+#include "base/ByteOrder.h"
+#include "base/Stream.h"
+#include "optical/ISO9660.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef PURGEX_CONTAINERS_DIR
+const fs::path RxDos = fs::path(PURGEX_CONTAINERS_DIR) / "rxdos";
+const fs::path Purgit = fs::path(PURGEX_CONTAINERS_DIR) / "purgit" / "Purgit";
+#else
+const fs::path RxDos;
+const fs::path Purgit;
+#endif
+
+constexpr size_t FloppyBytes = 1474560;
+
+void RunOk(const std::string& Command) {
+    const auto Result = RunCommand(Command);
+    ASSERT_EQ(Result.ExitCode, 0) << Command << "\n" << Result.Output;
+}
+
+std::string Mtools(const std::string& Tool, const std::string& Image) {
+    return "MTOOLS_SKIP_CHECK=1 " + Tool + " -i " + ShellQuote(Image) + " ";
+}
+
+// A copy of the boot floppy with a start-up batch and extra files
+// (image path -> host file), added with mtools.
+std::string MakeFloppy(const TScratchDir& Dir, const std::string& Autoexec,
+                       const std::vector<std::pair<std::string, fs::path>>& Extra = {}) {
+    const fs::path Image = Dir / "floppy.img";
+    fs::copy_file(RxDos / "BOOT.IMG", Image, fs::copy_options::overwrite_existing);
+    if (!Autoexec.empty()) {
+        WriteFileBytes(Dir / "AUTOEXEC.BAT", Autoexec);
+        RunOk(Mtools("mcopy -Q", Image) + ShellQuote((Dir / "AUTOEXEC.BAT").string()) +
+            " ::AUTOEXEC.BAT");
+    }
+    for (const auto& [Target, Source] : Extra) {
+        for (auto Slash = Target.find('/'); Slash != std::string::npos;
+             Slash = Target.find('/', Slash + 1))
+            RunCommand(Mtools("mmd", Image) + ShellQuote("::" + Target.substr(0, Slash)));
+        RunOk(Mtools("mcopy -Q -s -D o", Image) + ShellQuote(Source.string()) + " " +
+            ShellQuote("::" + Target));
+    }
+    return Image.string();
+}
+
+// QEMU with the floppy writable (RunQemu's own floppy is read-only).
+TQemuOptions WritableFloppy(const std::string& Image) {
+    TQemuOptions Options;
+    Options.ExtraArguments = "-drive file=" + ShellQuote(Image) + ",if=floppy,format=raw";
+    return Options;
+}
+
+std::vector<uint8_t> Pattern(size_t Count) {
+    std::vector<uint8_t> Bytes(Count);
+    for (size_t i = 0; i < Count; ++i) Bytes[i] = uint8_t(i * 7);
+    return Bytes;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- the image
+
+TEST(RxDosImage, BootFloppyIsAStandardFat12FloppyWithTheSystemFiles) {
+    REQUIRE_HOST_TOOLS();
+    const fs::path Image = RxDos / "BOOT.IMG";
+    const auto Bytes = ReadFileBytes(Image);
+    ASSERT_EQ(Bytes.size(), FloppyBytes);
+    // The boot sector's BPB describes the standard 1.44 MB layout.
+    EXPECT_EQ(GetLE16(&Bytes[11]), 512);
+    EXPECT_EQ(Bytes[13], 1);
+    EXPECT_EQ(GetLE16(&Bytes[14]), 1);
+    EXPECT_EQ(Bytes[16], 2);
+    EXPECT_EQ(GetLE16(&Bytes[17]), 224);
+    EXPECT_EQ(GetLE16(&Bytes[19]), 2880);
+    EXPECT_EQ(Bytes[21], 0xF0);
+    EXPECT_EQ(GetLE16(&Bytes[22]), 9);
+    EXPECT_EQ(GetLE16(&Bytes[24]), 18);
+    EXPECT_EQ(GetLE16(&Bytes[26]), 2);
+    EXPECT_EQ(GetLE16(&Bytes[510]), 0xAA55);
+
+    const auto Fsck = RunCommand("fsck.fat -n " + ShellQuote(Image.string()));
+    EXPECT_EQ(Fsck.ExitCode, 0) << Fsck.Output;
+
+    const auto Dir = RunCommand(Mtools("mdir -b", Image.string()) + "::");
+    ASSERT_EQ(Dir.ExitCode, 0) << Dir.Output;
+    for (const char* Name : {"RXDOSBIO.SYS", "RXDOS.SYS", "RXDOSCMD.EXE"})
+        EXPECT_NE(Dir.Output.find(std::string("::/") + Name), std::string::npos)
+            << Name << " missing in\n" << Dir.Output;
+
+    // mtools reads each file back as the build made it.
+    TScratchDir Scratch;
+    for (const char* Name : {"RXDOSBIO.SYS", "RXDOS.SYS", "RXDOSCMD.EXE"}) {
+        const fs::path Out = Scratch / Name;
+        RunOk(Mtools("mcopy -n", Image.string()) + "::" + Name + " " + ShellQuote(Out.string()));
+        EXPECT_EQ(ReadFileBytes(Out), ReadFileBytes(RxDos / Name)) << Name;
+    }
+}
+
+TEST(RxDosImage, TwoBuildsOfTheSystemFilesAreIdentical) {
+    REQUIRE_HOST_TOOLS();
+    // The sources are assembled again here; NASM output depends on nothing else.
+    TScratchDir Dir;
+    const fs::path Source = fs::path(__FILE__).parent_path().parent_path() / "payload" / "rxdos";
+    for (const auto& [Asm, Out] : std::vector<std::pair<std::string, std::string>>{
+             {"boot.asm", "BOOTSECT.BIN"},
+             {"rxdosbio.asm", "RXDOSBIO.SYS"},
+             {"rxdos.asm", "RXDOS.SYS"},
+             {"rxdoscmd.asm", "RXDOSCMD.EXE"}}) {
+        const fs::path Again = Dir / Out;
+        RunOk("nasm -f bin -I" + ShellQuote((Source / "").string()) + " -o " +
+            ShellQuote(Again.string()) + " " + ShellQuote((Source / Asm).string()));
+        EXPECT_EQ(ReadFileBytes(Again), ReadFileBytes(RxDos / Out)) << Out;
+    }
+}
+
+// ---------------------------------------------------------------- booting
+
+TEST(QemuRxDos, BootFloppyReachesThePrompt) {
+    REQUIRE_HOST_TOOLS();
+    TQemuOptions Options;
+    Options.Floppy = (RxDos / "BOOT.IMG").string();
+    Options.WaitForText = "A:\\>";
+    const auto Result = RunQemu(Options);
+    EXPECT_TRUE(Result.SawText) << Result.Screen << Result.Log;
+}
+
+TEST(QemuRxDos, BatchCommandsAndProgramsWithArguments) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Image = MakeFloppy(Dir,
+                                         "@echo off\r\n"
+                                         "rem ECHO-SHOULD-NOT-SHOW\r\n"
+                                         "prompt [$p]\r\n"
+                                         "cd \\tools\r\n"
+                                         "echo MARK-ONE\r\n"
+                                         "echo.\r\n"
+                                         "cd\r\n"
+                                         "ver\r\n"
+                                         "sub\\int21tst /ECHO alpha beta\r\n"
+                                         "nosuchprogram\r\n"
+                                         "echo on\r\n"
+                                         "rem visible\r\n"
+                                         "@echo LAST-LINE\r\n",
+                                         {{"TOOLS/SUB/INT21TST.EXE", RxDos / "INT21TST.EXE"}});
+    TQemuOptions Options;
+    Options.Floppy = Image;
+    Options.WaitForText = "LAST-LINE";
+    const auto Result = RunQemu(Options);
+    ASSERT_TRUE(Result.SawText) << Result.Screen << Result.Log;
+    const std::string& Screen = Result.Screen;
+    EXPECT_NE(Screen.find("MARK-ONE"), std::string::npos) << Screen;
+    EXPECT_EQ(Screen.find("ECHO-SHOULD-NOT-SHOW"), std::string::npos) << Screen;
+    EXPECT_EQ(Screen.find("echo MARK-ONE"), std::string::npos) << Screen;
+    EXPECT_NE(Screen.find("A:\\TOOLS"), std::string::npos) << Screen;
+    EXPECT_NE(Screen.find("Rx-DOS version"), std::string::npos) << Screen;
+    // The program was found along a relative path and got its arguments.
+    EXPECT_NE(Screen.find("ARGS: alpha beta"), std::string::npos) << Screen;
+    EXPECT_NE(Screen.find("Bad command or file name"), std::string::npos) << Screen;
+    // Echo on shows the prompt set by the batch before each line.
+    EXPECT_NE(Screen.find("[A:\\TOOLS]rem visible"), std::string::npos) << Screen;
+}
+
+TEST(QemuRxDos, WiperStartsFromItsStartupBatch) {
+    REQUIRE_HOST_TOOLS();
+    if (!fs::exists(Purgit / "PURGIT.EXE")) GTEST_SKIP() << "no wiper build";
+    TScratchDir Dir;
+    const std::string Image = MakeFloppy(Dir,
+                                         "@echo off\r\nprompt $p$g\r\ncd \\Purgit\r\n"
+                                         "data\\ctmouse\r\n"
+                                         "@echo Running Corvane Purgex 2005 ...\r\nPurgit \r\n",
+                                         {{"PURGIT", Purgit}});
+    TQemuOptions Options;
+    Options.Floppy = Image;
+    Options.WaitForText = "A:\\PURGIT>";
+    const auto Result = RunQemu(Options);
+    ASSERT_TRUE(Result.SawText) << Result.Screen << Result.Log;
+    EXPECT_NE(Result.Screen.find("Running Corvane Purgex 2005 ..."), std::string::npos)
+        << Result.Screen;
+}
+
+TEST(QemuRxDos, BootsTheSameFloppyFromAnElToritoCd) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Image = MakeFloppy(Dir, "@echo off\r\necho BOOTED-FROM-CD\r\n");
+    TMemoryStream Floppy(ReadFileBytes(Image)), Iso;
+    ASSERT_TRUE(MakeBootableIso(Floppy, Iso, "RXDOS TEST"));
+    const fs::path IsoPath = Dir / "boot.iso";
+    WriteFileBytes(IsoPath, Iso.Bytes());
+    TQemuOptions Options;
+    Options.Cdrom = IsoPath.string();
+    Options.BootFromCd = true;
+    Options.WaitForText = "BOOTED-FROM-CD";
+    const auto Result = RunQemu(Options);
+    ASSERT_TRUE(Result.SawText) << Result.Screen << Result.Log;
+    EXPECT_NE(Result.Screen.find("A:\\>"), std::string::npos) << Result.Screen;
+}
+
+TEST(QemuRxDos, ReadOnlyCdFloppyFailsWritesCleanly) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Image =
+        MakeFloppy(Dir, "INT21TST /RO\r\n", {{"INT21TST.EXE", RxDos / "INT21TST.EXE"}});
+    TMemoryStream Floppy(ReadFileBytes(Image)), Iso;
+    ASSERT_TRUE(MakeBootableIso(Floppy, Iso, "RXDOS TEST"));
+    const fs::path IsoPath = Dir / "boot.iso";
+    WriteFileBytes(IsoPath, Iso.Bytes());
+    TQemuOptions Options;
+    Options.Cdrom = IsoPath.string();
+    Options.BootFromCd = true;
+    const auto Result = RunQemu(Options);
+    ASSERT_TRUE(Result.Exited) << Result.Screen << Result.Log;
+    EXPECT_EQ(Result.DebugExitCode, 0) << Result.Screen;
+}
+
+TEST(QemuRxDos, EveryInt21ServicePassesOnAWritableFloppy) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Image =
+        MakeFloppy(Dir, "@INT21TST\r\n", {{"INT21TST.EXE", RxDos / "INT21TST.EXE"}});
+    const auto Result = RunQemu(WritableFloppy(Image));
+    ASSERT_TRUE(Result.Exited) << Result.Screen << Result.Log;
+    EXPECT_EQ(Result.DebugExitCode, 0) << Result.Screen;
+
+    // What the kernel wrote is sound for independent readers.
+    const auto Fsck = RunCommand("fsck.fat -n " + ShellQuote(Image));
+    EXPECT_EQ(Fsck.ExitCode, 0) << Fsck.Output;
+    const fs::path Out = Dir / "OUT.BIN";
+    RunOk(Mtools("mcopy -n", Image) + "::KEEP/OUT.BIN " + ShellQuote(Out.string()));
+    EXPECT_EQ(ReadFileBytes(Out), Pattern(1500));
+    // Its scratch files and folders are gone again.
+    const auto Listing = RunCommand(Mtools("mdir -b", Image) + "::");
+    EXPECT_EQ(Listing.Output.find("TDIR"), std::string::npos) << Listing.Output;
+    EXPECT_EQ(Listing.Output.find("T.COM"), std::string::npos) << Listing.Output;
+}
+
+TEST(QemuRxDos, MissingSystemFilesGiveAClearMessage) {
+    REQUIRE_HOST_TOOLS();
+    for (const auto& [File, Message] : std::vector<std::pair<std::string, std::string>>{
+             {"RXDOSBIO.SYS", "RXDOSBIO.SYS missing"},
+             {"RXDOS.SYS", "RXDOS.SYS missing"},
+             {"RXDOSCMD.EXE", "cannot run A:\\RXDOSCMD.EXE"}}) {
+        TScratchDir Dir;
+        const std::string Image = MakeFloppy(Dir, "");
+        RunOk(Mtools("mdel", Image) + "::" + File);
+        TQemuOptions Options;
+        Options.Floppy = Image;
+        Options.WaitForText = Message;
+        const auto Result = RunQemu(Options);
+        EXPECT_TRUE(Result.SawText) << File << "\n" << Result.Screen;
+    }
+}
+
+#endif
