@@ -321,12 +321,6 @@ int21:
         sti
         cld
         call load_frame
-        ; the parent's registers are found again through its PSP on EXEC
-        mov es, [cur_psp]
-        mov ax, [user_sp]
-        mov [es:2Eh], ax
-        mov ax, [user_ss]
-        mov [es:30h], ax
         and word [r_flags], 0FFFEh
         mov al, [r_ax+1]
         cmp al, LAST_FUNC

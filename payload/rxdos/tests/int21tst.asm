@@ -707,12 +707,15 @@ main:
         int 21h
         cmp bx, [psp]
         FAILIF ne                               ; 121
-        mov bx, 4321h
+        mov es, [psp]           ; the parent's PSP stands in for a while
+        mov ax, [es:16h]
+        mov [block], ax
+        mov bx, ax
         mov ah, 50h
         int 21h
         mov ah, 51h
         int 21h
-        cmp bx, 4321h
+        cmp bx, [block]
         FAILIF ne                               ; 122
         mov bx, [psp]
         mov ah, 50h
