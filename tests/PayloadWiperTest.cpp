@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -142,7 +144,8 @@ std::vector<std::string> Effective(const TMethod& Method) {
         if (Pass.Kind == TPassKind::Complement) {
             Random = PreviousRandom;
             Bytes = Previous;
-            for (auto& b : Bytes) b = uint8_t(~b);
+            for (auto& b : Bytes)
+                b = uint8_t(~b);
         }
         std::string Text;
         if (Random) {
@@ -236,9 +239,10 @@ TEST_F(PayloadWiper, MethodsMatchTheirPublishedDefinitions) {
     // Gutmann: passes 1-4 random, 5-31 fixed, 32-35 random.
     std::vector<std::string> GutmannAll = Repeat({}, "R", 4);
     for (const char* Fixed :
-         {"55", "AA", "92 49 24", "49 24 92", "24 92 49", "00", "11", "22", "33", "44", "55",
-          "66", "77", "88", "99", "AA", "BB", "CC", "DD", "EE", "FF", "92 49 24", "49 24 92",
-          "24 92 49", "6D B6 DB", "B6 DB 6D", "DB 6D B6"})
+         {"55",       "AA",       "92 49 24", "49 24 92", "24 92 49", "00",      "11",
+          "22",       "33",       "44",       "55",       "66",       "77",      "88",
+          "99",       "AA",       "BB",       "CC",       "DD",       "EE",      "FF",
+          "92 49 24", "49 24 92", "24 92 49", "6D B6 DB", "B6 DB 6D", "DB 6D B6"})
         GutmannAll.push_back(Fixed);
     GutmannAll = Repeat(GutmannAll, "R", 4);
     ASSERT_EQ(GutmannAll.size(), 35u);
@@ -263,7 +267,8 @@ TEST_F(PayloadWiper, MethodsMatchTheirPublishedDefinitions) {
     for (const auto& Entry : fs::directory_iterator(Tree / "METHODS"))
         OnDisk.insert(Entry.path().filename().string());
     std::set<std::string> Expected;
-    for (const auto& [File, Passes] : Published) Expected.insert(File);
+    for (const auto& [File, Passes] : Published)
+        Expected.insert(File);
     EXPECT_EQ(OnDisk, Expected);
 
     for (const auto& [File, Passes] : Published) {
@@ -303,8 +308,8 @@ TEST_F(PayloadWiper, HelpListsEveryMethodAndEveryOption) {
 }
 
 TEST_F(PayloadWiper, DefaultIniIsTheElevenLineFormatWithDefaults) {
-    const bool Defaults[11] = {true, false, false, true, true, true, false, false, true, false,
-                               true};
+    const bool Defaults[11] = {true,  false, false, true,  true, true,
+                               false, false, true,  false, true};
     std::string Expected;
     for (int n = 1; n <= 11; ++n)
         Expected += "O" + std::to_string(n) + "=" + (Defaults[n - 1] ? "1" : "0") + "\r\n";
@@ -323,7 +328,8 @@ TEST_F(PayloadWiper, TreeHoldsThirtyThreeDosFilesWithCrLfTextWithinEightyColumns
         // FAT 8.3 names, upper case, unique without regard to case.
         const std::string Stem = Path.stem().string(), Ext = Path.extension().string();
         EXPECT_TRUE(Stem.size() >= 1 && Stem.size() <= 8 && Ext.size() >= 2 && Ext.size() <= 4);
-        for (char c : Stem + Ext.substr(1)) EXPECT_TRUE(isupper(uint8_t(c)) || isdigit(uint8_t(c)));
+        for (char c : Stem + Ext.substr(1))
+            EXPECT_TRUE(isupper(uint8_t(c)) || isdigit(uint8_t(c)));
         EXPECT_TRUE(Names.insert(Relative).second);
         EXPECT_GT(fs::file_size(Path), 0u);
         if (!IsText(Path)) continue;
@@ -403,6 +409,7 @@ TEST_F(PayloadWiper, ProgramsCarryConsistentMzHeaders) {
 
     // The start screen uses the options' own captions.
     const std::string Text(Purgit.begin(), Purgit.end());
-    for (const auto& Caption : Captions) EXPECT_NE(Text.find(Caption), std::string::npos);
+    for (const auto& Caption : Captions)
+        EXPECT_NE(Text.find(Caption), std::string::npos);
     EXPECT_NE(Text.find("Corvane Purgex 2005"), std::string::npos);
 }

@@ -59,6 +59,8 @@ visible:        dw -1           ; shown when 0 (function 01h increments)
 drawn:          db 0            ; 1 while a cell on screen shows the cursor
 drawn_offset:   dw 0            ; that cell's attribute byte in video memory
 drawn_segment:  dw 0
+packet:         db 0, 0, 0      ; bytes of the packet being collected
+packet_length:  db 0
 saved_attr:     db 0            ; the cell's own attribute
 shown_attr:     db 0            ; what we wrote there
 
@@ -155,31 +157,66 @@ clamp_position:
         ret
 
 ; --- the BIOS calls this for every packet ------------------------------------
-; Stack after the far call: [bp+6] Z (0), [bp+8] Y, [bp+10] X, [bp+12] status
-; (bits 0-2 buttons, 4/5 X/Y sign, 6/7 X/Y overflow). Y grows upwards.
+; Stack after the far call: [bp+6] Z (0), [bp+8] Y, [bp+10] X, [bp+12] status.
+; The BIOS frames packets by counting bytes; a byte lost while the device
+; started leaves its framing out of step for good. So the three bytes are
+; taken as a stream and framed here again: a packet starts with a byte that
+; has bit 3 set (always so in a first byte).
 ps2_packet:
         push bp
         mov bp, sp
         pushf
         cli
         push ax
+        mov al, [bp+12]
+        call take_byte
+        mov al, [bp+10]
+        call take_byte
+        mov al, [bp+8]
+        call take_byte
+        pop ax
+        popf
+        pop bp
+        retf
+
+take_byte:
         push bx
-        push cx
-        mov bx, [bp+12]
-        mov ax, bx
+        xor bx, bx
+        mov bl, [cs:packet_length]
+        or bl, bl
+        jnz .store
+        test al, 0x08
+        jz .done                        ; not a first byte: skip until one
+.store: mov [cs:packet + bx], al
+        inc bl
+        mov [cs:packet_length], bl
+        cmp bl, 3
+        jb .done
+        mov byte [cs:packet_length], 0
+        call take_packet
+.done:  pop bx
+        ret
+
+; packet: status (bits 0-2 buttons, 4/5 X/Y sign, 6/7 X/Y overflow), X, Y;
+; Y grows upwards.
+take_packet:
+        push ax
+        push bx
+        mov bl, [cs:packet]
+        mov al, bl
         and ax, 7
         mov [cs:buttons], ax
         test bl, 0xC0
         jnz .done                       ; overflowed packet: no motion
         call erase_cursor
-        mov al, [bp+10]
+        mov al, [cs:packet + 1]
         xor ah, ah
         test bl, 0x10
         jz .xpos
         mov ah, 0xFF
 .xpos:  add [cs:mickey_x], ax
         add [cs:cursor_x], ax
-        mov al, [bp+8]
+        mov al, [cs:packet + 2]
         xor ah, ah
         test bl, 0x20
         jz .ypos
@@ -189,12 +226,9 @@ ps2_packet:
         add [cs:cursor_y], ax
         call clamp_position
         call draw_cursor
-.done:  pop cx
-        pop bx
+.done:  pop bx
         pop ax
-        popf
-        pop bp
-        retf
+        ret
 
 ; --- INT 33h ----------------------------------------------------------------
 int33:
