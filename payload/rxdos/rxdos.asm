@@ -66,6 +66,7 @@ r_flags dw 0
 user_sp dw 0
 user_ss dw 0
 cur_psp dw 0
+root_psp dw 0
 dta_off dw 80h
 dta_seg dw 0
 first_mcb dw 0
@@ -230,6 +231,9 @@ kinit:
         add ax, 16
         mov [es:2], ax
         mov [es:16h], es
+        mov [root_psp], es
+        mov word [es:0Ah], root_restart
+        mov [es:0Ch], cs
         mov dword [es:18h], 0   ; handles 0-4 on the console
         mov byte [es:1Ch], 0
         mov cx, JFTSIZE - 5

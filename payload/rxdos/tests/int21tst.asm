@@ -767,6 +767,36 @@ main:
         FAILIF c                                ; 133
         cmp ax, 0
         FAILIF ne                               ; 134
+        ; damaged .EXE files are refused, memory stays whole
+        mov word [run_name], name_exe
+        mov si, exe_bad_reloc
+        mov cx, exe_bad_len
+        call run_file
+        FAILIF nc                               ; 135
+        cmp ax, 0Bh
+        FAILIF ne                               ; 136
+        mov word [exe_bad_reloc+4], 40h         ; more pages than the file has
+        mov word [exe_bad_reloc+6], 0
+        mov word [run_name], name_exe
+        mov si, exe_bad_reloc
+        mov cx, exe_bad_len
+        call run_file
+        FAILIF nc                               ; 137
+        cmp ax, 0Bh
+        FAILIF ne                               ; 138
+        mov bx, 0FFFFh
+        mov ah, 48h
+        int 21h
+        cmp bx, [largest]
+        FAILIF ne                               ; 139
+        ; a well-formed small .EXE with a fix-up: exit code 9
+        mov word [run_name], name_exe
+        mov si, exe_good
+        mov cx, exe_good_len
+        call run_file
+        FAILIF c                                ; 140
+        cmp ax, 0009h
+        FAILIF ne                               ; 141
         ; a missing program
         mov dx, name_none
         push ds
@@ -774,40 +804,40 @@ main:
         mov bx, pblock
         mov ax, 4B00h
         int 21h
-        FAILIF nc                               ; 135
+        FAILIF nc                               ; 142
         cmp ax, 2
-        FAILIF ne                               ; 136
+        FAILIF ne                               ; 143
         ; 31 keep resident: exit type 3, code 7, memory stays taken
         mov word [pblock+2], tail_tsr
         call run_self
-        FAILIF c                                ; 137
+        FAILIF c                                ; 144
         mov ah, 4Dh
         int 21h
         cmp ax, 0307h
-        FAILIF ne                               ; 138
+        FAILIF ne                               ; 145
         mov bx, 0FFFFh
         mov ah, 48h
         int 21h
         cmp bx, [largest]
-        FAILIF ae                               ; 139
+        FAILIF ae                               ; 146
         ; 36 free space answers sensibly
         mov ah, 36h
         xor dl, dl
         int 21h
         cmp ax, 1
-        FAILIF ne                               ; 140
+        FAILIF ne                               ; 147
         cmp cx, 512
-        FAILIF ne                               ; 141
+        FAILIF ne                               ; 148
         ; a file for the test to read back with another reader
         mov dx, name_keep_dir
         mov ah, 39h
         int 21h
-        FAILIF c                                ; 142
+        FAILIF c                                ; 149
         mov dx, name_keep
         xor cx, cx
         mov ah, 3Ch
         int 21h
-        FAILIF c                                ; 143
+        FAILIF c                                ; 150
         mov bx, ax
         call fill_pattern
         mov dx, big
@@ -815,16 +845,16 @@ main:
         mov ah, 40h
         int 21h
         cmp ax, 1000
-        FAILIF ne                               ; 144
+        FAILIF ne                               ; 151
         mov dx, big + 1000
         mov cx, 500
         mov ah, 40h
         int 21h
         cmp ax, 500
-        FAILIF ne                               ; 145
+        FAILIF ne                               ; 152
         mov ah, 3Eh
         int 21h
-        FAILIF c                                ; 146
+        FAILIF c                                ; 153
 pass:
         mov dx, msg_pass
         mov ah, 9
@@ -936,10 +966,13 @@ run_self:
         ret
 
 ; write CX bytes at SI as T.COM, run it, delete it -> AX = its exit status
+; (CF and AX = error when EXEC fails)
 run_com:
+        mov word [run_name], name_com
+run_file:
         push cx
         push si
-        mov dx, name_com
+        mov dx, [run_name]
         xor cx, cx
         mov ah, 3Ch
         int 21h
@@ -956,14 +989,18 @@ run_com:
         mov [pblock+4], ds
         push ds
         pop es
-        mov dx, name_com
+        mov dx, [run_name]
         mov bx, pblock
         mov ax, 4B00h
         int 21h
-        jc .e
-        mov dx, name_com
+        pushf
+        push ax
+        mov dx, [run_name]
         mov ah, 41h
         int 21h
+        pop ax
+        popf
+        jc .e
         mov ah, 4Dh
         int 21h
         clc
@@ -1000,6 +1037,30 @@ com_f00         db 0B4h, 00h, 0CDh, 21h
 com_f00_len     equ $ - com_f00
 com_ret         db 0C3h
 com_ret_len     equ $ - com_ret
+name_exe        db 'T.EXE', 0
+run_name        dw 0
+; MZ: 1 page of 48 bytes, header 2 paragraphs, a fix-up at 1000h:0000h
+exe_bad_reloc   db 'MZ'
+                dw 48, 1, 1, 2, 0, 0FFFFh, 0, 100h, 0, 0, 0, 1Ch, 0
+                dw 0, 1000h
+                times 32 - 32 db 0
+                times 16 db 0C3h
+exe_bad_len     equ $ - exe_bad_reloc
+; MZ: code "mov ax, 0 (fixed up to the load segment); mov ds, ax;
+; cmp ax, cs; jne +4; mov ax, 4C09h; int 21h", exit 4C01h otherwise
+exe_good        db 'MZ'
+                dw 64, 1, 1, 2, 10h, 10h, 1, 100h, 0, 0, 0, 1Ch, 0
+                dw 1, 0
+exe_good_code   db 0B8h, 00h, 00h           ; mov ax, seg (fixed up)
+                db 8Ch, 0CBh                ; mov bx, cs
+                db 39h, 0D8h                ; cmp ax, bx
+                db 75h, 05h                 ; jne bad
+                db 0B8h, 09h, 4Ch           ; mov ax, 4C09h
+                db 0CDh, 21h                ; int 21h
+                db 0B8h, 01h, 4Ch           ; bad: mov ax, 4C01h
+                db 0CDh, 21h
+                times 64 - ($ - exe_good) db 90h
+exe_good_len    equ $ - exe_good
 msg_marker      db 'INT21TST$'
 msg_ok          db ' ok', 13, 10
 msg_ok_len      equ $ - msg_ok
