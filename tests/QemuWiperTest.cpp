@@ -219,16 +219,13 @@ const char* MouseChecker = R"(
         cmp bx, 2
         mov bl, 7
         jne fail
-        ; the host moves the mouse right and down and holds the left button
+        ; the host moves the mouse right and down and presses the left button
         mov ax, 4
         mov cx, 320
         mov dx, 96
         int 0x33
         mov ax, 0x0B
         int 0x33                ; clears the motion counters
-        mov dx, waiting
-        mov ah, 0x09
-        int 0x21
         push ds
         xor ax, ax
         mov ds, ax
@@ -267,45 +264,26 @@ fail:   mov al, bl
         int 0x21
         mov ax, 0x4C00
         int 0x21
-waiting: db 'M33 WAITING', 13, 10, '$'
 result: db 'M33 RESULT '
 number: db '??', 13, 10, '$'
 )";
 
-// Once the guest shows "M33 WAITING", sends mouse moves and a held left
-// button through a second QEMU monitor, until stopped. Moves sent earlier
-// would race the driver's set-up.
+// Sends mouse moves and button presses through a second QEMU monitor until
+// stopped, from the moment QEMU starts: the driver must cope with a mouse
+// that moves while it starts. QEMU passes on button changes only, so every
+// round releases and presses the button again.
 class TMouseFeeder {
 public:
-    TMouseFeeder(std::string SocketPath, std::string ScreenPath)
-        : Path(std::move(SocketPath)), Screen(std::move(ScreenPath)), Worker([this] { Feed(); }) {}
+    explicit TMouseFeeder(std::string SocketPath)
+        : Path(std::move(SocketPath)), Worker([this] { Feed(); }) {}
     ~TMouseFeeder() {
         Stop = true;
         Worker.join();
     }
 
 private:
-    void Send(int Fd, const std::string& Commands) {
-        if (send(Fd, Commands.data(), Commands.size(), MSG_NOSIGNAL) < 0) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        char Drain[4096];
-        while (recv(Fd, Drain, sizeof Drain, MSG_DONTWAIT) > 0) {
-        }
-    }
-
-    bool GuestWaits() {
-        std::ifstream In(Screen, std::ios::binary);
-        const std::string Memory{std::istreambuf_iterator<char>(In),
-                                 std::istreambuf_iterator<char>()};
-        std::string Text;
-        for (size_t i = 0; i < Memory.size(); i += 2)
-            Text += Memory[i];
-        return Text.find("M33 WAITING") != std::string::npos;
-    }
-
     void Feed() {
         int Fd = -1;
-        bool Waiting = false;
         while (!Stop) {
             if (Fd < 0) {
                 Fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -315,21 +293,24 @@ private:
                 if (connect(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address) != 0) {
                     close(Fd);
                     Fd = -1;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                    continue;
                 }
             }
-            if (!Waiting) {
-                Send(Fd, "pmemsave 0xb8000 4000 \"" + Screen + "\"\n");
-                Waiting = GuestWaits();
-            } else {
-                Send(Fd, "mouse_move 8 6\nmouse_button 1\n");
+            if (Fd >= 0) {
+                const std::string Commands = "mouse_button 0\nmouse_move 8 6\nmouse_button 1\n";
+                if (send(Fd, Commands.data(), Commands.size(), MSG_NOSIGNAL) < 0) {
+                    close(Fd);
+                    Fd = -1;
+                }
+                char Drain[4096];
+                while (Fd >= 0 && recv(Fd, Drain, sizeof Drain, MSG_DONTWAIT) > 0) {
+                }
             }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
         if (Fd >= 0) close(Fd);
     }
 
-    std::string Path, Screen;
+    std::string Path;
     std::atomic<bool> Stop{false};
     std::thread Worker;
 };
@@ -428,7 +409,7 @@ TEST(QemuWiper, MouseDriverInstallsOnceAnswersInt33AndFollowsTheMouse) {
         "@echo off\r\ncd \\Purgit\r\ndata\\ctmouse\r\ndata\\ctmouse\r\n\\M33\r\n";
     const std::string Floppy = MakeFloppy(Dir, Batch, {{"M33.COM", Checker}});
     const std::string Socket = (Dir / "mouse-monitor").string();
-    TMouseFeeder Feeder(Socket, (Dir / "mouse-screen.bin").string());
+    TMouseFeeder Feeder(Socket);
 
     TQemuOptions Options;
     Options.Floppy = Floppy;

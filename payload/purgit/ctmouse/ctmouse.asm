@@ -158,8 +158,8 @@ clamp_position:
 
 ; --- the BIOS calls this for every packet ------------------------------------
 ; Stack after the far call: [bp+6] Z (0), [bp+8] Y, [bp+10] X, [bp+12] status.
-; The BIOS frames packets by counting bytes; a byte lost while the device
-; started leaves its framing out of step for good. So the three bytes are
+; A BIOS that frames packets by counting bytes stays out of step for good
+; once a byte is lost (say while the device starts). So the three bytes are
 ; taken as a stream and framed here again: a packet starts with a byte that
 ; has bit 3 set (always so in a first byte).
 ps2_packet:
