@@ -146,6 +146,8 @@ TEST(QemuRxDos, BootFloppyReachesThePrompt) {
 TEST(QemuRxDos, BatchCommandsAndProgramsWithArguments) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
+    const fs::path Note = Dir / "NOTE.TXT";
+    WriteFileBytes(Note, std::string("NOTE-TEXT-LINE\r\n\x1a" "AFTER-EOF"));
     const std::string Image = MakeFloppy(Dir,
                                          "@echo off\r\n"
                                          "rem ECHO-SHOULD-NOT-SHOW\r\n"
@@ -156,11 +158,14 @@ TEST(QemuRxDos, BatchCommandsAndProgramsWithArguments) {
                                          "cd\r\n"
                                          "ver\r\n"
                                          "sub\\int21tst /ECHO alpha beta\r\n"
+                                         "dir sub\r\n"
+                                         "type sub\\note.txt\r\n"
                                          "nosuchprogram\r\n"
                                          "echo on\r\n"
                                          "rem visible\r\n"
                                          "@echo LAST-LINE\r\n",
-                                         {{"TOOLS/SUB/INT21TST.EXE", RxDos / "INT21TST.EXE"}});
+                                         {{"TOOLS/SUB/INT21TST.EXE", RxDos / "INT21TST.EXE"},
+                                          {"TOOLS/SUB/NOTE.TXT", Note}});
     TQemuOptions Options;
     Options.Floppy = Image;
     Options.WaitForText = "LAST-LINE";
@@ -175,6 +180,15 @@ TEST(QemuRxDos, BatchCommandsAndProgramsWithArguments) {
     // The program was found along a relative path and got its arguments.
     EXPECT_NE(Screen.find("ARGS: alpha beta"), std::string::npos) << Screen;
     EXPECT_NE(Screen.find("Bad command or file name"), std::string::npos) << Screen;
+    // DIR names the folder it lists and shows the program with its size.
+    const std::string Size = std::to_string(fs::file_size(RxDos / "INT21TST.EXE"));
+    EXPECT_NE(Screen.find("Directory of A:\\TOOLS\\SUB"), std::string::npos) << Screen;
+    EXPECT_NE(Screen.find("INT21TST EXE"), std::string::npos) << Screen;
+    EXPECT_NE(Screen.find(" " + Size + " "), std::string::npos) << Screen;
+    EXPECT_NE(Screen.find("2 file(s)"), std::string::npos) << Screen;
+    // TYPE stops at Ctrl-Z.
+    EXPECT_NE(Screen.find("NOTE-TEXT-LINE"), std::string::npos) << Screen;
+    EXPECT_EQ(Screen.find("AFTER-EOF"), std::string::npos) << Screen;
     // Echo on shows the prompt set by the batch before each line.
     EXPECT_NE(Screen.find("[A:\\TOOLS]rem visible"), std::string::npos) << Screen;
 }

@@ -467,6 +467,59 @@ print_cwd:
         int 21h
         jmp puts
 
+; the folder DIR lists: the folder part of cand, shown by visiting it
+print_listed_dir:
+        mov si, cand
+        xor bx, bx              ; just past the last \ or :
+.f:
+        lodsb
+        or al, al
+        jz .found
+        cmp al, '\'
+        je .sep
+        cmp al, ':'
+        jne .f
+.sep:
+        mov bx, si
+        jmp .f
+.found:
+        or bx, bx
+        jz print_cwd
+        ; remember where we are, visit the folder, print it, come back
+        mov byte [dirsave], '\'
+        mov si, dirsave + 1
+        xor dl, dl
+        mov ah, 47h
+        int 21h
+        mov al, [bx]
+        push ax
+        mov byte [bx], 0
+        cmp byte [bx-1], ':'
+        je .root
+        cmp bx, cand + 1
+        je .root
+        mov byte [bx-1], 0      ; "A:\X\" -> "A:\X"
+        mov dx, cand
+        mov ah, 3Bh
+        int 21h
+        mov byte [bx-1], '\'
+        jmp short .print
+.root:
+        mov si, drive_root
+        call puts
+        jmp short .back
+.print:
+        pushf
+        call print_cwd
+        popf
+.back:
+        pop ax
+        mov [bx], al
+        mov dx, dirsave
+        mov ah, 3Bh
+        int 21h
+        ret
+
 c_cd:
         call arg_trim
         cmp byte [si], 0
@@ -589,7 +642,7 @@ c_dir:
 .list:
         mov si, msg_dir_head
         call puts
-        call print_cwd
+        call print_listed_dir
         call crlf
         call crlf
         mov word [dir_files], 0
@@ -640,42 +693,33 @@ c_dir:
 
 dir_line:
         mov si, dta + 30
-        ; the name, then the extension in a column
-        mov cx, 0
+        ; the name, then the extension in a column; "." and ".." whole
+        xor cx, cx
+        cmp byte [si], '.'
+        jne .n
+.dots:
+        lodsb
+        or al, al
+        jz .noext
+        call putc
+        inc cx
+        jmp .dots
 .n:
         lodsb
         or al, al
-        jz .pad1
+        jz .noext
         cmp al, '.'
         je .pad1
-        cmp si, dta + 31
-        jne .put
-        cmp al, '.'             ; "." and ".." stay whole
-.put:
         call putc
         inc cx
         jmp .n
 .pad1:
-        cmp byte [dta+30], '.'
-        jne .padx
-        cmp al, '.'
-        jne .padx
-        call putc               ; the second dot of ".."
-        inc cx
-        lodsb
-.padx:
-        push ax
-.p1:
         cmp cx, 9
-        jae .ext
+        jae .x
         mov al, ' '
         call putc
         inc cx
-        jmp .p1
-.ext:
-        pop ax
-        or al, al
-        jz .noext
+        jmp .pad1
 .x:
         lodsb
         or al, al
@@ -1043,6 +1087,7 @@ line            resb 130
 cand            resb 130
 tail            resb 130
 cwdbuf          resb 68
+dirsave         resb 70
 numbuf          resb 16
 dta             resb 128
 iobuf           resb 512
