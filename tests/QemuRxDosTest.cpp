@@ -283,4 +283,23 @@ TEST(QemuRxDos, MissingSystemFilesGiveAClearMessage) {
     }
 }
 
+TEST(QemuRxDos, KernelStartsTheInterpreterAgainWhenItEnds) {
+    REQUIRE_HOST_TOOLS();
+    // An interpreter that prints a line and ends at once (a .COM image under
+    // the interpreter's name): the kernel must come back and start it again.
+    TScratchDir Dir;
+    const std::vector<uint8_t> Program = {0xB4, 0x09, 0xBA, 0x0C, 0x01, 0xCD, 0x21, 0xB8,
+                                          0x00, 0x4C, 0xCD, 0x21, 'S',  'H',  'E',  'L',
+                                          'L',  '-',  'R',  'A',  'N',  13,   10,   '$'};
+    const fs::path Shell = Dir / "SHELL.COM";
+    WriteFileBytes(Shell, Program);
+    const std::string Image = MakeFloppy(Dir, "", {{"RXDOSCMD.EXE", Shell}});
+    TQemuOptions Options;
+    Options.Floppy = Image;
+    Options.WaitForText = "starting it again";
+    const auto Result = RunQemu(Options);
+    ASSERT_TRUE(Result.SawText) << Result.Screen;
+    EXPECT_NE(Result.Screen.find("SHELL-RAN"), std::string::npos) << Result.Screen;
+}
+
 #endif
