@@ -624,89 +624,127 @@ main:
         mov ah, 4Eh
         int 21h
         FAILIF nc                               ; 101
+        ; 26 more files make the folder grow by clusters; all are found
+        mov byte [many_name+1], 'A'
+.mk:
+        mov dx, many_name
+        xor cx, cx
+        mov ah, 3Ch
+        int 21h
+        FAILIF c                                ; 102
+        mov bx, ax
+        mov ah, 3Eh
+        int 21h
+        inc byte [many_name+1]
+        cmp byte [many_name+1], 'A' + 26
+        jb .mk
+        mov dx, many_pattern
+        xor cx, cx
+        mov ah, 4Eh
+        int 21h
+        FAILIF c                                ; 103
+        mov cx, 1
+.cnt:
+        mov ah, 4Fh
+        int 21h
+        jc .counted
+        inc cx
+        jmp .cnt
+.counted:
+        cmp cx, 26
+        FAILIF ne                               ; 104
+        mov byte [many_name+1], 'A'
+.rm:
+        mov dx, many_name
+        mov ah, 41h
+        int 21h
+        FAILIF c                                ; 105
+        inc byte [many_name+1]
+        cmp byte [many_name+1], 'A' + 26
+        jb .rm
         ; 41 delete
         mov dx, name_file2
         mov ah, 41h
         int 21h
-        FAILIF c                                ; 102
+        FAILIF c                                ; 106
         mov dx, name_file2
         mov ah, 41h
         int 21h
-        FAILIF nc                               ; 103
+        FAILIF nc                               ; 107
         ; 3A rmdir of the current folder fails; from the parent it works
         mov dx, name_dotdot_dir
         mov ah, 3Ah
         int 21h
-        FAILIF nc                               ; 104
+        FAILIF nc                               ; 108
         mov dx, name_dotdot
         mov ah, 3Bh
         int 21h
-        FAILIF c                                ; 105
+        FAILIF c                                ; 109
         mov si, buf
         xor dl, dl
         mov ah, 47h
         int 21h
         cmp byte [buf], 0
-        FAILIF ne                               ; 106
+        FAILIF ne                               ; 110
         mov dx, name_dir
         mov ah, 3Ah
         int 21h
-        FAILIF c                                ; 107
+        FAILIF c                                ; 111
         mov dx, name_dir
         mov ah, 3Bh
         int 21h
-        FAILIF nc                               ; 108
+        FAILIF nc                               ; 112
         cmp ax, 3
-        FAILIF ne                               ; 109
+        FAILIF ne                               ; 113
 
         ; 48, 4A, 49 memory
         mov bx, 100h
         mov ah, 48h
         int 21h
-        FAILIF c                                ; 110
+        FAILIF c                                ; 114
         mov [block], ax
         mov es, ax
         mov word [es:0], 5A5Ah
         mov bx, 200h
         mov ah, 4Ah
         int 21h
-        FAILIF c                                ; 111
+        FAILIF c                                ; 115
         mov es, [block]
         mov bx, 10h
         mov ah, 4Ah
         int 21h
-        FAILIF c                                ; 112
+        FAILIF c                                ; 116
         mov es, [block]
         cmp word [es:0], 5A5Ah
-        FAILIF ne                               ; 113
+        FAILIF ne                               ; 117
         mov ah, 49h
         int 21h
-        FAILIF c                                ; 114
+        FAILIF c                                ; 118
         mov bx, 0FFFFh
         mov ah, 48h
         int 21h
-        FAILIF nc                               ; 115
+        FAILIF nc                               ; 119
         cmp ax, 8
-        FAILIF ne                               ; 116
+        FAILIF ne                               ; 120
         cmp bx, 1000h           ; more than 64 KB left for programs
-        FAILIF b                                ; 117
+        FAILIF b                                ; 121
         mov [largest], bx
         mov ax, 1234h           ; not a block
         mov es, ax
         mov ah, 49h
         int 21h
-        FAILIF nc                               ; 118
+        FAILIF nc                               ; 122
         cmp ax, 9
-        FAILIF ne                               ; 119
+        FAILIF ne                               ; 123
         ; 51, 62, 50
         mov ah, 51h
         int 21h
         cmp bx, [psp]
-        FAILIF ne                               ; 120
+        FAILIF ne                               ; 124
         mov ah, 62h
         int 21h
         cmp bx, [psp]
-        FAILIF ne                               ; 121
+        FAILIF ne                               ; 125
         mov es, [psp]           ; the parent's PSP stands in for a while
         mov ax, [es:16h]
         mov [block], ax
@@ -716,7 +754,7 @@ main:
         mov ah, 51h
         int 21h
         cmp bx, [block]
-        FAILIF ne                               ; 122
+        FAILIF ne                               ; 126
         mov bx, [psp]
         mov ah, 50h
         int 21h
@@ -724,79 +762,79 @@ main:
         ; 4B EXEC of this program as a child: tail, environment, exit code
         mov word [pblock+2], tail_child
         call run_self
-        FAILIF c                                ; 123
+        FAILIF c                                ; 127
         mov ah, 4Dh
         int 21h
         cmp ax, 002Ah
-        FAILIF ne                               ; 124
+        FAILIF ne                               ; 128
         mov ah, 4Dh             ; given once
         int 21h
         cmp ax, 0
-        FAILIF ne                               ; 125
+        FAILIF ne                               ; 129
         ; all memory came back
         mov bx, 0FFFFh
         mov ah, 48h
         int 21h
         cmp bx, [largest]
-        FAILIF ne                               ; 126
+        FAILIF ne                               ; 130
         ; a .COM written here: exit code 5 through 4Ch
         mov si, com_exit5
         mov cx, com_exit5_len
         call run_com
-        FAILIF c                                ; 127
+        FAILIF c                                ; 131
         cmp ax, 0005h
-        FAILIF ne                               ; 128
+        FAILIF ne                               ; 132
         ; INT 20h
         mov si, com_int20
         mov cx, com_int20_len
         call run_com
-        FAILIF c                                ; 129
+        FAILIF c                                ; 133
         cmp ax, 0
-        FAILIF ne                               ; 130
+        FAILIF ne                               ; 134
         ; function 00h
         mov si, com_f00
         mov cx, com_f00_len
         call run_com
-        FAILIF c                                ; 131
+        FAILIF c                                ; 135
         cmp ax, 0
-        FAILIF ne                               ; 132
+        FAILIF ne                               ; 136
         ; a .COM that returns with RET (to PSP:0)
         mov si, com_ret
         mov cx, com_ret_len
         call run_com
-        FAILIF c                                ; 133
+        FAILIF c                                ; 137
         cmp ax, 0
-        FAILIF ne                               ; 134
+        FAILIF ne                               ; 138
         ; damaged .EXE files are refused, memory stays whole
         mov word [run_name], name_exe
         mov si, exe_bad_reloc
         mov cx, exe_bad_len
         call run_file
-        FAILIF nc                               ; 135
+        FAILIF nc                               ; 139
         cmp ax, 0Bh
-        FAILIF ne                               ; 136
+        FAILIF ne                               ; 140
         mov word [exe_bad_reloc+4], 40h         ; more pages than the file has
         mov word [exe_bad_reloc+6], 0
         mov word [run_name], name_exe
         mov si, exe_bad_reloc
         mov cx, exe_bad_len
         call run_file
-        FAILIF nc                               ; 137
+        FAILIF nc                               ; 141
         cmp ax, 0Bh
-        FAILIF ne                               ; 138
+        FAILIF ne                               ; 142
         mov bx, 0FFFFh
         mov ah, 48h
         int 21h
         cmp bx, [largest]
-        FAILIF ne                               ; 139
+        FAILIF ne                               ; 143
         ; a well-formed small .EXE with a fix-up: exit code 9
         mov word [run_name], name_exe
         mov si, exe_good
         mov cx, exe_good_len
         call run_file
-        FAILIF c                                ; 140
+        FAILIF c                                ; 144
         cmp ax, 0009h
-        FAILIF ne                               ; 141
+        FAILIF ne                               ; 145
         ; a missing program
         mov dx, name_none
         push ds
@@ -804,40 +842,40 @@ main:
         mov bx, pblock
         mov ax, 4B00h
         int 21h
-        FAILIF nc                               ; 142
+        FAILIF nc                               ; 146
         cmp ax, 2
-        FAILIF ne                               ; 143
+        FAILIF ne                               ; 147
         ; 31 keep resident: exit type 3, code 7, memory stays taken
         mov word [pblock+2], tail_tsr
         call run_self
-        FAILIF c                                ; 144
+        FAILIF c                                ; 148
         mov ah, 4Dh
         int 21h
         cmp ax, 0307h
-        FAILIF ne                               ; 145
+        FAILIF ne                               ; 149
         mov bx, 0FFFFh
         mov ah, 48h
         int 21h
         cmp bx, [largest]
-        FAILIF ae                               ; 146
+        FAILIF ae                               ; 150
         ; 36 free space answers sensibly
         mov ah, 36h
         xor dl, dl
         int 21h
         cmp ax, 1
-        FAILIF ne                               ; 147
+        FAILIF ne                               ; 151
         cmp cx, 512
-        FAILIF ne                               ; 148
+        FAILIF ne                               ; 152
         ; a file for the test to read back with another reader
         mov dx, name_keep_dir
         mov ah, 39h
         int 21h
-        FAILIF c                                ; 149
+        FAILIF c                                ; 153
         mov dx, name_keep
         xor cx, cx
         mov ah, 3Ch
         int 21h
-        FAILIF c                                ; 150
+        FAILIF c                                ; 154
         mov bx, ax
         call fill_pattern
         mov dx, big
@@ -845,16 +883,16 @@ main:
         mov ah, 40h
         int 21h
         cmp ax, 1000
-        FAILIF ne                               ; 151
+        FAILIF ne                               ; 155
         mov dx, big + 1000
         mov cx, 500
         mov ah, 40h
         int 21h
         cmp ax, 500
-        FAILIF ne                               ; 152
+        FAILIF ne                               ; 156
         mov ah, 3Eh
         int 21h
-        FAILIF c                                ; 153
+        FAILIF c                                ; 157
 pass:
         mov dx, msg_pass
         mov ah, 9
@@ -1038,6 +1076,8 @@ com_f00_len     equ $ - com_f00
 com_ret         db 0C3h
 com_ret_len     equ $ - com_ret
 name_exe        db 'T.EXE', 0
+many_name       db 'M0.DAT', 0
+many_pattern    db 'M?.DAT', 0
 run_name        dw 0
 ; MZ: 1 page of 48 bytes, header 2 paragraphs, a fix-up at 1000h:0000h
 exe_bad_reloc   db 'MZ'
@@ -1079,3 +1119,4 @@ big2            resb 4000
         alignb 16
 mem_top:
 bss_bytes       equ mem_top - image_end
+
