@@ -40,6 +40,18 @@ start:
         sti
         cld
         mov [drive_number], dl
+        ; a copy of the BIOS diskette parameters that allows a full track
+        ; (some BIOSes default to 9 sectors)
+        mov es, ax
+        lds si, [1Eh*4]
+        mov di, 0522h
+        mov cx, 11
+        rep movsb
+        mov ds, ax
+        mov cl, [sec_per_track]
+        mov [0522h+4], cl
+        mov word [1Eh*4], 0522h
+        mov [1Eh*4+2], ax
 
         ; first root sector, then first data sector
         mov al, [fat_count]
@@ -182,22 +194,34 @@ read_sector:
         ret
 
 fatal:
-        lodsb
-        or al, al
-        jz .wait
-        mov ah, 0Eh
-        mov bx, 7
-        int 10h
-        jmp fatal
-.wait:
+        push si
+        mov si, msg_prefix
+        call print
+        pop si
+        call print
+        mov si, msg_key
+        call print
         xor ah, ah
         int 16h
         int 19h
 
+print:
+        lodsb
+        or al, al
+        jz .e
+        mov ah, 0Eh
+        mov bx, 7
+        int 10h
+        jmp print
+.e:
+        ret
+
 sys_name    db 'RXDOSBIOSYS'
-msg_missing db 13, 10, 'Rx-DOS: RXDOSBIO.SYS missing. Press a key', 0
-msg_read    db 13, 10, 'Rx-DOS: disk read error. Press a key', 0
-msg_chain   db 13, 10, 'Rx-DOS: bad system file. Press a key', 0
+msg_prefix  db 13, 10, 'Rx-DOS: ', 0
+msg_missing db 'RXDOSBIO.SYS missing', 0
+msg_read    db 'read error', 0
+msg_chain   db 'bad chain', 0
+msg_key     db '. Press a key', 0
 
 root_lba    equ 0600h
 root_count  equ 0602h
