@@ -143,8 +143,9 @@ notrun: db 'PURGIT not started', 13, 10, '$'
 stack_top:
 )";
 
-// Exercises the resident INT 33h driver and prints "M33 RESULT 16" when every
-// check passed, otherwise the number of the first failed check.
+// Exercises the resident INT 33h driver (functions 00h-08h, 0Bh and the text
+// cursor) and prints "M33 RESULT 16" when every check passed, otherwise the
+// number of the first failed check.
 const char* MouseChecker = R"(
         org 0x100
         mov di, 0xB800
@@ -253,6 +254,37 @@ moved:  pop ds
         jle fail
         cmp dx, 0
         jle fail
+        ; presses and releases of the left button are counted
+        push ds
+        xor ax, ax
+        mov ds, ax
+        mov si, [0x46C]
+clicks: mov ax, 5
+        xor bx, bx
+        int 0x33
+        add [cs:presses], bx
+        mov ax, 6
+        xor bx, bx
+        int 0x33
+        add [cs:releases], bx
+        cmp word [cs:presses], 0
+        je .more
+        cmp word [cs:releases], 0
+        jne counted
+.more:  mov ax, [0x46C]
+        sub ax, si
+        cmp ax, 18*40
+        jb clicks
+        pop ds
+        mov bl, 10
+        jmp fail
+counted: pop ds
+        mov ax, 5               ; a button that does not exist counts nothing
+        mov bx, 7
+        int 0x33
+        cmp bx, 0
+        mov bl, 11
+        jne fail
         mov bl, 16
 fail:   mov al, bl
         aam
@@ -264,6 +296,8 @@ fail:   mov al, bl
         int 0x21
         mov ax, 0x4C00
         int 0x21
+presses: dw 0
+releases: dw 0
 result: db 'M33 RESULT '
 number: db '??', 13, 10, '$'
 )";

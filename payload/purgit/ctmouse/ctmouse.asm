@@ -3,8 +3,9 @@
 ; pointer shows with inverted colours.
 ;
 ; INT 33h functions: 00h reset, 01h show, 02h hide, 03h position and
-; buttons, 04h set position, 07h/08h horizontal/vertical range, 0Bh motion
-; counters (mickeys), 21h software reset. Coordinates are virtual pixels,
+; buttons, 04h set position, 05h/06h button press/release counts, 07h/08h
+; horizontal/vertical range, 0Bh motion counters (mickeys), 21h software
+; reset. Coordinates are virtual pixels,
 ; 8 per character cell (0..639 x 0..199 on an 80 x 25 screen).
 ;
 ; Built with: nasm -f bin ctmouse.asm -o CTMOUSE.EXE
@@ -59,6 +60,12 @@ visible:        dw -1           ; shown when 0 (function 01h increments)
 drawn:          db 0            ; 1 while a cell on screen shows the cursor
 drawn_offset:   dw 0            ; that cell's attribute byte in video memory
 drawn_segment:  dw 0
+press_count:    dw 0, 0, 0      ; per button (left, right, middle), since
+press_x:        dw 0, 0, 0      ; the last function 05h for that button,
+press_y:        dw 0, 0, 0      ; and where the last press happened
+release_count:  dw 0, 0, 0      ; the same for releases (function 06h)
+release_x:      dw 0, 0, 0
+release_y:      dw 0, 0, 0
 packet:         db 0, 0, 0      ; bytes of the packet being collected
 packet_length:  db 0
 saved_attr:     db 0            ; the cell's own attribute
@@ -202,12 +209,11 @@ take_byte:
 take_packet:
         push ax
         push bx
+        push cx
+        push si
         mov bl, [cs:packet]
-        mov al, bl
-        and ax, 7
-        mov [cs:buttons], ax
         test bl, 0xC0
-        jnz .done                       ; overflowed packet: no motion
+        jnz .buttons                    ; overflowed packet: no motion
         call erase_cursor
         mov al, [cs:packet + 1]
         xor ah, ah
@@ -226,7 +232,37 @@ take_packet:
         add [cs:cursor_y], ax
         call clamp_position
         call draw_cursor
-.done:  pop bx
+.buttons:
+        ; Count presses and releases, with the position where they happened.
+        mov al, bl
+        and al, 7
+        mov ah, al
+        xor ah, [cs:buttons]            ; changed buttons
+        mov [cs:buttons], al
+        xor si, si                      ; word offset of the button
+        mov cx, 3
+.next:  shr ah, 1
+        jnc .same
+        test al, 1
+        jz .released
+        inc word [cs:press_count + si]
+        push word [cs:cursor_x]
+        pop word [cs:press_x + si]
+        push word [cs:cursor_y]
+        pop word [cs:press_y + si]
+        jmp .same
+.released:
+        inc word [cs:release_count + si]
+        push word [cs:cursor_x]
+        pop word [cs:release_x + si]
+        push word [cs:cursor_y]
+        pop word [cs:release_y + si]
+.same:  shr al, 1
+        add si, 2
+        loop .next
+        pop si
+        pop cx
+        pop bx
         pop ax
         ret
 
@@ -244,6 +280,10 @@ int33:
         je fn_status
         cmp ax, 0x04
         je fn_set_position
+        cmp ax, 0x05
+        je fn_presses
+        cmp ax, 0x06
+        je fn_releases
         cmp ax, 0x07
         je fn_range_x
         cmp ax, 0x08
@@ -263,6 +303,19 @@ fn_reset:
         mov word [cs:cursor_y], 96
         mov word [cs:mickey_x], 0
         mov word [cs:mickey_y], 0
+        push cx
+        push di
+        push es
+        push cs
+        pop es
+        mov di, press_count
+        mov cx, (packet - press_count) / 2
+        xor ax, ax
+        cld
+        rep stosw
+        pop es
+        pop di
+        pop cx
         mov ax, 0xFFFF                  ; driver present
         mov bx, 2                       ; buttons
         iret
@@ -291,6 +344,34 @@ fn_set_position:
         mov [cs:cursor_y], dx
         call clamp_position
         call draw_cursor
+        iret
+
+; BX = button (0 left, 1 right, 2 middle). Answers AX = buttons down now,
+; BX = presses (releases) of that button since the last call, CX/DX = where
+; the last one happened; the count starts again at 0.
+fn_presses:
+        push si
+        mov si, press_count
+        jmp button_info
+fn_releases:
+        push si
+        mov si, release_count
+button_info:
+        mov ax, [cs:buttons]
+        cmp bx, 2
+        ja .none
+        shl bx, 1
+        add si, bx
+        mov bx, [cs:si]
+        mov word [cs:si], 0
+        mov cx, [cs:si + 6]             ; x: the next array
+        mov dx, [cs:si + 12]            ; y: the one after
+        pop si
+        iret
+.none:  xor bx, bx
+        xor cx, cx
+        xor dx, dx
+        pop si
         iret
 
 ; CX = minimum, DX = maximum, in either order.
