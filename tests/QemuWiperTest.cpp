@@ -19,6 +19,7 @@
 
 #include "QemuSupport.h"
 #include "TestSupport.h"
+#include "image/ExeData.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -398,6 +399,42 @@ TEST(QemuWiper, BatchStartsPurgitWhichShowsIniOptionsParametersAndDisks) {
               "Disk 2 (81h): 10240 MB, 20971520 sectors of");
     EXPECT_EQ(LineStarting(Screen, "Wipe methods found:"),
               "Wipe methods found: 12 (METHODS\\*.MET)");
+}
+
+TEST(QemuWiper, DefaultBatchAndIniShowTheWholeStartScreenAtOnce) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    // The floppy store's own start-up batch (mouse driver, no parameters)
+    // and the default INI: everything must fit on one 25-line screen.
+    TExeDataBase Store;
+    TMemoryStream Container(ReadFileBytes(Payload / "PURGXDSK"));
+    Store.LoadContainer(Container);
+    const TMemoryStream* Item = Store.FindItem("AUTOEXEC.BAT", 1);
+    ASSERT_NE(Item, nullptr);
+    const auto Batch = Item->Bytes();
+    const std::string Floppy = MakeFloppy(Dir, std::string(Batch.begin(), Batch.end()));
+    TQemuOptions Options;
+    Options.Floppy = Floppy;
+    Options.WaitForText = "Wipe methods found:";
+    Options.ExtraArguments =
+        "-drive file=" + ShellQuote(MakeDisk(Dir, "disk.img", 64ull << 20)) + ",if=ide,format=raw";
+    const auto Result = RunQemu(Options);
+    ASSERT_TRUE(Result.SawText) << Result.Screen << Result.Log;
+    const std::string& Screen = Result.Screen;
+    EXPECT_NE(Screen.find("Corvane mouse driver installed."), std::string::npos) << Screen;
+    EXPECT_NE(Screen.find("Running Corvane Purgex 2005 ..."), std::string::npos) << Screen;
+    const char* Defaults[11] = {" on",  " off", " off", " on",  " on", " on",
+                                " off", " off", " on",  " off", " on"};
+    for (int n = 1; n <= 11; ++n) {
+        const std::string Line = LineStarting(Screen, "O" + std::to_string(n) + " ");
+        const std::string Value = Defaults[n - 1];
+        EXPECT_TRUE(Line.size() > Value.size() &&
+                    Line.compare(Line.size() - Value.size(), Value.size(), Value) == 0)
+            << "O" << n << ": " << Line;
+    }
+    EXPECT_EQ(LineStarting(Screen, "Parameters:"), "Parameters: none");
+    EXPECT_EQ(LineStarting(Screen, "Disk 1 (80h):").substr(0, 38),
+              "Disk 1 (80h): 64 MB, 131072 sectors of");
 }
 
 TEST(QemuWiper, MissingOrMalformedIniEndsWithMessageAndExitCode) {
