@@ -56,7 +56,7 @@ TFatLayout TFatLayout::FromBootSector(const uint8_t* BootSector) {
 // --- TFloppyFile -----------------------------------------------------------
 
 bool TFloppyFile::Bind(int32_t Sector, int32_t Index) {
-    Bound = false;
+    Bound = Writable = false;
     EntrySector = Sector;
     EntryIndex = Index;
     Position = 0;
@@ -69,23 +69,24 @@ bool TFloppyFile::Bind(int32_t Sector, int32_t Index) {
     Size = int32_t(std::min<uint32_t>(GetLE32(Entry + SizeOffset), INT32_MAX));
     FirstCluster = GetLE16(Entry + ClusterOffset);
     CurrentCluster = FirstCluster;
+    Bound = true;
     if (Size == 0) {
         // An empty file owns no cluster; anything else is not a file to write.
-        if (FirstCluster != 0) return false;
-    } else {
-        // Appends continue from the cluster that holds the last byte.
-        std::vector<bool> Seen(size_t(std::max(Layout.LastCluster, 1)) + 1);
-        int32_t Cluster = FirstCluster;
-        for (int32_t Left = (Size - 1) / FloppySectorSize;; --Left) {
-            if (!Layout.IsDataCluster(Cluster) || Seen[size_t(Cluster)]) return false;
-            Seen[size_t(Cluster)] = true;
-            if (Left == 0) break;
-            Cluster = Floppy.GetFatEntry(Cluster);
-        }
-        CurrentCluster = Cluster;
-        Position = Size;
+        Writable = FirstCluster == 0;
+        return true;
     }
-    Bound = true;
+    // Appends continue from the cluster that holds the last byte.
+    std::vector<bool> Seen(size_t(std::max(Layout.LastCluster, 1)) + 1);
+    int32_t Cluster = FirstCluster;
+    for (int32_t Left = (Size - 1) / FloppySectorSize;; --Left) {
+        if (!Layout.IsDataCluster(Cluster) || Seen[size_t(Cluster)]) return true;
+        Seen[size_t(Cluster)] = true;
+        if (Left == 0) break;
+        Cluster = Floppy.GetFatEntry(Cluster);
+    }
+    CurrentCluster = Cluster;
+    Position = Size;
+    Writable = true;
     return true;
 }
 
@@ -117,7 +118,7 @@ int32_t TFloppyFile::NextCluster(int32_t Cluster) {
 }
 
 int32_t TFloppyFile::Write(const uint8_t* Data, int32_t Length) {
-    if (!Bound) return 0;
+    if (!Writable) return 0;
     int32_t Stored = 0;
     int32_t Remaining = std::max(Length, 0);
     uint8_t Sector[FloppySectorSize];
@@ -285,6 +286,11 @@ bool TFloppyDirectory::FindNext(TDirEntry& Entry) {
     }
     if (EntryNumber / DirEntriesPerSector != SectorIndex) {
         SectorIndex = EntryNumber / DirEntriesPerSector;
+        // No chain is longer than the disk has clusters.
+        if (!InRoot && SectorIndex > Layout.LastCluster) {
+            End = TListingEnd::Broken;
+            return false;
+        }
         if (!ReadCurrentSector()) return false;
     }
     const uint8_t* Slot = SectorBuffer + EntryNumber % DirEntriesPerSector * DirEntrySize;

@@ -75,9 +75,10 @@ public:
     TFloppyFile(const TFloppyFile&) = delete;
     TFloppyFile& operator=(const TFloppyFile&) = delete;
 
-    // Attaches to entry Index (0-15) of directory sector Sector. A non-empty
-    // file is positioned at its end, so writes append; false when the entry
-    // cannot be read or its chain is broken (Write then stores nothing).
+    // Attaches to entry Index (0-15) of directory sector Sector; false when
+    // the entry cannot be read. A non-empty file is positioned at its end, so
+    // writes append. A file whose chain does not reach its recorded size (or
+    // an empty one that owns a cluster) can be read but not written.
     bool Bind(int32_t Sector, int32_t Index);
 
     // Appends Length bytes; returns how many were stored (fewer when the disk
@@ -108,6 +109,7 @@ private:
 
     TFatLayout Layout;
     bool Bound = false;
+    bool Writable = false;
 };
 
 class TFloppyDirectory {
