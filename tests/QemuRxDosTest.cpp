@@ -6,6 +6,7 @@
 
 #ifndef _WIN32
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -300,6 +301,56 @@ TEST(QemuRxDos, KernelStartsTheInterpreterAgainWhenItEnds) {
     const auto Result = RunQemu(Options);
     ASSERT_TRUE(Result.SawText) << Result.Screen;
     EXPECT_NE(Result.Screen.find("SHELL-RAN"), std::string::npos) << Result.Screen;
+}
+
+namespace {
+
+// Offset of the root directory entry with the 11-character name, or 0.
+size_t RootEntry(const std::vector<uint8_t>& Image, const std::string& Name) {
+    for (size_t Entry = 19 * 512; Entry < 33 * 512; Entry += 32)
+        if (std::string(Image.begin() + long(Entry), Image.begin() + long(Entry) + 11) == Name)
+            return Entry;
+    return 0;
+}
+
+} // namespace
+
+TEST(QemuRxDos, DamagedSystemFilesGiveAClearMessage) {
+    REQUIRE_HOST_TOOLS();
+    struct TCase {
+        std::string Entry;   // 8.3 name in the root
+        int FirstCluster;    // -1: keep
+        bool Garble;         // overwrite the file's first sector
+        std::string Message; // on screen
+    };
+    const std::vector<TCase> Cases = {
+        {"RXDOSBIOSYS", 0xF00, false, "Rx-DOS: bad chain. Press a key"}, // off the disk
+        {"RXDOSBIOSYS", 1, false, "Rx-DOS: bad chain. Press a key"},
+        {"RXDOS   SYS", 0xF00, false, "Rx-DOS: RXDOS.SYS is damaged. Press a key"},
+        {"RXDOS   SYS", 0, false, "Rx-DOS: RXDOS.SYS is damaged. Press a key"},
+        {"RXDOS   SYS", -1, true, "Rx-DOS: RXDOS.SYS is damaged. Press a key"},
+    };
+    for (const auto& Case : Cases) {
+        TScratchDir Dir;
+        auto Image = ReadFileBytes(RxDos / "BOOT.IMG");
+        ASSERT_EQ(Image.size(), FloppyBytes);
+        const size_t Entry = RootEntry(Image, Case.Entry);
+        ASSERT_NE(Entry, 0u) << Case.Entry;
+        if (Case.Garble) {
+            const size_t Data = (33 + GetLE16(&Image[Entry + 26]) - 2) * 512;
+            std::fill(Image.begin() + long(Data), Image.begin() + long(Data) + 512, 0x90);
+        }
+        if (Case.FirstCluster >= 0) PutLE16(&Image[Entry + 26], uint16_t(Case.FirstCluster));
+        const fs::path Path = Dir / "damaged.img";
+        WriteFileBytes(Path, Image);
+        TQemuOptions Options;
+        Options.Floppy = Path.string();
+        Options.WaitForText = "Press a key";
+        const auto Result = RunQemu(Options);
+        ASSERT_TRUE(Result.SawText) << Case.Entry << "\n" << Result.Screen;
+        EXPECT_NE(Result.Screen.find(Case.Message), std::string::npos)
+            << Case.Entry << "\n" << Result.Screen;
+    }
 }
 
 #endif

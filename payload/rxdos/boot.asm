@@ -4,6 +4,7 @@
 ; DL = boot drive and DS:SI = this sector's BPB.
 
         bits 16
+        cpu 186
         org 7C00h
 
 LOADSEG equ 0070h
@@ -61,8 +62,7 @@ start:
         mov [root_lba], ax
         mov ax, [root_entries]
         add ax, 15
-        mov cl, 4
-        shr ax, cl
+        shr ax, 4
         mov [root_count], ax
         add ax, [root_lba]
         mov [data_lba], ax
@@ -124,6 +124,8 @@ found:
         pop dx
         add ax, [data_lba]
 .sec:
+        cmp ax, [total_secs]    ; a chain leading off the disk
+        jae bad_chain
         call read_sector
         inc ax
         mov si, es
@@ -142,8 +144,7 @@ found:
         mov si, [es:si]
         test dl, 1
         jz .even
-        mov cl, 4
-        shr si, cl
+        shr si, 4
 .even:
         and si, 0FFFh
         mov dx, si

@@ -21,6 +21,7 @@ reserved        dw 1
 fats            db 2
 root_entries    dw 224
 fat_secs        dw 9
+total_secs      dw 2880
 root_lba        dw 0
 root_count      dw 0
 data_lba        dw 0
@@ -139,6 +140,8 @@ init:
         mov [es:root_entries], ax
         mov ax, [si+16h]
         mov [es:fat_secs], ax
+        mov ax, [si+13h]
+        mov [es:total_secs], ax
         push cs
         pop ds
 
@@ -212,6 +215,8 @@ init:
         pop dx
         add ax, [data_lba]
 .sec:
+        cmp ax, [total_secs]    ; a chain leading off the disk
+        jae .bad
         call read_sector
         inc ax
         mov si, es
