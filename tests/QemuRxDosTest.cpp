@@ -353,4 +353,31 @@ TEST(QemuRxDos, DamagedSystemFilesGiveAClearMessage) {
     }
 }
 
+TEST(QemuRxDos, PromptReadsTypedCommandsWithEditing) {
+    REQUIRE_HOST_TOOLS();
+    // The batch runs a .COM that puts keys into the BIOS keyboard buffer, as
+    // if typed; after the batch the prompt reads them as commands.
+    const std::string Keys = "cd tools\rvex\br\r"; // 15 keys: the buffer's size
+    std::vector<uint8_t> Typist;
+    for (const char Key : Keys) {
+        for (const uint8_t Byte : {uint8_t(0xB9), uint8_t(Key), uint8_t(0x1E), // mov cx, key
+                                   uint8_t(0xB4), uint8_t(0x05),                // mov ah, 5
+                                   uint8_t(0xCD), uint8_t(0x16)})               // int 16h
+            Typist.push_back(Byte);
+    }
+    for (const uint8_t Byte : {0xB8, 0x00, 0x4C, 0xCD, 0x21}) Typist.push_back(Byte);
+    TScratchDir Dir;
+    const fs::path Program = Dir / "TYPIST.COM";
+    WriteFileBytes(Program, Typist);
+    const std::string Image = MakeFloppy(Dir, "@echo off\r\ntypist\r\n",
+                                         {{"TYPIST.COM", Program}, {"TOOLS/TYPIST.COM", Program}});
+    TQemuOptions Options;
+    Options.Floppy = Image;
+    Options.WaitForText = "Rx-DOS version";
+    const auto Result = RunQemu(Options);
+    ASSERT_TRUE(Result.SawText) << Result.Screen;
+    EXPECT_NE(Result.Screen.find("A:\\>cd tools"), std::string::npos) << Result.Screen;
+    EXPECT_NE(Result.Screen.find("A:\\TOOLS>ver"), std::string::npos) << Result.Screen;
+}
+
 #endif
