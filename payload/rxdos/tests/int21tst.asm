@@ -866,16 +866,61 @@ main:
         FAILIF ne                               ; 151
         cmp cx, 512
         FAILIF ne                               ; 152
+        ; a full disk: writes end short without an error, and deleting
+        ; the file gives every cluster back
+        mov ah, 36h
+        xor dl, dl
+        int 21h
+        mov [free_before], bx
+        mov dx, name_full
+        xor cx, cx
+        mov ah, 3Ch
+        int 21h
+        FAILIF c                                ; 153
+        mov [handle], ax
+        xor si, si              ; sectors written
+.fill:
+        mov bx, [handle]
+        xor dx, dx
+        mov cx, 0F000h
+        mov ah, 40h
+        int 21h
+        FAILIF c                                ; 154
+        mov cl, 9
+        shr ax, cl
+        add si, ax
+        cmp ax, 0F000h >> 9
+        je .fill
+        cmp si, [free_before]
+        FAILIF ne                               ; 155
+        mov ah, 36h
+        xor dl, dl
+        int 21h
+        cmp bx, 0
+        FAILIF ne                               ; 156
+        mov bx, [handle]
+        mov ah, 3Eh
+        int 21h
+        FAILIF c                                ; 157
+        mov dx, name_full
+        mov ah, 41h
+        int 21h
+        FAILIF c                                ; 158
+        mov ah, 36h
+        xor dl, dl
+        int 21h
+        cmp bx, [free_before]
+        FAILIF ne                               ; 159
         ; a file for the test to read back with another reader
         mov dx, name_keep_dir
         mov ah, 39h
         int 21h
-        FAILIF c                                ; 153
+        FAILIF c                                ; 160
         mov dx, name_keep
         xor cx, cx
         mov ah, 3Ch
         int 21h
-        FAILIF c                                ; 154
+        FAILIF c                                ; 161
         mov bx, ax
         call fill_pattern
         mov dx, big
@@ -883,16 +928,16 @@ main:
         mov ah, 40h
         int 21h
         cmp ax, 1000
-        FAILIF ne                               ; 155
+        FAILIF ne                               ; 162
         mov dx, big + 1000
         mov cx, 500
         mov ah, 40h
         int 21h
         cmp ax, 500
-        FAILIF ne                               ; 156
+        FAILIF ne                               ; 163
         mov ah, 3Eh
         int 21h
-        FAILIF c                                ; 157
+        FAILIF c                                ; 164
 pass:
         mov dx, msg_pass
         mov ah, 9
@@ -1076,6 +1121,8 @@ com_f00_len     equ $ - com_f00
 com_ret         db 0C3h
 com_ret_len     equ $ - com_ret
 name_exe        db 'T.EXE', 0
+name_full       db '\FULL.BIN', 0
+free_before     dw 0
 many_name       db 'M0.DAT', 0
 many_pattern    db 'M?.DAT', 0
 run_name        dw 0
