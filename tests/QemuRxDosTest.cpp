@@ -380,4 +380,27 @@ TEST(QemuRxDos, PromptReadsTypedCommandsWithEditing) {
     EXPECT_NE(Result.Screen.find("A:\\TOOLS>ver"), std::string::npos) << Result.Screen;
 }
 
+TEST(QemuRxDos, PauseTakesAKeyAndClsClearsTheScreen) {
+    REQUIRE_HOST_TOOLS();
+    // One key in the BIOS buffer (mov cx, 1E61h; mov ah, 5; int 16h; exit)
+    // for PAUSE to take.
+    const std::vector<uint8_t> OneKey = {0xB9, 0x61, 0x1E, 0xB4, 0x05, 0xCD, 0x16,
+                                         0xB8, 0x00, 0x4C, 0xCD, 0x21};
+    TScratchDir Dir;
+    WriteFileBytes(Dir / "ONEKEY.COM", OneKey);
+    const std::string Image = MakeFloppy(Dir,
+                                         "@echo off\r\necho BEFORE-CLS\r\ncls\r\n"
+                                         "onekey\r\npause\r\necho AFTER-PAUSE\r\n",
+                                         {{"ONEKEY.COM", Dir / "ONEKEY.COM"}});
+    TQemuOptions Options;
+    Options.Floppy = Image;
+    Options.WaitForText = "AFTER-PAUSE";
+    const auto Result = RunQemu(Options);
+    ASSERT_TRUE(Result.SawText) << Result.Screen;
+    EXPECT_NE(Result.Screen.find("Press any key to continue . . ."), std::string::npos)
+        << Result.Screen;
+    EXPECT_EQ(Result.Screen.find("BEFORE-CLS"), std::string::npos) << Result.Screen;
+    EXPECT_EQ(Result.Screen.find("SeaBIOS"), std::string::npos) << Result.Screen;
+}
+
 #endif
