@@ -132,8 +132,10 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
         return 1;
     }
     if (Run.MediaDone != Run.MediaTotal) {
+        std::string Reason = Console.LastMessage;
+        if (Reason.empty() && !Platform().FileExists(Options.File)) Reason = "cannot create the file";
         Err << "purgex: " << Options.File << " was not made"
-            << (Console.LastMessage.empty() ? "" : ": " + Console.LastMessage) << "\n";
+            << (Reason.empty() ? "" : ": " + Reason) << "\n";
         return 1;
     }
     if (!Options.NoVerify) {
