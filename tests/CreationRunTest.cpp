@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include "ComposerFixtures.h"
+#include "fakes/FakePlatform.h"
+#include "fakes/FakeWriter.h"
+#include "fakes/ScriptedUserInterface.h"
+#include "image/Composer.h"
+#include "image/CreationRun.h"
+#include "optical/ISO9660.h"
+#include "optical/ImageRecorder.h"
+
+using namespace composer_test;
+using namespace floppy_test;
+
+namespace {
+
+class TTestFront : public TRunFront {
+public:
+    struct TRow {
+        TOpticalDevice* Device;
+        int Quantity;
+    };
+    std::vector<TRow> Rows;
+    TWiperOptions Options = DefaultOptions();
+    std::string Params;
+    std::vector<int> Gauge;
+
+    int RowCount() override { return int(Rows.size()); }
+    TOpticalDevice* RowDevice(int Row) override { return Rows[size_t(Row)].Device; }
+    int RowQuantity(int Row) override { return Rows[size_t(Row)].Quantity; }
+    TWiperOptions CheckedOptions() override { return Options; }
+    std::string CommandLine() override { return Params; }
+    bool FloppyUsesMsDos() override { return false; }
+    void SetGauge(int Percent) override { Gauge.push_back(Percent); }
+};
+
+const std::string WriterPrompt =
+    "ask: Please insert a blank CD/DVD in writer.\r(Fake Writer (TESTCO)) [OK|Cancel]";
+const std::string RecorderPrompt = "ask: Please select the location for the image file [OK|Cancel]";
+const std::string StopQuestion = "ask: Do you want to stop the process ? [Yes|No]";
+const std::string RxDosQuestion =
+    "ask: Cannot find Ms-Dos system files.\rDo you want to use Rx-Dos for this disc? [Yes|No]";
+
+// The emulated floppy inside a burned image.
+TVirtualFloppy FloppyOf(const std::vector<uint8_t>& Iso) {
+    TVirtualFloppy Floppy;
+    EXPECT_EQ(Iso.size(), size_t(IsoImageSize));
+    std::copy(Iso.begin() + IsoFloppyOffset, Iso.end(), Floppy.Image.begin());
+    return Floppy;
+}
+
+std::string FileText(TVirtualFloppy& Floppy, const std::string& Folder, const std::string& Name) {
+    auto Directory = OpenImageFolder(Floppy, Folder);
+    const auto [Whole, Data] = ReadBack(*Directory, Name);
+    EXPECT_TRUE(Whole) << Name;
+    return {Data.begin(), Data.end()};
+}
+
+// A machine whose MS-DOS files come from the picker's folder.
+struct TMachine {
+    TFakePlatform Fake;
+    TScriptedUserInterface Ui;
+    TCdStoreScope Store;
+    TMachine() {
+        Fake.WindowsVersion = {2, 5, 0};
+        Fake.Files["D:\\DOS\\IO.SYS"] = "io";
+        Fake.Files["D:\\DOS\\COMMAND.COM"] = "command";
+    }
+    void ConfirmPicker(int Times) {
+        for (int i = 0; i < Times; ++i) Ui.FolderAnswers.push_back(std::string("D:\\DOS\\"));
+    }
+};
+
+} // namespace
+
+TEST(CreationRun, WritersAreAskedForInTurnAndTheGaugeCoversEveryMedium) {
+    TMachine M;
+    M.ConfirmPicker(3);
+    TFakeWriter First, Second;
+    TTestFront Front;
+    Front.Rows = {{&First, 2}, {&Second, 1}, {&Second, 0}};
+    TCreationRun Run(Front);
+    Run.CreateMedia();
+
+    EXPECT_EQ(First.Burned.size(), 2u);
+    EXPECT_EQ(Second.Burned.size(), 1u);
+    EXPECT_EQ(Run.MediaTotal, 3);
+    EXPECT_EQ(Run.MediaDone, 3);
+    // Per medium: the burn's stages (0.4 x 0.5, then 0.5 + 0.4 x 0.5), then full.
+    EXPECT_EQ(Front.Gauge, (std::vector<int>{0, 7, 23, 33, 40, 57, 67, 73, 90, 100}));
+    EXPECT_EQ(M.Ui.Log,
+              (std::vector<std::string>{WriterPrompt, "folder", WriterPrompt, "folder",
+                                        WriterPrompt, "folder"}));
+}
+
+TEST(CreationRun, CancelThenNoWritesAndCancelThenYesEndsTheRun) {
+    TMachine M;
+    M.ConfirmPicker(1);
+    TFakeWriter Writer;
+    TTestFront Front;
+    Front.Rows = {{&Writer, 2}};
+    M.Ui.AskAnswers = {2, 2, 2, 1}; // Cancel, No (write) ... Cancel, Yes (stop)
+    TCreationRun Run(Front);
+    Run.CreateMedia();
+    EXPECT_EQ(Writer.Burned.size(), 1u);
+    EXPECT_EQ(Run.MediaDone, 1);
+    EXPECT_EQ(Front.Gauge.back(), 50); // left where it was
+    EXPECT_EQ(M.Ui.Log, (std::vector<std::string>{WriterPrompt, StopQuestion, "folder",
+                                                  WriterPrompt, StopQuestion}));
+}
+
+TEST(CreationRun, AFailedMediumIsAskedForAgainWithItsMessage) {
+    TMachine M;
+    M.ConfirmPicker(4);
+    TFakeWriter Writer;
+    Writer.ReadyAnswers = {false, true, true, true};
+    Writer.DiscStates = {0, 2, 0, 0};
+    Writer.BurnAnswers = {false, true};
+    TTestFront Front;
+    Front.Rows = {{&Writer, 1}};
+    TCreationRun Run(Front);
+    Run.CreateMedia();
+    EXPECT_EQ(Writer.Burned.size(), 1u);
+    EXPECT_EQ(M.Ui.Log,
+              (std::vector<std::string>{
+                  WriterPrompt, "folder", "info: The device is not ready. Try again...",
+                  WriterPrompt, "folder",
+                  "info: The disc in the drive is not blank. Please Insert a blank CD and try again.",
+                  WriterPrompt, "folder", "info: Error in writing process : Write error",
+                  WriterPrompt, "folder"}));
+}
+
+TEST(CreationRun, TheDiscCarriesTheChoicesOfTheMomentItIsWritten) {
+    TMachine M;
+    M.ConfirmPicker(1);
+    TFakeWriter Writer;
+    TTestFront Front;
+    Front.Rows = {{&Writer, 1}};
+    Front.Options[DisableMouseOption] = true;
+    Front.Options[1] = true;
+    Front.Params = "/quick";
+    TCreationRun Run(Front);
+    Run.CreateMedia();
+    ASSERT_EQ(Writer.Burned.size(), 1u);
+    TVirtualFloppy Disc = FloppyOf(Writer.Burned[0]);
+    EXPECT_EQ(FileText(Disc, "", "AUTOEXEC.BAT"), StartupBatch(false, "/quick"));
+    EXPECT_EQ(FileText(Disc, "Purgit\\DATA", "PURGIT.INI"), WiperIni("110111001011"));
+    EXPECT_EQ(FileText(Disc, "", "IO.SYS"), "io");
+    // The ID string of the boot catalog is the product title.
+    EXPECT_EQ(std::string(Writer.Burned[0].begin() + 19 * 2048 + 4,
+                          Writer.Burned[0].begin() + 19 * 2048 + 28),
+              "Corvane Purgex 2005     ");
+}
+
+TEST(CreationRun, WithoutMsDosTheUserMayChooseRxDosOrNot) {
+    TMachine M; // the picker is cancelled every time
+    TFakeWriter Writer;
+    TTestFront Front;
+    Front.Rows = {{&Writer, 1}};
+    M.Ui.AskAnswers = {1, 2, 2, 1}; // OK, "No" (no Rx-DOS), then Cancel, Yes (stop)
+    TCreationRun Run(Front);
+    Run.CreateMedia();
+    EXPECT_TRUE(Writer.Burned.empty());
+    EXPECT_EQ(M.Ui.Log, (std::vector<std::string>{WriterPrompt, "folder", RxDosQuestion,
+                                                  WriterPrompt, StopQuestion}));
+
+    M.Ui.Log.clear();
+    M.Ui.AskAnswers = {1, 1}; // OK, "Yes": build the disc on Rx-DOS
+    Run.CreateMedia();
+    ASSERT_EQ(Writer.Burned.size(), 1u);
+    TVirtualFloppy Disc = FloppyOf(Writer.Burned[0]);
+    TFloppyDirectory Root(Disc);
+    EXPECT_EQ(Listing(Root), (std::vector<std::string>{"RXDOSBIO.SYS", "PURGIT", "AUTOEXEC.BAT"}));
+}
+
+TEST(CreationRun, ExplicitSystemChoices) {
+    TMachine M;
+    TFakeWriter Writer;
+    TTestFront Front;
+    Front.Rows = {{&Writer, 1}};
+    TCreationRun Run(Front);
+    Run.DiscSystem = TDiscSystem::RxDos;
+    Run.CreateMedia();
+    EXPECT_EQ(M.Ui.Log, (std::vector<std::string>{WriterPrompt})); // no picker
+    ASSERT_EQ(Writer.Burned.size(), 1u);
+
+    Run.DiscSystem = TDiscSystem::MsDos;
+    M.Ui.Log.clear();
+    M.Ui.AskAnswers = {1, 2, 1};
+    Run.CreateMedia();
+    EXPECT_EQ(M.Ui.Log, (std::vector<std::string>{WriterPrompt, "folder",
+                                                  "info: Cannot find Ms-Dos system files.",
+                                                  WriterPrompt, StopQuestion}));
+}
+
+TEST(CreationRun, ADiscWhoseFilesDoNotFitIsNotWritten) {
+    auto Items = StoreItems();
+    Items.insert(Items.begin(), {1, "HUGE.BIN", std::vector<uint8_t>(1600000, 0)});
+    TMachine M;
+    TCdStoreScope Big(Items);
+    M.ConfirmPicker(1);
+    TFakeWriter Writer;
+    TTestFront Front;
+    Front.Rows = {{&Writer, 1}};
+    M.Ui.AskAnswers = {1, 2, 1};
+    TCreationRun Run(Front);
+    Run.CreateMedia();
+    EXPECT_TRUE(Writer.Burned.empty());
+    EXPECT_EQ(M.Ui.Log[2], "info: The installation cannot be completed.");
+}
+
+TEST(CreationRun, TheImageRecorderAsksForItsFileBeforeBuilding) {
+    TMachine M;
+    M.ConfirmPicker(1);
+    TimageRecorder Recorder;
+    TTestFront Front;
+    Front.Rows = {{&Recorder, 1}};
+    M.Ui.SaveFileAnswers = {std::nullopt, std::string("C:\\OUT\\PURGIT.ISO")};
+    TCreationRun Run(Front);
+    std::vector<uint8_t> Built;
+    Run.ImageBuilt = [&](const TMemoryStream& Iso) { Built = Iso.Bytes(); };
+    Run.CreateMedia();
+
+    EXPECT_EQ(M.Ui.Log, (std::vector<std::string>{RecorderPrompt, "save: Purgit.ISO",
+                                                  RecorderPrompt, "save: Purgit.ISO", "folder"}));
+    const std::string& Saved = M.Fake.Files["C:\\OUT\\PURGIT.ISO"];
+    ASSERT_EQ(Saved.size(), size_t(IsoImageSize));
+    EXPECT_EQ(std::vector<uint8_t>(Saved.begin(), Saved.end()), Built);
+    EXPECT_EQ(Front.Gauge, (std::vector<int>{0, 100})); // no progress calls, then full
+}
