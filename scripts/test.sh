@@ -19,7 +19,7 @@ cmake --build build/asan || { echo "sanitizer build failed"; exit 1; }
 status=0
 
 echo "=== native (ctest)"
-ctest --test-dir build/linux --output-on-failure -V >"$logs/native.log" 2>&1 || status=1
+ctest --test-dir build/linux -V >"$logs/native.log" 2>&1 || status=1
 sed 's/^[0-9]*: //' "$logs/native.log" | grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]|tests passed' || true
 
 echo "=== win64 under wine64"
