@@ -56,12 +56,29 @@ int64_t TStream::CopyRest(TStream& Source) {
     }
 }
 
-int64_t TMemoryStream::Read(void* Buffer, int64_t Count) {
-    const int64_t Available = int64_t(Data.size()) - Pos;
-    const int64_t Step = std::clamp<int64_t>(Count, 0, std::max<int64_t>(Available, 0));
-    if (Step > 0) std::memcpy(Buffer, Data.data() + Pos, size_t(Step));
+namespace {
+
+// Reading and seeking over bytes held in memory, shared by both memory streams.
+int64_t ReadBytes(const uint8_t* Data, int64_t Size, int64_t& Pos, void* Buffer, int64_t Count) {
+    const int64_t Step = std::clamp<int64_t>(Count, 0, std::max<int64_t>(Size - Pos, 0));
+    if (Step > 0) std::memcpy(Buffer, Data + Pos, size_t(Step));
     Pos += Step;
     return Step;
+}
+
+int64_t SeekBytes(int64_t Size, int64_t& Pos, int64_t Offset, TSeekOrigin Origin) {
+    const int64_t Base = Origin == TSeekOrigin::Begin     ? 0
+                         : Origin == TSeekOrigin::Current ? Pos
+                                                          : Size;
+    if (Base + Offset < 0) return -1;
+    Pos = Base + Offset;
+    return Pos;
+}
+
+} // namespace
+
+int64_t TMemoryStream::Read(void* Buffer, int64_t Count) {
+    return ReadBytes(Data.data(), int64_t(Data.size()), Pos, Buffer, Count);
 }
 
 int64_t TMemoryStream::Write(const void* Buffer, int64_t Count) {
@@ -73,12 +90,7 @@ int64_t TMemoryStream::Write(const void* Buffer, int64_t Count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-    const int64_t Base = Origin == TSeekOrigin::Begin     ? 0
-                         : Origin == TSeekOrigin::Current ? Pos
-                                                          : int64_t(Data.size());
-    if (Base + Offset < 0) return -1;
-    Pos = Base + Offset;
-    return Pos;
+    return SeekBytes(int64_t(Data.size()), Pos, Offset, Origin);
 }
 
 void TMemoryStream::Clear() {
@@ -92,18 +104,9 @@ void TMemoryStream::SetSize(int64_t NewSize) {
 }
 
 int64_t TReadOnlyStream::Read(void* Buffer, int64_t Count) {
-    const int64_t Available = int64_t(Data.size()) - Pos;
-    const int64_t Step = std::clamp<int64_t>(Count, 0, std::max<int64_t>(Available, 0));
-    if (Step > 0) std::memcpy(Buffer, Data.data() + Pos, size_t(Step));
-    Pos += Step;
-    return Step;
+    return ReadBytes(Data.data(), int64_t(Data.size()), Pos, Buffer, Count);
 }
 
 int64_t TReadOnlyStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-    const int64_t Base = Origin == TSeekOrigin::Begin     ? 0
-                         : Origin == TSeekOrigin::Current ? Pos
-                                                          : int64_t(Data.size());
-    if (Base + Offset < 0) return -1;
-    Pos = Base + Offset;
-    return Pos;
+    return SeekBytes(int64_t(Data.size()), Pos, Offset, Origin);
 }
