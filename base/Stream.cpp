@@ -83,6 +83,12 @@ int64_t TMemoryStream::Read(void* Buffer, int64_t Count) {
 
 int64_t TMemoryStream::Write(const void* Buffer, int64_t Count) {
     if (Count <= 0) return 0;
+    const auto* Bytes = static_cast<const uint8_t*>(Buffer);
+    if (Pos == int64_t(Data.size())) {
+        Data.insert(Data.end(), Bytes, Bytes + Count); // appending: nothing to clear first
+        Pos += Count;
+        return Count;
+    }
     if (Pos + Count > int64_t(Data.size())) Data.resize(size_t(Pos + Count));
     std::memcpy(Data.data() + Pos, Buffer, size_t(Count));
     Pos += Count;

@@ -61,6 +61,9 @@ void TExeDataBase::LoadContainer(TStream& Source) {
         TMemoryStream Coded;
         Coded.CopyRest(Source);
         Coded.SetPosition(0);
+        // The header's length is only a hint here; no stream expands more
+        // than 48-fold (a 60-byte match takes at least 10 bits).
+        Payload.Reserve(std::min<int64_t>(PayloadLength, Coded.Size() * 48));
         UnpackStream(Coded, Payload);
     } else {
         Payload.CopyFrom(Source, PayloadLength);

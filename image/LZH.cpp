@@ -1,5 +1,6 @@
 #include "image/LZH.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -55,6 +56,33 @@ inline void TLZHPacker::Emit(uint8_t Byte) {
     if (OutCount == BufferSize) Flush();
 }
 
+// A match may overlap the bytes it produces: its source runs Gap bytes behind
+// the write position. Pieces of at most Gap bytes that do not wrap around the
+// ring read only bytes written before them, so they move whole (memmove: with
+// a gap near the window size the source lies just ahead of the target); a gap
+// of one repeats a single byte.
+void TLZHPacker::CopyMatch(int From, int Length) {
+    constexpr int Mask = WindowSize - 1;
+    const int Gap = ((RingPosition - From) & Mask) == 0 ? WindowSize : (RingPosition - From) & Mask;
+    while (Length > 0) {
+        int Step = std::min({Length, BufferSize - OutCount, WindowSize - From,
+                             WindowSize - RingPosition});
+        uint8_t* Target = RingBuffer + RingPosition;
+        if (Gap == 1) {
+            std::memset(Target, RingBuffer[From], size_t(Step));
+        } else {
+            Step = std::min(Step, Gap);
+            std::memmove(Target, RingBuffer + From, size_t(Step));
+        }
+        std::memcpy(OutBuffer + OutCount, Target, size_t(Step));
+        From = (From + Step) & Mask;
+        RingPosition = (RingPosition + Step) & Mask;
+        OutCount += Step;
+        Length -= Step;
+        if (OutCount == BufferSize) Flush();
+    }
+}
+
 void TLZHPacker::Unpack(TStream& From, TStream& To) {
     BitBuffer = 0;
     BitCount = 0;
@@ -97,14 +125,10 @@ void TLZHPacker::Unpack(TStream& From, TStream& To) {
         Index = (Index << Extra) | GetBits(Extra);
         const unsigned Distance = Upper | (Index & 0x3F);
 
-        int From = (RingPosition - int(Distance) - 1) & (WindowSize - 1);
         int Length = Symbol - 255 + Threshold;
         // The stream ends when the decoded size is reached, even inside a match.
         if (uint32_t(Length) > Size - Produced) Length = int(Size - Produced);
-        for (int k = 0; k < Length; ++k) {
-            Emit(RingBuffer[From]);
-            From = (From + 1) & (WindowSize - 1);
-        }
+        CopyMatch((RingPosition - int(Distance) - 1) & (WindowSize - 1), Length);
         Produced += uint32_t(Length);
     }
     Flush();

@@ -41,6 +41,7 @@ private:
     void FillBits();
     unsigned GetBits(int Count);
     void Emit(uint8_t Byte);
+    void CopyMatch(int From, int Length);
     void Flush();
 
     uint64_t BitBuffer = 0; // next bit at the top

@@ -68,6 +68,18 @@ TEST(LzhRoundTrip, ReproducesAssortedInputs) {
     }
 }
 
+TEST(LzhRoundTrip, MatchesAcrossTheWholeWindow) {
+    // Repeats at distances 4,096 (the match source is the slot being written)
+    // and 4,090 (the source lies just ahead of the target in the ring).
+    for (size_t Period : {4096u, 4090u, 4000u}) {
+        auto Input = RandomBytes(Period, uint32_t(Period));
+        for (int Round = 0; Round < 3; ++Round) Input.insert(Input.end(), Input.begin(), Input.begin() + Period);
+        const auto Coded = LzhufEncode(Input);
+        EXPECT_LT(Coded.size(), Period * 2) << "the repeats were not coded as matches";
+        EXPECT_EQ(Decode(Coded), Input) << "period " << Period;
+    }
+}
+
 TEST(LzhRoundTrip, SurvivesManyTreeRebuilds) {
     // Well over 32,454 symbols, mixing literals and matches, forces the
     // frequency limit several times.
