@@ -55,8 +55,8 @@ std::string OfferedMsDos(const std::string& MsDosDir) {
     const TWindowsVersion v = Platform().Version();
     if (v.PlatformId == 1 && !FindIoSys().empty() && !FindCommandCom().empty())
         return "the files of this Windows installation";
-    TVirtualFloppy Probe;
-    if (v.PlatformId == 2 && LoadDiskCopyImage(Probe)) return "the boot floppy of DiskCopy.dll";
+    const auto Probe = std::make_unique<TVirtualFloppy>(); // far too large for a stack
+    if (v.PlatformId == 2 && LoadDiskCopyImage(*Probe)) return "the boot floppy of DiskCopy.dll";
     if (!MsDosDir.empty() && HoldsMsDosSystem(MsDosDir)) return MsDosDir;
     return {};
 }

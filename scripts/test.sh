@@ -44,6 +44,9 @@ failed=$(count FAILED)
 if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
   failed=1
   echo "a test run failed without a test failure (crash or build problem); see $logs"
+  for log in native win64 asan; do
+    grep -q -E '\[  PASSED  \] [0-9]+ test' "$logs/$log.log" || { echo "--- end of $log.log"; tail -n 30 "$logs/$log.log"; }
+  done
 fi
 if [ "$failed" -ne 0 ]; then
   for log in native win64 asan; do

@@ -70,7 +70,8 @@ TEST(ComposerPlacement, Windows98UsesItsOwnFilesWithoutAsking) {
     Windows98(Fake);
     TScriptedUserInterface Ui;
     const auto Store = MakeStore(StoreItems());
-    TVirtualFloppy Floppy;
+    const auto FloppyOwner = std::make_unique<TVirtualFloppy>();
+    TVirtualFloppy& Floppy = *FloppyOwner;
     EXPECT_TRUE(PlaceMsDosSystem(Floppy, *Store));
     EXPECT_EQ(RootNames(Floppy),
               (std::vector<std::string>{"DSKPURGX", "IO.SYS", "COMMAND.COM", "MSDOS.SYS"}));
@@ -88,7 +89,8 @@ TEST(ComposerPlacement, Windows95FallsBackToTheFilesOnDriveC) {
     Fake.Files["C:\\COMMAND.COM"] = "command";
     TScriptedUserInterface Ui;
     const auto Store = MakeStore(StoreItems());
-    TVirtualFloppy Floppy;
+    const auto FloppyOwner = std::make_unique<TVirtualFloppy>();
+    TVirtualFloppy& Floppy = *FloppyOwner;
     EXPECT_TRUE(PlaceMsDosSystem(Floppy, *Store));
     EXPECT_EQ(FileText(Floppy, "", "COMMAND.COM"), "command");
 }
@@ -100,7 +102,8 @@ TEST(ComposerPlacement, WindowsMeWithoutSystemFilesStopsWithoutThePicker) {
         if (HaveIoSys) Fake.Files["C:\\IO.SYS"] = "io"; // but no command.com anywhere
         TScriptedUserInterface Ui;
         const auto Store = MakeStore(StoreItems());
-        TVirtualFloppy Floppy;
+        const auto FloppyOwner = std::make_unique<TVirtualFloppy>();
+        TVirtualFloppy& Floppy = *FloppyOwner;
         EXPECT_FALSE(PlaceMsDosSystem(Floppy, *Store));
         EXPECT_TRUE(Ui.Log.empty());
         const std::vector<std::string> Expected =
@@ -116,7 +119,8 @@ TEST(ComposerPlacement, XpUsesTheDiskCopyImageOrElseThePicker) {
     Fake.LibraryResources["DISKCOPY.DLL/BINFILE/#1"] = DiskCopyImage();
     TScriptedUserInterface Ui;
     const auto Store = MakeStore(StoreItems());
-    TVirtualFloppy Floppy;
+    const auto FloppyOwner = std::make_unique<TVirtualFloppy>();
+    TVirtualFloppy& Floppy = *FloppyOwner;
     EXPECT_TRUE(PlaceMsDosSystem(Floppy, *Store));
     EXPECT_EQ(std::string(Floppy.Image.begin() + 3, Floppy.Image.begin() + 11), "DISKCOPY");
     EXPECT_TRUE(Ui.Log.empty());
@@ -126,7 +130,8 @@ TEST(ComposerPlacement, XpUsesTheDiskCopyImageOrElseThePicker) {
     Fake.Files["D:\\DOS\\IO.SYS"] = "io from folder";
     Fake.Files["D:\\DOS\\COMMAND.COM"] = "command from folder";
     Ui.FolderAnswers = {std::string("D:\\DOS\\")};
-    TVirtualFloppy Picked;
+    const auto PickedOwner = std::make_unique<TVirtualFloppy>();
+    TVirtualFloppy& Picked = *PickedOwner;
     EXPECT_TRUE(PlaceMsDosSystem(Picked, *Store));
     EXPECT_EQ(Ui.Log, (std::vector<std::string>{"folder"}));
     EXPECT_EQ(RootNames(Picked),
@@ -140,7 +145,8 @@ TEST(ComposerPlacement, Windows2000AlwaysAsksThePicker) {
     Fake.LibraryResources["DISKCOPY.DLL/BINFILE/#1"] = DiskCopyImage(); // not looked at
     TScriptedUserInterface Ui;
     const auto Store = MakeStore(StoreItems());
-    TVirtualFloppy Floppy;
+    const auto FloppyOwner = std::make_unique<TVirtualFloppy>();
+    TVirtualFloppy& Floppy = *FloppyOwner;
     EXPECT_FALSE(PlaceMsDosSystem(Floppy, *Store)); // cancelled
     EXPECT_EQ(Ui.Log, (std::vector<std::string>{"folder"}));
 
@@ -156,7 +162,8 @@ TEST(ComposerPlacement, LaterVersionsTryDiskCopyBeforeThePicker) {
     Fake.LibraryResources["DISKCOPY.DLL/BINFILE/#1"] = DiskCopyImage();
     TScriptedUserInterface Ui;
     const auto Store = MakeStore(StoreItems());
-    TVirtualFloppy Floppy;
+    const auto FloppyOwner = std::make_unique<TVirtualFloppy>();
+    TVirtualFloppy& Floppy = *FloppyOwner;
     EXPECT_TRUE(PlaceMsDosSystem(Floppy, *Store));
     EXPECT_TRUE(Ui.Log.empty());
 }
@@ -205,7 +212,8 @@ TEST(ComposerIndependent, ComposedImagePassesFsckAndMtoolsReadsItBack) {
     TScriptedUserInterface Ui;
     const auto Items = StoreItems();
     const auto Store = MakeStore(Items);
-    TVirtualFloppy Floppy;
+    const auto FloppyOwner = std::make_unique<TVirtualFloppy>();
+    TVirtualFloppy& Floppy = *FloppyOwner;
     ASSERT_TRUE(PlaceMsDosSystem(Floppy, *Store));
     ASSERT_TRUE(ComposeStartupFiles(Floppy, *Store, true, "", OptionString(DefaultOptions())));
 

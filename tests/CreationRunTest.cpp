@@ -41,11 +41,12 @@ const std::string StopQuestion = "ask: Do you want to stop the process ? [Yes|No
 const std::string RxDosQuestion =
     "ask: Cannot find Ms-Dos system files.\rDo you want to use Rx-Dos for this disc? [Yes|No]";
 
-// The emulated floppy inside a burned image.
-TVirtualFloppy FloppyOf(const std::vector<uint8_t>& Iso) {
-    TVirtualFloppy Floppy;
+// The emulated floppy inside a burned image (on the heap: a floppy is too
+// large for a Windows thread's stack).
+std::unique_ptr<TVirtualFloppy> FloppyOf(const std::vector<uint8_t>& Iso) {
+    auto Floppy = std::make_unique<TVirtualFloppy>();
     EXPECT_EQ(Iso.size(), size_t(IsoImageSize));
-    std::copy(Iso.begin() + IsoFloppyOffset, Iso.end(), Floppy.Image.begin());
+    std::copy(Iso.begin() + IsoFloppyOffset, Iso.end(), Floppy->Image.begin());
     return Floppy;
 }
 
@@ -142,10 +143,10 @@ TEST(CreationRun, TheDiscCarriesTheChoicesOfTheMomentItIsWritten) {
     TCreationRun Run(Front);
     Run.CreateMedia();
     ASSERT_EQ(Writer.Burned.size(), 1u);
-    TVirtualFloppy Disc = FloppyOf(Writer.Burned[0]);
-    EXPECT_EQ(FileText(Disc, "", "AUTOEXEC.BAT"), StartupBatch(false, "/quick"));
-    EXPECT_EQ(FileText(Disc, "Purgit\\DATA", "PURGIT.INI"), WiperIni("110111001011"));
-    EXPECT_EQ(FileText(Disc, "", "IO.SYS"), "io");
+    const auto Disc = FloppyOf(Writer.Burned[0]);
+    EXPECT_EQ(FileText(*Disc, "", "AUTOEXEC.BAT"), StartupBatch(false, "/quick"));
+    EXPECT_EQ(FileText(*Disc, "Purgit\\DATA", "PURGIT.INI"), WiperIni("110111001011"));
+    EXPECT_EQ(FileText(*Disc, "", "IO.SYS"), "io");
     // The ID string of the boot catalog is the product title.
     EXPECT_EQ(std::string(Writer.Burned[0].begin() + 19 * 2048 + 4,
                           Writer.Burned[0].begin() + 19 * 2048 + 28),
@@ -168,8 +169,8 @@ TEST(CreationRun, WithoutMsDosTheUserMayChooseRxDosOrNot) {
     M.Ui.AskAnswers = {1, 1}; // OK, "Yes": build the disc on Rx-DOS
     Run.CreateMedia();
     ASSERT_EQ(Writer.Burned.size(), 1u);
-    TVirtualFloppy Disc = FloppyOf(Writer.Burned[0]);
-    TFloppyDirectory Root(Disc);
+    const auto Disc = FloppyOf(Writer.Burned[0]);
+    TFloppyDirectory Root(*Disc);
     EXPECT_EQ(Listing(Root), (std::vector<std::string>{"RXDOSBIO.SYS", "PURGIT", "AUTOEXEC.BAT"}));
 }
 
