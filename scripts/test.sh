@@ -10,11 +10,19 @@ logs=$top/build/test-logs
 mkdir -p "$logs"
 
 scripts/setup.sh || { echo "setup failed"; exit 1; }
-scripts/build.sh || { echo "build failed"; exit 1; }
+scripts/build.sh 2>&1 | tee "$logs/build.log"
+[ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build failed"; exit 1; }
 if [ ! -f build/asan/build.ninja ]; then
   cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPURGEX_SANITIZE=ON >/dev/null || exit 1
 fi
-cmake --build build/asan || { echo "sanitizer build failed"; exit 1; }
+cmake --build build/asan 2>&1 | tee -a "$logs/build.log"
+[ "${PIPESTATUS[0]}" -eq 0 ] || { echo "sanitizer build failed"; exit 1; }
+# The builds stay free of warnings (what was compiled this time).
+if grep -q "warning:" "$logs/build.log"; then
+  echo "the build printed warnings:"
+  grep "warning:" "$logs/build.log" | sort -u
+  exit 1
+fi
 
 status=0
 

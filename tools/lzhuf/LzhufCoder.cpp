@@ -1,6 +1,8 @@
 #include "tools/lzhuf/LzhufCoder.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstring>
 #include <stdexcept>
 
 #include "image/LzhufModel.h"
@@ -138,7 +140,8 @@ private:
 } // namespace
 
 std::vector<uint8_t> LzhufEncode(std::span<const uint8_t> Input) {
-    if (Input.size() > 0xFFFFFFFFu) throw std::length_error("LZHUF input over 4 GB");
+    // The size field holds 32 bits; the window's history must fit besides.
+    if (Input.size() > size_t(INT32_MAX) - FirstWrite) throw std::length_error("LZHUF input too large");
     std::vector<uint8_t> Out;
     Out.reserve(Input.size() / 4 + 16);
     const uint32_t Size = uint32_t(Input.size());
@@ -146,7 +149,7 @@ std::vector<uint8_t> LzhufEncode(std::span<const uint8_t> Input) {
     if (Input.empty()) return Out;
 
     std::vector<uint8_t> History(FirstWrite + Input.size(), ' ');
-    std::copy(Input.begin(), Input.end(), History.begin() + FirstWrite);
+    std::memcpy(History.data() + FirstWrite, Input.data(), Input.size());
     TMatchFinder Finder(History);
     for (int64_t i = 0; i < FirstWrite; ++i) Finder.Insert(i);
 
