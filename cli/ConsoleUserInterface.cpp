@@ -22,6 +22,7 @@ bool HoldsMsDosSystem(const std::string& Folder) {
 
 int TConsoleUserInterface::Choose(const std::string& Text, const std::string& First,
                                   const std::string& Second) {
+    if (BeforeOutput) BeforeOutput();
     Out << Printable(Text);
     if (!Interactive) {
         const int Answer = Asked[Text]++ == 0 ? 1 : 2;
@@ -45,6 +46,7 @@ int TConsoleUserInterface::Choose(const std::string& Text, const std::string& Fi
 }
 
 void TConsoleUserInterface::MsgInfo(const std::string& Text) {
+    if (BeforeOutput) BeforeOutput();
     LastMessage = Printable(Text);
     Out << LastMessage << "\n";
 }

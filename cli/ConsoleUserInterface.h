@@ -5,6 +5,7 @@
 // second choice, so a medium that keeps failing ends the run instead of
 // looping forever.
 
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <optional>
@@ -31,8 +32,10 @@ public:
                                               const std::string& Filter) override;
     std::optional<std::string> PickSystemFolder() override;
 
-    // Messages shown so far (for the exit message of a failed run).
+    // The last message shown (for the exit message of a failed run).
     std::string LastMessage;
+    // Called before anything is written, so a progress line can be ended.
+    std::function<void()> BeforeOutput;
 
 private:
     // 1 for the first choice, 2 for the second.

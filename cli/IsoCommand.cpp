@@ -25,11 +25,18 @@ public:
     TWiperOptions CheckedOptions() override { return Options; }
     std::string CommandLine() override { return Params; }
     bool FloppyUsesMsDos() override { return false; }
+    // A bar on stderr once work has begun; ended before any prompt or message.
     void SetGauge(int Percent) override {
-        if (!ShowProgress) return;
+        if (!ShowProgress || (Percent == 0 && !LineOpen)) return;
         const int Filled = Percent * 40 / 100;
         Err << "\r[" << std::string(size_t(Filled), '#') << std::string(size_t(40 - Filled), ' ')
-            << "] " << Percent << "%" << (Percent >= 100 ? "\n" : "") << std::flush;
+            << "] " << Percent << "%" << std::flush;
+        LineOpen = true;
+        if (Percent >= 100) EndLine();
+    }
+    void EndLine() {
+        if (LineOpen) Err << "\n" << std::flush;
+        LineOpen = false;
     }
 
 private:
@@ -38,6 +45,7 @@ private:
     std::string Params;
     std::ostream& Err;
     bool ShowProgress;
+    bool LineOpen = false;
 };
 
 bool ParseBits(const std::string& Bits, TWiperOptions& Options) {
@@ -109,6 +117,7 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
     TimageRecorder Recorder;
     TIsoFront Front(Recorder, Checked, Options.Params, Err, StandardErrorIsTerminal());
     TCreationRun Run(Front);
+    Console.BeforeOutput = [&] { Front.EndLine(); };
 
     if (Options.Os == "rxdos") {
         Run.DiscSystem = TDiscSystem::RxDos;
