@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "TestSupport.h"
+#include "image/WiperOptions.h"
 #include "base/ByteOrder.h"
 
 using namespace testing_support;
@@ -190,19 +191,8 @@ bool IsText(const fs::path& Path) {
     return Ext == ".TXT" || Ext == ".MET" || Ext == ".INI";
 }
 
-const std::vector<std::string> Captions = {
-    "Verify purgiting",
-    "Purgit drive from back to front",
-    "Perform a last purgit with zeroes",
-    "Generate purgiting log (report) file",
-    "Use Department of Defense log style for generated log file",
-    "Allow the purgiting process to be interrupted or paused",
-    "Purgit without requiring user intervention",
-    "Automatically pause after a purgit pass ends",
-    "Use ISAAC pseudo-random number generating algorithm",
-    "Create partition after purgiting the drive",
-    "Enable DMA/UDMA transfer mode for IDE/ATA drives",
-};
+// The wiper's options 1 to 11 as the wizard names them.
+const std::vector<std::string> Captions(OptionCaptions, OptionCaptions + DisableMouseOption);
 
 } // namespace
 
