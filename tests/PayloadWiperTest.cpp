@@ -15,8 +15,8 @@
 #include <sstream>
 
 #include "TestSupport.h"
-#include "image/WiperOptions.h"
 #include "base/ByteOrder.h"
+#include "image/WiperOptions.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
