@@ -1,5 +1,7 @@
 #include "platform/Platform.h"
 
+#include <string>
+
 namespace {
 TPlatform* Installed = nullptr;
 }
@@ -11,3 +13,29 @@ TPlatform* InstallPlatform(TPlatform* Replacement) {
     Installed = Replacement;
     return Previous;
 }
+
+// Windows' codes for the answers of a machine without a facility.
+namespace {
+constexpr uint32_t ErrorFileNotFound = 2;
+}
+
+std::unique_ptr<TDeviceHandle> TPlatform::OpenDevice(std::string_view, const TDeviceAccess&) {
+    LastErrorCode = ErrorFileNotFound;
+    return nullptr;
+}
+
+std::string TPlatform::ErrorText(uint32_t Code) {
+    return Code == ErrorFileNotFound ? "The system cannot find the file specified."
+                                     : "Error " + std::to_string(Code) + ".";
+}
+
+TDriveType TPlatform::DriveType(char) { return DriveNoRootDir; }
+
+bool TPlatform::DiskFreeSpace(char, TDiskFreeSpace&) {
+    LastErrorCode = ErrorFileNotFound;
+    return false;
+}
+
+uint32_t TPlatform::LogicalDrives() { return 0; }
+
+std::vector<std::string> TPlatform::QueryDosDevice(std::string_view) { return {}; }

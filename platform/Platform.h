@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/Stream.h"
 
@@ -41,6 +42,50 @@ public:
     // Empty when the value does not exist.
     virtual std::optional<TRegistryValue> Read(std::string_view Name) = 0;
     virtual bool WriteDword(std::string_view Name, uint32_t Value) = 0;
+};
+
+// A device opened by name ("\\.\A:", "\\.\vwin32", "\\.\E:"), held for
+// one operation: raw transfers at a byte offset and control requests whose
+// in and out buffers are the bytes Windows would see. Every call answers
+// whether it succeeded; the reason is then the platform's LastError().
+class TDeviceHandle {
+public:
+    virtual ~TDeviceHandle() = default;
+    // Moves to Offset bytes from the start of the device.
+    virtual bool Seek(uint64_t Offset) = 0;
+    virtual bool Read(std::span<uint8_t> Buffer, uint32_t& Done) = 0;
+    virtual bool Write(std::span<const uint8_t> Buffer, uint32_t& Done) = 0;
+    // DeviceIoControl with no overlapped structure.
+    virtual bool Control(uint32_t Code, std::span<const uint8_t> In, std::span<uint8_t> Out,
+                         uint32_t& Returned) = 0;
+};
+
+// What opening a device asks for.
+struct TDeviceAccess {
+    bool Read = true;
+    bool Write = false;
+    bool ShareRead = true;
+    bool ShareWrite = true;
+    bool WriteThrough = false;
+};
+
+// Windows drive type codes (GetDriveType).
+enum TDriveType : uint32_t {
+    DriveUnknown = 0,
+    DriveNoRootDir = 1,
+    DriveRemovable = 2,
+    DriveFixed = 3,
+    DriveRemote = 4,
+    DriveCdRom = 5,
+    DriveRamDisk = 6,
+};
+
+// GetDiskFreeSpace of a drive's root.
+struct TDiskFreeSpace {
+    uint32_t ClusterSectors = 0;
+    uint32_t SectorBytes = 0;
+    uint32_t FreeClusters = 0;
+    uint32_t ClusterCount = 0;
 };
 
 class TPlatform {
@@ -81,6 +126,29 @@ public:
     // A key under HKEY_CURRENT_USER ("Software\\..."); with Create, the key
     // and any missing parents are made. Null when it cannot be opened.
     virtual std::unique_ptr<TRegistryKey> OpenRegistryKey(std::string_view Path, bool Create) = 0;
+
+    // --- devices and drives. A backend without a facility answers as a
+    // machine without it: nothing opens, no drive exists.
+
+    // Opens a device by name ("\\.\A:", "\\.\vwin32"); null when it cannot
+    // be opened (LastError says why).
+    virtual std::unique_ptr<TDeviceHandle> OpenDevice(std::string_view Name, const TDeviceAccess& Access);
+    // The error code of the last call that failed (GetLastError).
+    virtual uint32_t LastError() { return LastErrorCode; }
+    // The system's text for an error code.
+    virtual std::string ErrorText(uint32_t Code);
+    // Drive type of Letter's root (Letter + ":\\").
+    virtual TDriveType DriveType(char Letter);
+    // False when the drive's free space cannot be read.
+    virtual bool DiskFreeSpace(char Letter, TDiskFreeSpace& Space);
+    // Bit 0 for A:, bit 1 for B:, ...
+    virtual uint32_t LogicalDrives();
+    // QueryDosDevice of a drive name ("E:"): the target names it maps to;
+    // empty when there is none.
+    virtual std::vector<std::string> QueryDosDevice(std::string_view DeviceName);
+
+protected:
+    uint32_t LastErrorCode = 0;
 };
 
 // The installed platform: the native backend unless a test installed another.
