@@ -38,4 +38,4 @@ bool TPlatform::DiskFreeSpace(char, TDiskFreeSpace&) {
 
 uint32_t TPlatform::LogicalDrives() { return 0; }
 
-std::vector<std::string> TPlatform::QueryDosDevice(std::string_view) { return {}; }
+std::vector<std::string> TPlatform::DosDeviceTargets(std::string_view) { return {}; }

@@ -143,9 +143,10 @@ public:
     virtual bool DiskFreeSpace(char Letter, TDiskFreeSpace& Space);
     // Bit 0 for A:, bit 1 for B:, ...
     virtual uint32_t LogicalDrives();
-    // QueryDosDevice of a drive name ("E:"): the target names it maps to;
+    // QueryDosDevice of a drive name ("E:"): the target names it maps to
+    // (not named after the call: windows.h makes that name a macro);
     // empty when there is none.
-    virtual std::vector<std::string> QueryDosDevice(std::string_view DeviceName);
+    virtual std::vector<std::string> DosDeviceTargets(std::string_view DeviceName);
 
 protected:
     uint32_t LastErrorCode = 0;
