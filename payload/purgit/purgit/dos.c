@@ -66,6 +66,144 @@ __asm__(".section .text.start,\"ax\",@progbits\n"
 
 SERVICE(Int21, 0x21)
 SERVICE(Int13, 0x13)
+SERVICE(Int10, 0x10)
+SERVICE(Int33, 0x33)
+
+uint16_t LastEs;
+
+int Int13Es(struct TRegs* r, uint16_t es) {
+    uint16_t ax = r->ax, bx = r->bx, cx = r->cx, dx = r->dx, si = r->si, di = r->di;
+    _Bool carry;
+    /* Every general register carries an argument, so ES travels through a
+       variable at a fixed address. */
+    LastEs = es;
+    __asm__ volatile("pushw %%es\n\t"
+                     "pushw %%bp\n\t"
+                     "movw LastEs, %%es\n\t"
+                     "stc\n\t"
+                     "int $0x13\n\t"
+                     "popw %%bp\n\t"
+                     "movw %%es, LastEs\n\t"
+                     "popw %%es"
+                     : "+a"(ax), "+b"(bx), "+c"(cx), "+d"(dx), "+S"(si), "+D"(di),
+                       "=@ccc"(carry)
+                     :
+                     : "memory");
+    r->ax = ax;
+    r->bx = bx;
+    r->cx = cx;
+    r->dx = dx;
+    r->si = si;
+    r->di = di;
+    return carry;
+}
+
+unsigned KeyPeek(void) {
+    uint16_t ax = 0x0100;
+    _Bool none;
+    __asm__ volatile("int $0x16" : "+a"(ax), "=@ccz"(none) : : "memory");
+    return none ? 0 : (ax ? ax : 0xFFFF);
+}
+
+unsigned KeyRead(void) {
+    uint16_t ax = 0x0000;
+    __asm__ volatile("int $0x16" : "+a"(ax) : : "memory");
+    return ax;
+}
+
+void FarPut(uint16_t seg, uint16_t off, const void* src, unsigned n) {
+    uint32_t si = (uint32_t)(uintptr_t)src, di = off, cx = n;
+    __asm__ volatile("pushw %%es\n\tmovw %w3, %%es\n\trep movsb\n\tpopw %%es"
+                     : "+S"(si), "+D"(di), "+c"(cx)
+                     : "r"(seg)
+                     : "memory");
+}
+
+void FarGet(void* dst, uint16_t seg, uint16_t off, unsigned n) {
+    uint32_t si = off, di = (uint32_t)(uintptr_t)dst, cx = n;
+    __asm__ volatile("pushw %%ds\n\tmovw %w3, %%ds\n\trep movsb\n\tpopw %%ds"
+                     : "+S"(si), "+D"(di), "+c"(cx)
+                     : "r"(seg)
+                     : "memory");
+}
+
+void FarCopy(uint16_t dstSeg, uint16_t srcSeg, uint16_t off, unsigned n) {
+    uint32_t si = off, di = off, cx = n / 4;
+    __asm__ volatile("pushw %%ds\n\tpushw %%es\n\tmovw %w3, %%ds\n\tmovw %w4, %%es\n\t"
+                     "rep movsl\n\tpopw %%es\n\tpopw %%ds"
+                     : "+S"(si), "+D"(di), "+c"(cx)
+                     : "r"(srcSeg), "r"(dstSeg)
+                     : "memory");
+}
+
+int FarEqual(uint16_t segA, uint16_t segB, uint16_t off, unsigned n) {
+    uint32_t si = off, di = off, cx = n / 4;
+    _Bool equal;
+    if (!cx) return 1;
+    __asm__ volatile("pushw %%ds\n\tpushw %%es\n\tmovw %w4, %%ds\n\tmovw %w5, %%es\n\t"
+                     "repe cmpsl\n\tpopw %%es\n\tpopw %%ds"
+                     : "+S"(si), "+D"(di), "+c"(cx), "=@ccz"(equal)
+                     : "r"(segA), "r"(segB)
+                     : "memory");
+    return equal;
+}
+
+uint8_t PeekByte(uint16_t seg, uint16_t off) {
+    uint8_t v;
+    FarGet(&v, seg, off, 1);
+    return v;
+}
+
+uint16_t PeekWord(uint16_t seg, uint16_t off) {
+    uint16_t v;
+    FarGet(&v, seg, off, 2);
+    return v;
+}
+
+void PokeWord(uint16_t seg, uint16_t off, uint16_t v) { FarPut(seg, off, &v, 2); }
+
+uint32_t Ticks(void) {
+    static uint32_t last, carried;
+    uint32_t now;
+    __asm__ volatile("cli");
+    FarGet(&now, 0x40, 0x6C, 4);
+    __asm__ volatile("sti");
+    if (now < last) carried += 1573040ul; /* the count restarts at midnight */
+    last = now;
+    return now + carried;
+}
+
+void OutByte(uint16_t port, uint8_t v) { __asm__ volatile("outb %0, %1" : : "a"(v), "Nd"(port)); }
+uint8_t InByte(uint16_t port) {
+    uint8_t v;
+    __asm__ volatile("inb %1, %0" : "=a"(v) : "Nd"(port));
+    return v;
+}
+void OutWord(uint16_t port, uint16_t v) { __asm__ volatile("outw %0, %1" : : "a"(v), "Nd"(port)); }
+uint16_t InWord(uint16_t port) {
+    uint16_t v;
+    __asm__ volatile("inw %1, %0" : "=a"(v) : "Nd"(port));
+    return v;
+}
+void OutDword(uint16_t port, uint32_t v) { __asm__ volatile("outl %0, %1" : : "a"(v), "Nd"(port)); }
+uint32_t InDword(uint16_t port) {
+    uint32_t v;
+    __asm__ volatile("inl %1, %0" : "=a"(v) : "Nd"(port));
+    return v;
+}
+
+int memcmp(const void* a, const void* b, unsigned n) {
+    const unsigned char *p = a, *q = b;
+    for (; n; --n, ++p, ++q)
+        if (*p != *q) return *p - *q;
+    return 0;
+}
+
+unsigned strlen(const char* s) {
+    unsigned n = 0;
+    while (s[n]) ++n;
+    return n;
+}
 
 void* memset(void* d, int c, unsigned n) {
     unsigned char* p = d;

@@ -1,0 +1,224 @@
+/* Hard disks through the BIOS: discovery (INT 13h AH=08h, 15h, 41h, 48h),
+   identity from the ATA IDENTIFY data where the BIOS names the ports, and
+   transfers (AH=42h/43h, or AH=02h/03h a track at a time without the
+   extensions). */
+#include "purgit.h"
+
+struct TDisk Disks[MAX_DISKS];
+unsigned DiskCount;
+
+/* The extended services take at most 127 sectors a request (and the buffer
+   must not wrap its segment). */
+#define LARGEST_BLOCK 127
+
+static int WaitAta(uint16_t base, uint8_t mask, uint8_t want) {
+    const uint32_t start = Ticks();
+    for (;;) {
+        const uint8_t status = InByte((uint16_t)(base + 7));
+        if (status != 0xFF && (status & mask) == want) return status;
+        if (Ticks() - start > 9) return -1; /* half a second */
+    }
+}
+
+/* The model and serial number from IDENTIFY DEVICE, by polled I/O. The BIOS
+   has finished its own commands when it hands control back, so the drive is
+   idle here. */
+static void Identify(struct TDisk* d) {
+    static uint16_t data[256];
+    const uint16_t base = d->ioBase;
+    if (!base) return;
+    if (WaitAta(base, 0x80, 0) < 0) return;
+    OutByte((uint16_t)(base + 6), (uint8_t)(0xA0 | (d->slave ? 0x10 : 0)));
+    if (WaitAta(base, 0x80, 0) < 0) return;
+    OutByte((uint16_t)(base + 7), 0xEC);
+    const int status = WaitAta(base, 0x88, 0x08);
+    if (status < 0 || (status & 1)) return;
+    for (unsigned i = 0; i < 256; ++i) data[i] = InWord(base);
+    char* out[2] = {d->model, d->serial};
+    const unsigned first[2] = {27, 10}, words[2] = {20, 10};
+    for (unsigned f = 0; f < 2; ++f) {
+        unsigned n = 0;
+        for (unsigned w = 0; w < words[f]; ++w) {
+            out[f][n++] = (char)(data[first[f] + w] >> 8);
+            out[f][n++] = (char)data[first[f] + w];
+        }
+        for (unsigned i = 0; i < n; ++i)
+            if (out[f][i] < 32 || out[f][i] > 126) out[f][i] = ' ';
+        while (n && out[f][n - 1] == ' ') --n;
+        out[f][n] = 0;
+        unsigned lead = 0;
+        while (out[f][lead] == ' ') ++lead;
+        if (lead) memcpy(out[f], out[f] + lead, n - lead + 1);
+    }
+}
+
+static void Probe(struct TDisk* d) {
+    struct TRegs r = {0};
+    r.ax = 0x0800;
+    r.dx = d->drive;
+    if (!Int13Es(&r, 0)) {
+        d->cylinders = (((uint32_t)(r.cx & 0xC0) << 2) | (r.cx >> 8)) + 1;
+        d->heads = (uint32_t)(r.dx >> 8) + 1;
+        d->perTrack = r.cx & 0x3F;
+    }
+    d->sectorBytes = 512;
+    d->sectors = d->cylinders * d->heads * d->perTrack;
+    d->block = (uint16_t)d->perTrack;
+
+    r = (struct TRegs){0};
+    r.ax = 0x1500;
+    r.dx = d->drive;
+    if (!Int13(&r) && (r.ax >> 8) == 3) {
+        const uint32_t chsTotal = ((uint32_t)r.cx << 16) | r.dx;
+        if (chsTotal > d->sectors) d->sectors = chsTotal;
+    }
+
+    r = (struct TRegs){0};
+    r.ax = 0x4100;
+    r.bx = 0x55AA;
+    r.dx = d->drive;
+    if (Int13(&r) || r.bx != 0xAA55 || !(r.cx & 1)) return;
+    static uint8_t params[0x42];
+    memset(params, 0, sizeof params);
+    params[0] = 0x1E;
+    r = (struct TRegs){0};
+    r.ax = 0x4800;
+    r.dx = d->drive;
+    r.si = (uint16_t)(uintptr_t)params;
+    if (Int13(&r)) return;
+    uint32_t low, high;
+    uint16_t bytes, dpteOff, dpteSeg;
+    memcpy(&low, params + 16, 4);
+    memcpy(&high, params + 20, 4);
+    memcpy(&bytes, params + 24, 2);
+    memcpy(&dpteOff, params + 26, 2);
+    memcpy(&dpteSeg, params + 28, 2);
+    if (!low && !high) return;
+    d->extended = 1;
+    /* 2^32 sectors and more are out of this program's reach: capped. */
+    d->sectors = high ? 0xFFFFFFFFul : low;
+    if (bytes == 512) d->sectorBytes = bytes;
+    d->block = LARGEST_BLOCK;
+    if (params[0] >= 0x1E && !(dpteOff == 0xFFFF && dpteSeg == 0xFFFF) && (dpteOff || dpteSeg)) {
+        d->ioBase = PeekWord(dpteSeg, dpteOff);
+        d->controlBase = PeekWord(dpteSeg, (uint16_t)(dpteOff + 2));
+        d->slave = (PeekByte(dpteSeg, (uint16_t)(dpteOff + 4)) & 0x10) != 0;
+        if (d->ioBase == 0 || d->ioBase == 0xFFFF) d->ioBase = 0;
+    }
+}
+
+void FindDisks(void) {
+    struct TRegs r = {0};
+    r.ax = 0x0800;
+    r.dx = 0x80;
+    unsigned count = 0;
+    if (!Int13Es(&r, 0)) count = r.dx & 0xFF;
+    if (count > MAX_DISKS) count = MAX_DISKS;
+    /* DOS names its boot drive (AX=3305h, 1 = A:, 3 = C:): started from a
+       hard disk, the first one is the system's own and is never offered. */
+    r = (struct TRegs){0};
+    r.ax = 0x3305;
+    Int21(&r);
+    const int bootedFromHardDisk = (r.dx & 0xFF) >= 3;
+    DiskCount = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        struct TDisk* d = &Disks[DiskCount];
+        memset(d, 0, sizeof *d);
+        d->drive = (uint8_t)(0x80 + i);
+        d->boot = bootedFromHardDisk && i == 0;
+        Probe(d);
+        if (!d->sectors) continue;
+        Identify(d);
+        ++DiskCount;
+    }
+}
+
+int DiskAnswers(struct TDisk* d) {
+    struct TRegs r = {0};
+    r.ax = 0x1000; /* test unit ready */
+    r.dx = d->drive;
+    if (!Int13(&r)) return 1;
+    r = (struct TRegs){0};
+    r.ax = 0x0800;
+    r.dx = d->drive;
+    return !Int13Es(&r, 0);
+}
+
+static unsigned Extended(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
+                         uint16_t off) {
+    static struct {
+        uint8_t size, zero;
+        uint16_t count, offset, segment;
+        uint32_t low, high;
+    } __attribute__((packed)) packet;
+    packet.size = 16;
+    packet.zero = 0;
+    packet.count = (uint16_t)count;
+    packet.offset = off;
+    packet.segment = seg;
+    packet.low = lba;
+    packet.high = 0;
+    struct TRegs r = {0};
+    r.ax = write ? 0x4300 : 0x4200;
+    r.dx = d->drive;
+    r.si = (uint16_t)(uintptr_t)&packet;
+    if (Int13(&r)) return (r.ax >> 8) ? (r.ax >> 8) : 0xFF;
+    /* A BIOS that moved fewer sectors says so in the packet. */
+    return packet.count == count ? 0 : 0xBB;
+}
+
+static unsigned Chs(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
+                    uint16_t off) {
+    while (count) {
+        const uint32_t track = lba / d->perTrack;
+        const unsigned sector = (unsigned)(lba % d->perTrack) + 1;
+        const uint32_t cylinder = track / d->heads, head = track % d->heads;
+        unsigned n = d->perTrack - sector + 1;
+        if (n > count) n = count;
+        if (cylinder > 1023) return 0x04;
+        struct TRegs r = {0};
+        r.ax = (uint16_t)((write ? 0x0300 : 0x0200) | n);
+        r.bx = off;
+        r.cx = (uint16_t)((cylinder & 0xFF) << 8 | (cylinder >> 2 & 0xC0) | sector);
+        r.dx = (uint16_t)(head << 8 | d->drive);
+        if (Int13Es(&r, seg)) return (r.ax >> 8) ? (r.ax >> 8) : 0xFF;
+        lba += n;
+        count -= n;
+        off = (uint16_t)(off + n * 512);
+    }
+    return 0;
+}
+
+unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
+                      uint16_t off) {
+    if (Trace) {
+        char line[40];
+        struct TText t = {line, 0, sizeof line};
+        TextChar(&t, write ? 'W' : 'R');
+        TextChar(&t, ' ');
+        TextNumber(&t, lba);
+        TextChar(&t, ' ');
+        TextNumber(&t, count);
+        TextChar(&t, '\n');
+        DebugText(line);
+    }
+    return d->extended ? Extended(d, write, lba, count, seg, off)
+                       : Chs(d, write, lba, count, seg, off);
+}
+
+void TextDisk(struct TText* t, unsigned index) {
+    const struct TDisk* d = &Disks[index];
+    TextAdd(t, "Disk ");
+    TextNumber(t, index + 1);
+    TextAdd(t, " (");
+    TextHex2(t, d->drive);
+    TextAdd(t, "h): ");
+    TextSize(t, d->sectors, d->sectorBytes);
+    TextAdd(t, ", ");
+    TextNumber(t, d->sectors);
+    TextAdd(t, " sectors");
+    if (d->model[0]) {
+        TextAdd(t, ", ");
+        TextAdd(t, d->model);
+    }
+}

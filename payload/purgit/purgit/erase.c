@@ -1,0 +1,425 @@
+/* The erase engine: passes of large transfers from two 64 KB buffers
+   outside the program's segment (one written, one read back), filled once
+   per pass for fixed patterns; verification regenerates what was written
+   and compares; errors are retried sector by sector and listed. */
+#include "purgit.h"
+
+static uint16_t WriteSeg, ReadSeg;
+uint16_t SavedScreen;
+static unsigned BufferSectors;
+
+static uint16_t Allocate(uint16_t paragraphs) {
+    struct TRegs r = {0};
+    r.ax = 0x4800;
+    r.bx = paragraphs;
+    return Int21(&r) ? 0 : r.ax;
+}
+
+int EraseStart(void) {
+    if (WriteSeg) return 0;
+    /* Both buffers in one block: the read buffer follows the write buffer. */
+    /* Both buffers in one block, then room for a copy of the screen. */
+    uint16_t paragraphs = 0x1000;
+    for (; paragraphs >= 0x40 && !WriteSeg; paragraphs /= 2)
+        WriteSeg = Allocate((uint16_t)(paragraphs * 2 + SCREEN_PARAGRAPHS));
+    if (!WriteSeg) return 1;
+    paragraphs *= 2; /* undo the last halving */
+    ReadSeg = (uint16_t)(WriteSeg + paragraphs);
+    SavedScreen = (uint16_t)(ReadSeg + paragraphs);
+    BufferSectors = (unsigned)paragraphs * 16 / 512;
+    if (BufferSectors > 127) BufferSectors = 127;
+    return 0;
+}
+
+/* --- filling the write buffer ------------------------------------------------ */
+
+static uint8_t Template[16 * 64];
+static uint32_t RandomWords[256];
+static struct {
+    const struct TPass* pass;
+    unsigned phase;
+    int valid;
+} Filled;
+
+/* A fixed pattern runs on without a gap from sector to sector: the byte at
+   disk offset o is pattern[o mod length], whatever the transfer order. */
+static void Fill(const struct TPass* p, uint32_t lba, unsigned count) {
+    const uint8_t flip = p->invert ? 0xFF : 0x00;
+    if (p->kind == P_FIXED) {
+        const unsigned length = p->length;
+        const unsigned phase = (unsigned)((lba % length) * (512 % length) % length);
+        if (Filled.valid && Filled.pass == p && Filled.phase == phase) return;
+        const unsigned piece = length * 64, total = BufferSectors * 512;
+        for (unsigned i = 0; i < piece; ++i) Template[i] = p->bytes[(phase + i) % length] ^ flip;
+        for (unsigned off = 0; off < total; off += piece)
+            FarPut(WriteSeg, (uint16_t)off, Template, total - off < piece ? total - off : piece);
+        Filled.pass = p;
+        Filled.phase = phase;
+        Filled.valid = 1;
+        return;
+    }
+    Filled.valid = 0;
+    for (unsigned off = 0; off < count * 512; off += sizeof RandomWords) {
+        RandomFill(RandomWords, 256);
+        if (flip)
+            for (unsigned i = 0; i < 256; ++i) RandomWords[i] = ~RandomWords[i];
+        FarPut(WriteSeg, (uint16_t)off, RandomWords, sizeof RandomWords);
+    }
+}
+
+/* --- progress ---------------------------------------------------------------- */
+
+static struct {
+    uint32_t start, shown, paused;
+    uint64_t work, done;
+    uint32_t passDone, passSectors;
+    unsigned pass, passes, disk, disks;
+    int verifying;
+    const struct TPass* p;
+    struct TResult* r;
+} Run;
+
+static void Line(unsigned row, uint8_t attribute, struct TText* t) {
+    ScreenLine(row, attribute, t->at);
+    t->length = 0;
+    t->at[0] = 0;
+}
+
+static unsigned Percent(uint64_t part, uint64_t whole) {
+    return whole ? (unsigned)Div64(part * 100, (uint32_t)(whole > 0xFFFFFFFFull ? 0xFFFFFFFFul : whole))
+                 : 100;
+}
+
+static void Show(int force) {
+    const uint32_t now = Ticks();
+    if (!force && now == Run.shown) return;
+    Run.shown = now;
+    char buffer[96];
+    struct TText t = {buffer, 0, sizeof buffer};
+    TextAdd(&t, Run.verifying ? "Verifying pass " : "Writing pass ");
+    TextNumber(&t, Run.pass + 1);
+    TextAdd(&t, " of ");
+    TextNumber(&t, Run.passes);
+    TextAdd(&t, ": ");
+    TextPattern(&t, Run.p);
+    Line(7, A_TITLE, &t);
+
+    TextAdd(&t, "This pass: ");
+    TextNumber(&t, Run.passDone);
+    TextAdd(&t, " of ");
+    TextNumber(&t, Run.passSectors);
+    TextAdd(&t, " sectors");
+    TextPad(&t, 44);
+    TextNumber(&t, Percent(Run.passDone, Run.passSectors));
+    TextChar(&t, '%');
+    Line(9, A_NORMAL, &t);
+
+    /* Sectors in total count writes and reads: the whole job for this disk. */
+    TextAdd(&t, "In total:  ");
+    TextNumber(&t, (uint32_t)(Run.done > 0xFFFFFFFFull ? 0xFFFFFFFFul : Run.done));
+    TextAdd(&t, " of ");
+    TextNumber(&t, (uint32_t)(Run.work > 0xFFFFFFFFull ? 0xFFFFFFFFul : Run.work));
+    TextAdd(&t, " sectors");
+    TextPad(&t, 44);
+    TextNumber(&t, Percent(Run.done, Run.work));
+    TextChar(&t, '%');
+    Line(10, A_NORMAL, &t);
+
+    const uint32_t ticks = now - Run.start - Run.paused;
+    TextAdd(&t, "Speed: ");
+    /* KB/s = sectors / 2 per tick * 18.2065. */
+    const uint32_t kbps = ticks ? Div64(Run.done * 91, ticks * 10) : 0;
+    TextTenths(&t, kbps * 10 / 1024);
+    TextAdd(&t, " MB/s   Elapsed: ");
+    TextDuration(&t, ticks * 10 / 182);
+    TextAdd(&t, "   Time left: ");
+    if (Run.done && ticks > 9) {
+        const uint64_t left = Run.work - Run.done;
+        const uint32_t leftTicks = Div64(left * ticks, (uint32_t)(Run.done > 0xFFFFFFFFull ? 0xFFFFFFFFul : Run.done));
+        TextDuration(&t, leftTicks / 182 * 10 + leftTicks % 182 * 10 / 182);
+    } else {
+        TextAdd(&t, "--:--:--");
+    }
+    Line(11, A_NORMAL, &t);
+
+    TextAdd(&t, "Errors: ");
+    TextNumber(&t, Run.r->writeErrors);
+    TextAdd(&t, " write, ");
+    TextNumber(&t, Run.r->readErrors);
+    TextAdd(&t, " read, ");
+    TextNumber(&t, Run.r->mismatches);
+    TextAdd(&t, " verification");
+    Line(13, Run.r->writeErrors || Run.r->readErrors || Run.r->mismatches ? A_WARN : A_NORMAL, &t);
+}
+
+/* Keys while the erase runs: Esc pauses when option 6 allows it; otherwise
+   keys are taken and dropped so they do not pile up. Answers 1 to stop. */
+static int Keys(void) {
+    unsigned key;
+    while ((key = KeyPeek()) != 0) {
+        KeyRead();
+        if (!Options[O_INTERRUPT] || ((key & 0xFF) != 27 && (key & 0xFF & 0xDF) != 'P')) continue;
+        const uint32_t from = Ticks();
+        ScreenLine(15, A_WARN, "Paused. Enter goes on; S stops erasing this disk (it is then only "
+                               "partly erased).");
+        for (;;) {
+            const unsigned answer = KeyRead() & 0xFF;
+            if (answer == 13 || answer == 27) break;
+            if (answer == 's' || answer == 'S') {
+                ScreenLine(15, A_NORMAL, "");
+                return 1;
+            }
+        }
+        ScreenLine(15, A_NORMAL, "");
+        Run.paused += Ticks() - from;
+    }
+    return 0;
+}
+
+static void Note(struct TResult* r, char kind, uint32_t sector) {
+    if (kind == 'W') ++r->writeErrors;
+    else if (kind == 'R') ++r->readErrors;
+    else ++r->mismatches;
+    if (r->listed < MAX_LISTED) {
+        r->sector[r->listed] = sector;
+        r->kind[r->listed] = kind;
+        ++r->listed;
+    }
+    if (Trace) {
+        char line[24];
+        struct TText t = {line, 0, sizeof line};
+        TextAdd(&t, "ERROR ");
+        TextChar(&t, kind);
+        TextChar(&t, ' ');
+        TextNumber(&t, sector);
+        TextChar(&t, '\n');
+        DebugText(line);
+    }
+}
+
+/* One pass over the disk, writing or reading back. Answers 0, 1 when the
+   user stopped, 2 when the disk stopped answering. */
+static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResult* r) {
+    const uint32_t total = d->sectors;
+    const unsigned block = d->block < BufferSectors ? d->block : BufferSectors;
+    Run.verifying = verify;
+    Run.p = p;
+    Run.passDone = 0;
+    Run.passSectors = total;
+    if (p->kind == P_RANDOM) RandomStart(p, Options[O_ISAAC]);
+    Show(1);
+    uint32_t done = 0;
+    while (done < total) {
+        const unsigned n = total - done < block ? (unsigned)(total - done) : block;
+        const uint32_t lba = Options[O_BACKWARD] ? total - done - n : done;
+        Fill(p, lba, n);
+        if (!verify) {
+            if (DiskTransfer(d, 1, lba, n, WriteSeg, 0)) {
+                unsigned failed = 0;
+                for (unsigned i = 0; i < n; ++i)
+                    if (DiskTransfer(d, 1, lba + i, 1, WriteSeg, (uint16_t)(i * 512))) {
+                        Note(r, 'W', lba + i);
+                        ++failed;
+                    }
+                if (failed == n && !DiskAnswers(d)) return 2;
+            }
+        } else {
+            if (DiskTransfer(d, 0, lba, n, ReadSeg, 0)) {
+                unsigned failed = 0;
+                for (unsigned i = 0; i < n; ++i)
+                    if (DiskTransfer(d, 0, lba + i, 1, ReadSeg, (uint16_t)(i * 512))) {
+                        Note(r, 'R', lba + i);
+                        /* An unreadable sector is not also counted as different. */
+                        FarCopy(ReadSeg, WriteSeg, (uint16_t)(i * 512), 512);
+                        ++failed;
+                    }
+                if (failed == n && !DiskAnswers(d)) return 2;
+            }
+            if (!FarEqual(WriteSeg, ReadSeg, 0, n * 512))
+                for (unsigned i = 0; i < n; ++i)
+                    if (!FarEqual(WriteSeg, ReadSeg, (uint16_t)(i * 512), 512)) Note(r, 'V', lba + i);
+        }
+        done += n;
+        Run.passDone = done;
+        Run.done += n;
+        r->sectorsMoved += n;
+        Show(0);
+        if (Keys()) return 1;
+    }
+    Show(1);
+    return 0;
+}
+
+/* The largest request the BIOS takes, found with a harmless read before the
+   first write, so that every pass moves the same blocks. */
+static void FindBlock(struct TDisk* d) {
+    if (d->block > BufferSectors) d->block = (uint16_t)BufferSectors;
+    while (d->block > 1) {
+        const uint32_t n = d->sectors < d->block ? d->sectors : d->block;
+        const unsigned status = DiskTransfer(d, 0, 0, n, ReadSeg, 0);
+        if (status != 0x01 && status != 0xBB) break;
+        d->block = (uint16_t)(d->block / 2);
+    }
+}
+
+/* One primary partition over the whole disk (from 1 MB, or from the second
+   track on small disks), type 0Ch (FAT32, LBA), left for FORMAT; the code
+   hands over to the next boot device. */
+static int WritePartitionTable(struct TDisk* d) {
+    static uint8_t mbr[512];
+    memset(mbr, 0, sizeof mbr);
+    mbr[0] = 0xCD; /* int 18h */
+    mbr[1] = 0x18;
+    mbr[2] = 0xEB; /* jmp $ */
+    mbr[3] = 0xFE;
+    const uint32_t start = d->sectors > 8192 ? 2048 : (d->perTrack ? d->perTrack : 1);
+    if (d->sectors <= start + 1) return 1;
+    const uint32_t count = d->sectors - start;
+    uint8_t* e = mbr + 446;
+    const uint32_t lbas[2] = {start, d->sectors - 1};
+    for (unsigned k = 0; k < 2; ++k) {
+        uint32_t c = 1023, h = 254, s = 63;
+        if (d->perTrack && d->heads) {
+            const uint32_t track = lbas[k] / d->perTrack;
+            if (track / d->heads <= 1023) {
+                c = track / d->heads;
+                h = track % d->heads;
+                s = lbas[k] % d->perTrack + 1;
+            }
+        }
+        uint8_t* chs = e + (k ? 5 : 1);
+        chs[0] = (uint8_t)h;
+        chs[1] = (uint8_t)(s | (c >> 2 & 0xC0));
+        chs[2] = (uint8_t)c;
+    }
+    e[0] = 0x00;
+    e[4] = 0x0C;
+    memcpy(e + 8, &start, 4);
+    memcpy(e + 12, &count, 4);
+    mbr[510] = 0x55;
+    mbr[511] = 0xAA;
+    Filled.valid = 0;
+    FarPut(WriteSeg, 0, mbr, 512);
+    if (DiskTransfer(d, 1, 0, 1, WriteSeg, 0)) return 1;
+    if (DiskTransfer(d, 0, 0, 1, ReadSeg, 0)) return 1;
+    return !FarEqual(WriteSeg, ReadSeg, 0, 512);
+}
+
+void EraseDisk(unsigned index, struct TMethod* m, struct TResult* r, unsigned diskNumber,
+               unsigned diskTotal) {
+    struct TPass* passes = m->pass;
+    struct TDisk* d = &Disks[index];
+    memset(r, 0, sizeof *r);
+    unsigned count = m->passes;
+    if (Options[O_ZERO_PASS]) {
+        memset(&passes[count], 0, sizeof passes[0]);
+        passes[count].kind = P_FIXED;
+        passes[count].length = 1;
+        ++count;
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        if (passes[i].follows && i) memcpy(passes[i].seed, passes[i - 1].seed, 16);
+        else RandomSeed(passes[i].seed);
+    }
+    r->passesPlanned = count;
+    /* Option 1 reads back the last pass, or every pass when the method asks. */
+    const int verifyAll = Options[O_VERIFY] && m->verify == V_ALL;
+    const int verifyLast = Options[O_VERIFY];
+    unsigned verifications = verifyAll ? count : verifyLast ? 1 : 0;
+
+    char buffer[96];
+    struct TText t = {buffer, 0, sizeof buffer};
+    ScreenClear(A_NORMAL);
+    ScreenTitle("erasing");
+    TextAdd(&t, "Disk ");
+    TextNumber(&t, diskNumber);
+    TextAdd(&t, " of ");
+    TextNumber(&t, diskTotal);
+    TextAdd(&t, " being erased");
+    Line(2, A_NORMAL, &t);
+    TextDisk(&t, index);
+    Line(3, A_TITLE, &t);
+    TextAdd(&t, "Method: ");
+    TextAdd(&t, m->name);
+    TextAdd(&t, ", ");
+    TextNumber(&t, count);
+    TextAdd(&t, count == 1 ? " pass" : " passes");
+    if (verifications) TextAdd(&t, verifyAll ? ", every pass verified" : ", last pass verified");
+    Line(4, A_NORMAL, &t);
+    ScreenKeys(Options[O_INTERRUPT] ? " Esc or P  pause or stop"
+                                    : " This erase cannot be interrupted (option 6 is off).");
+
+    memset(&Run, 0, sizeof Run);
+    Run.r = r;
+    Run.passes = count;
+    Run.disk = diskNumber;
+    Run.disks = diskTotal;
+    Run.work = (uint64_t)d->sectors * (count + verifications);
+    Run.start = Ticks();
+    Filled.valid = 0;
+    FindBlock(d);
+    if (Trace) {
+        char line[48];
+        struct TText tt = {line, 0, sizeof line};
+        TextAdd(&tt, "DISK ");
+        TextHex2(&tt, d->drive);
+        TextAdd(&tt, " BLOCK ");
+        TextNumber(&tt, d->block);
+        TextChar(&tt, '\n');
+        DebugText(line);
+    }
+
+    int outcome = 0;
+    for (unsigned i = 0; i < count && !outcome; ++i) {
+        Run.pass = i;
+        if (Trace) {
+            char line[48];
+            struct TText tt = {line, 0, sizeof line};
+            TextAdd(&tt, "PASS ");
+            TextNumber(&tt, i + 1);
+            TextChar(&tt, ' ');
+            TextPattern(&tt, &passes[i]);
+            TextChar(&tt, '\n');
+            DebugText(line);
+        }
+        outcome = Pass(d, &passes[i], 0, r);
+        if (outcome) break;
+        r->passesDone = i + 1;
+        if (verifyAll || (verifyLast && i + 1 == count)) {
+            outcome = Pass(d, &passes[i], 1, r);
+            if (outcome) break;
+            ++r->verifiedPasses;
+        }
+        if (Options[O_PAUSE_PASS]) {
+            t.length = 0;
+            TextAdd(&t, "Pass ");
+            TextNumber(&t, i + 1);
+            TextAdd(&t, " of ");
+            TextNumber(&t, count);
+            TextAdd(&t, " finished. Press any key to go on.");
+            DebugText("PAUSED\n");
+            Line(15, A_WARN, &t);
+            while (KeyPeek()) KeyRead();
+            const uint32_t from = Ticks();
+            KeyRead();
+            Run.paused += Ticks() - from;
+            ScreenLine(15, A_NORMAL, "");
+        }
+    }
+    r->stopped = outcome == 1;
+    r->vanished = outcome == 2;
+    r->verifyFailed = r->mismatches || r->readErrors;
+    if (Options[O_PARTITION] && !outcome) {
+        if (WritePartitionTable(d)) r->partitionFailed = 1;
+        else r->partitioned = 1;
+    }
+    r->ticks = Ticks() - Run.start - Run.paused;
+    DebugText(r->vanished ? "END VANISHED\n" : r->stopped ? "END STOPPED\n" : "END\n");
+}
+
+void TextResult(struct TText* t, const struct TResult* r) {
+    if (r->vanished) TextAdd(t, "STOPPED: the disk no longer answers");
+    else if (r->stopped) TextAdd(t, "STOPPED by the user: only partly erased");
+    else if (r->writeErrors || r->readErrors || r->mismatches) TextAdd(t, "ERASED WITH ERRORS");
+    else TextAdd(t, "OK");
+}

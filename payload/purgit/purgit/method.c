@@ -1,0 +1,367 @@
+/* Wipe method files (METHODS\*.MET) and the two random generators: ISAAC
+   (Bob Jenkins, 1996) and Marsaglia's xorshift128 (2003), the fast one. */
+#include "purgit.h"
+
+struct TMethodEntry MethodList[MAX_METHODS];
+unsigned MethodCount;
+
+#define METHOD_LIMIT 2048
+static char MethodText[METHOD_LIMIT + 1];
+
+static int Upper(int c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
+
+static unsigned ReadMethodFile(const char* file, unsigned* length) {
+    char path[24];
+    struct TText t = {path, 0, sizeof path};
+    TextAdd(&t, "METHODS\\");
+    TextAdd(&t, file);
+    struct TRegs r = {0};
+    r.ax = 0x3D00;
+    r.dx = (uint16_t)(uintptr_t)path;
+    if (Int21(&r)) return r.ax ? r.ax : 2;
+    const uint16_t handle = r.ax;
+    unsigned total = 0, error = 0;
+    while (total <= METHOD_LIMIT) {
+        r = (struct TRegs){0};
+        r.ax = 0x3F00;
+        r.bx = handle;
+        r.cx = (uint16_t)(METHOD_LIMIT + 1 - total);
+        r.dx = (uint16_t)(uintptr_t)(MethodText + total);
+        if (Int21(&r)) {
+            error = r.ax;
+            break;
+        }
+        if (!r.ax) break;
+        total += r.ax;
+    }
+    r = (struct TRegs){0};
+    r.ax = 0x3E00;
+    r.bx = handle;
+    Int21(&r);
+    *length = total;
+    return error;
+}
+
+static int HexDigit(char c) {
+    c = (char)Upper(c);
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+static int Same(const char* a, unsigned n, const char* b) {
+    unsigned i = 0;
+    for (; i < n && b[i]; ++i)
+        if (Upper(a[i]) != b[i]) return 0;
+    return i == n && !b[i];
+}
+
+static int Number(const char* s, unsigned n, unsigned* v) {
+    if (!n || n > 3) return 0;
+    *v = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        if (s[i] < '0' || s[i] > '9') return 0;
+        *v = *v * 10 + (unsigned)(s[i] - '0');
+    }
+    return 1;
+}
+
+unsigned LoadMethod(const char* file, struct TMethod* m, const char** why) {
+    unsigned length = 0;
+    memset(m, 0, sizeof *m);
+    memcpy(m->file, file, strlen(file) < 12 ? strlen(file) + 1 : 12);
+    m->verify = V_NONE;
+    if (ReadMethodFile(file, &length)) {
+        *why = "the file cannot be read";
+        return 1;
+    }
+    if (length > METHOD_LIMIT) {
+        *why = "the file is too large";
+        return 1;
+    }
+    unsigned line = 0, at = 0, seenPasses = 0, highest = 0;
+    static uint8_t given[MAX_PASSES + 1];
+    memset(given, 0, sizeof given);
+    while (at < length) {
+        ++line;
+        unsigned end = at;
+        while (end < length && MethodText[end] != '\n') ++end;
+        unsigned stop = end;
+        while (stop > at && (MethodText[stop - 1] == '\r' || MethodText[stop - 1] == ' ')) --stop;
+        const char* s = MethodText + at;
+        const unsigned n = stop - at;
+        at = end + 1;
+        if (!n || s[0] == ';') continue;
+        unsigned eq = 0;
+        while (eq < n && s[eq] != '=') ++eq;
+        if (eq == n) {
+            *why = "it is not of the form KEY=VALUE";
+            return line;
+        }
+        const char* v = s + eq + 1;
+        const unsigned vn = n - eq - 1;
+        if (Same(s, eq, "NAME") || Same(s, eq, "SOURCE")) {
+            char* to = s[0] == 'N' || s[0] == 'n' ? m->name : m->source;
+            const unsigned room = to == m->name ? sizeof m->name - 1 : sizeof m->source - 1;
+            const unsigned k = vn < room ? vn : room;
+            memcpy(to, v, k);
+            to[k] = 0;
+        } else if (Same(s, eq, "PASSES")) {
+            if (!Number(v, vn, &m->passes) || m->passes < 1 || m->passes >= MAX_PASSES) {
+                *why = "PASSES must be 1 to 99";
+                return line;
+            }
+            seenPasses = 1;
+        } else if (Same(s, eq, "VERIFY")) {
+            if (Same(v, vn, "NONE")) m->verify = V_NONE;
+            else if (Same(v, vn, "LAST")) m->verify = V_LAST;
+            else if (Same(v, vn, "ALL")) m->verify = V_ALL;
+            else {
+                *why = "VERIFY must be NONE, LAST or ALL";
+                return line;
+            }
+        } else if (eq > 4 && Same(s, 4, "PASS")) {
+            unsigned k;
+            if (!Number(s + 4, eq - 4, &k) || k < 1 || k >= MAX_PASSES || given[k]) {
+                *why = "a PASSn line has a wrong or repeated number";
+                return line;
+            }
+            given[k] = 1;
+            if (k > highest) highest = k;
+            struct TPass* p = &m->pass[k - 1];
+            if (Same(v, vn, "RANDOM")) {
+                p->kind = P_RANDOM;
+            } else if (Same(v, vn, "COMPLEMENT")) {
+                if (k == 1 || !given[k - 1]) {
+                    *why = "COMPLEMENT needs the pass before it";
+                    return line;
+                }
+                *p = m->pass[k - 2];
+                p->invert = !p->invert;
+                p->follows = 1;
+            } else if (vn > 6 && Same(v, 6, "FIXED ")) {
+                p->kind = P_FIXED;
+                unsigned i = 6;
+                while (i < vn) {
+                    while (i < vn && v[i] == ' ') ++i;
+                    if (i == vn) break;
+                    const int hi = HexDigit(v[i]), lo = i + 1 < vn ? HexDigit(v[i + 1]) : -1;
+                    if (hi < 0 || lo < 0 || (i + 2 < vn && v[i + 2] != ' ') || p->length == 16) {
+                        *why = "FIXED takes 1 to 16 bytes of two hex digits";
+                        return line;
+                    }
+                    p->bytes[p->length++] = (uint8_t)(hi << 4 | lo);
+                    i += 2;
+                }
+                if (!p->length) {
+                    *why = "FIXED takes 1 to 16 bytes of two hex digits";
+                    return line;
+                }
+            } else {
+                *why = "a pattern must be FIXED, COMPLEMENT or RANDOM";
+                return line;
+            }
+        }
+        /* Other keys are left to later versions. */
+    }
+    if (!seenPasses || !m->name[0]) {
+        *why = "NAME and PASSES are required";
+        return line ? line : 1;
+    }
+    for (unsigned k = 1; k <= m->passes; ++k)
+        if (!given[k]) {
+            *why = "a PASSn line is missing";
+            return line;
+        }
+    if (highest > m->passes) {
+        *why = "there are more PASSn lines than PASSES says";
+        return line;
+    }
+    return 0;
+}
+
+void ListMethods(struct TMethod* scratch) {
+    static uint8_t dta[128];
+    struct TRegs r = {0};
+    r.ax = 0x1A00;
+    r.dx = (uint16_t)(uintptr_t)dta;
+    Int21(&r);
+    MethodCount = 0;
+    static char names[MAX_METHODS][13];
+    unsigned found = 0;
+    r = (struct TRegs){0};
+    r.ax = 0x4E00;
+    r.dx = (uint16_t)(uintptr_t) "METHODS\\*.MET";
+    while (!Int21(&r) && found < MAX_METHODS) {
+        memcpy(names[found], dta + 30, 13);
+        names[found][12] = 0;
+        ++found;
+        r = (struct TRegs){0};
+        r.ax = 0x4F00;
+    }
+    for (unsigned i = 0; i < found; ++i) {
+        const char* why;
+        if (LoadMethod(names[i], scratch, &why)) continue; /* a broken file is not offered */
+        struct TMethodEntry* e = &MethodList[MethodCount++];
+        memcpy(e->file, names[i], 13);
+        memcpy(e->name, scratch->name, sizeof e->name);
+        e->passes = (uint8_t)scratch->passes;
+    }
+    /* The list in the order of the passes, then the names: short methods first. */
+    for (unsigned i = 1; i < MethodCount; ++i)
+        for (unsigned j = i; j > 0; --j) {
+            struct TMethodEntry* a = &MethodList[j - 1];
+            struct TMethodEntry* b = &MethodList[j];
+            if (a->passes < b->passes ||
+                (a->passes == b->passes && memcmp(a->file, b->file, 13) <= 0))
+                break;
+            struct TMethodEntry swap = *a;
+            *a = *b;
+            *b = swap;
+        }
+}
+
+void TextPattern(struct TText* t, const struct TPass* p) {
+    if (p->kind == P_RANDOM) {
+        TextAdd(t, p->invert ? "random, complemented" : "random");
+        return;
+    }
+    for (unsigned i = 0; i < p->length; ++i) {
+        if (i) TextChar(t, ' ');
+        TextHex2(t, p->invert ? (uint8_t)~p->bytes[i] : p->bytes[i]);
+    }
+}
+
+/* --- generators ------------------------------------------------------------ */
+
+static uint32_t Mm[256], Rsl[256], Aa, Bb, Cc;
+static unsigned Left;
+static int UseIsaac;
+static uint32_t X, Y, Z, W;
+
+static void Isaac(void) {
+    Bb += ++Cc;
+    for (unsigned i = 0; i < 256; ++i) {
+        const uint32_t x = Mm[i];
+        switch (i & 3) {
+        case 0: Aa ^= Aa << 13; break;
+        case 1: Aa ^= Aa >> 6; break;
+        case 2: Aa ^= Aa << 2; break;
+        default: Aa ^= Aa >> 16; break;
+        }
+        Aa += Mm[(i + 128) & 255];
+        const uint32_t y = Mm[(x >> 2) & 255] + Aa + Bb;
+        Mm[i] = y;
+        Bb = Mm[(y >> 10) & 255] + x;
+        Rsl[i] = Bb;
+    }
+    Left = 256;
+}
+
+#define MIX(a, b, c, d, e, f, g, h)                                                           \
+    a ^= b << 11; d += a; b += c;                                                             \
+    b ^= c >> 2;  e += b; c += d;                                                             \
+    c ^= d << 8;  f += c; d += e;                                                             \
+    d ^= e >> 16; g += d; e += f;                                                             \
+    e ^= f << 10; h += e; f += g;                                                             \
+    f ^= g >> 4;  a += f; g += h;                                                             \
+    g ^= h << 8;  b += g; h += a;                                                             \
+    h ^= a >> 9;  c += h; a += b
+
+static void IsaacInit(void) {
+    uint32_t a, b, c, d, e, f, g, h;
+    a = b = c = d = e = f = g = h = 0x9E3779B9ul;
+    Aa = Bb = Cc = 0;
+    for (int i = 0; i < 4; ++i) {
+        MIX(a, b, c, d, e, f, g, h);
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+        const uint32_t* from = pass ? Mm : Rsl;
+        for (unsigned i = 0; i < 256; i += 8) {
+            a += from[i]; b += from[i + 1]; c += from[i + 2]; d += from[i + 3];
+            e += from[i + 4]; f += from[i + 5]; g += from[i + 6]; h += from[i + 7];
+            MIX(a, b, c, d, e, f, g, h);
+            Mm[i] = a; Mm[i + 1] = b; Mm[i + 2] = c; Mm[i + 3] = d;
+            Mm[i + 4] = e; Mm[i + 5] = f; Mm[i + 6] = g; Mm[i + 7] = h;
+        }
+    }
+    Isaac();
+}
+
+void RandomStart(const struct TPass* p, int isaac) {
+    UseIsaac = isaac;
+    if (isaac) {
+        /* The seed spread over the whole seed array (splitmix32 steps). */
+        uint32_t s = p->seed[0] ^ p->seed[1] * 0x9E3779B9ul;
+        for (unsigned i = 0; i < 256; ++i) {
+            s += 0x9E3779B9ul + p->seed[i & 3];
+            uint32_t z = s;
+            z = (z ^ (z >> 16)) * 0x85EBCA6Bul;
+            z = (z ^ (z >> 13)) * 0xC2B2AE35ul;
+            Rsl[i] = z ^ (z >> 16);
+        }
+        IsaacInit();
+    } else {
+        X = p->seed[0];
+        Y = p->seed[1];
+        Z = p->seed[2];
+        W = p->seed[3] | 1; /* never all zero */
+    }
+}
+
+void RandomFill(uint32_t* out, unsigned words) {
+    if (UseIsaac) {
+        while (words) {
+            if (!Left) Isaac();
+            unsigned n = Left < words ? Left : words;
+            memcpy(out, Rsl + (256 - Left), n * 4);
+            Left -= n;
+            out += n;
+            words -= n;
+        }
+        return;
+    }
+    uint32_t x = X, y = Y, z = Z, w = W;
+    while (words--) {
+        const uint32_t t = x ^ (x << 11);
+        x = y;
+        y = z;
+        z = w;
+        w = w ^ (w >> 19) ^ t ^ (t >> 8);
+        *out++ = w;
+    }
+    X = x;
+    Y = y;
+    Z = z;
+    W = w;
+}
+
+/* Seeds differ between runs: the BIOS clock, the date and the running timer
+   chip counter, stirred with a per-call counter. */
+void RandomSeed(uint32_t seed[4]) {
+    static uint32_t state, calls;
+    struct TRegs r = {0};
+    uint32_t e[4];
+    r.ax = 0x2C00;
+    Int21(&r);
+    e[0] = (uint32_t)r.cx << 16 | r.dx;
+    r = (struct TRegs){0};
+    r.ax = 0x2A00;
+    Int21(&r);
+    e[1] = (uint32_t)r.cx << 16 | r.dx;
+    e[2] = Ticks();
+    OutByte(0x43, 0x00); /* latch counter 0 */
+    e[3] = InByte(0x40);
+    e[3] |= (uint32_t)InByte(0x40) << 8;
+    e[3] |= ++calls << 16;
+    for (unsigned i = 0; i < 4; ++i) {
+        state += 0x9E3779B9ul ^ e[i];
+        for (unsigned k = 0; k < 4; ++k) {
+            uint32_t z = state + e[k] * (k + 1) + calls;
+            z = (z ^ (z >> 16)) * 0x85EBCA6Bul;
+            z = (z ^ (z >> 13)) * 0xC2B2AE35ul;
+            state ^= z ^ (z >> 16);
+        }
+        seed[i] = state;
+    }
+}

@@ -1,0 +1,131 @@
+/* What the parts of PURGIT share: options, disks, methods, the text and
+   screen helpers, and the erase engine. */
+#ifndef PURGIT_PURGIT_H
+#define PURGIT_PURGIT_H
+
+#include "dos.h"
+
+#define OPTION_COUNT 11
+enum {
+    O_VERIFY, O_BACKWARD, O_ZERO_PASS, O_LOG, O_RECORD_LOG, O_INTERRUPT,
+    O_UNATTENDED, O_PAUSE_PASS, O_ISAAC, O_PARTITION, O_DMA
+};
+extern char Options[OPTION_COUNT];
+extern int Trace; /* /TRACE: a line for every transfer on port E9h */
+
+/* --- text ---------------------------------------------------------------- */
+
+struct TText {
+    char* at;
+    unsigned length, capacity;
+};
+void TextAdd(struct TText* t, const char* s);
+void TextChar(struct TText* t, char c);
+void TextNumber(struct TText* t, uint32_t v);
+void TextNumberWidth(struct TText* t, uint32_t v, unsigned width, char fill);
+void TextHex2(struct TText* t, unsigned v);
+void TextPad(struct TText* t, unsigned column);
+/* Tenths shown as "12.3". */
+void TextTenths(struct TText* t, uint32_t tenths);
+void TextDuration(struct TText* t, uint32_t seconds);
+/* Sectors as a size: "32 MB", "10.0 GB". */
+void TextSize(struct TText* t, uint32_t sectors, uint16_t sectorBytes);
+uint32_t Div64(uint64_t n, uint32_t d);
+void DebugText(const char* s);
+
+/* --- the screen (80 x 25 text, written to video memory) ------------------- */
+
+enum { A_NORMAL = 0x17, A_TITLE = 0x1F, A_BAR = 0x70, A_SELECT = 0x2F, A_WARN = 0x4F, A_DIM = 0x13 };
+void ScreenClear(uint8_t attribute);
+void ScreenLine(unsigned row, uint8_t attribute, const char* s);
+void ScreenAt(unsigned row, unsigned column, uint8_t attribute, const char* s);
+void ScreenCursor(unsigned row, unsigned column);
+void ScreenTitle(const char* s);
+/* The key bar on the last row; clicks on it count as its keys. */
+void ScreenKeys(const char* s);
+extern const char* KeysShown;
+
+/* --- hard disks ------------------------------------------------------------ */
+
+#define MAX_DISKS 8
+struct TDisk {
+    uint8_t drive;      /* BIOS number, 80h up */
+    uint8_t extended;   /* INT 13h AH=42h/43h work */
+    uint8_t boot;       /* the disk the system started from */
+    uint16_t sectorBytes;
+    uint32_t sectors;
+    uint32_t cylinders, heads, perTrack; /* BIOS geometry */
+    uint16_t block;     /* sectors per request */
+    uint16_t ioBase, controlBase; /* ATA ports, 0 when unknown */
+    uint8_t slave;
+    char model[41], serial[21];
+};
+extern struct TDisk Disks[MAX_DISKS];
+extern unsigned DiskCount;
+void FindDisks(void);
+/* Answers the BIOS status (0 = done). seg:off holds count sectors. */
+unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
+                      uint16_t off);
+int DiskAnswers(struct TDisk* d);
+void TextDisk(struct TText* t, unsigned index);
+
+/* --- methods and random data -------------------------------------------------- */
+
+enum { P_FIXED, P_RANDOM };
+struct TPass {
+    uint8_t kind, invert, length;
+    uint8_t follows; /* COMPLEMENT: the previous pass inverted, same seed */
+    uint8_t bytes[16];
+    uint32_t seed[4];
+};
+#define MAX_PASSES 100
+enum { V_NONE, V_LAST, V_ALL };
+struct TMethod {
+    char file[13];
+    char name[61];
+    char source[78];
+    unsigned passes;
+    uint8_t verify;
+    struct TPass pass[MAX_PASSES]; /* room for option 3's pass after 99 */
+};
+#define MAX_METHODS 32
+struct TMethodEntry {
+    char file[13];
+    char name[61];
+    uint8_t passes;
+};
+extern struct TMethodEntry MethodList[MAX_METHODS];
+extern unsigned MethodCount;
+/* Fills MethodList; scratch holds each file while it is checked. */
+void ListMethods(struct TMethod* scratch);
+/* Reads METHODS\file; answers 0 or the line with the fault (why says it). */
+unsigned LoadMethod(const char* file, struct TMethod* m, const char** why);
+void TextPattern(struct TText* t, const struct TPass* p);
+
+void RandomSeed(uint32_t seed[4]);
+void RandomStart(const struct TPass* p, int isaac);
+void RandomFill(uint32_t* out, unsigned words);
+
+/* --- the erase ------------------------------------------------------------ */
+
+#define MAX_LISTED 48
+struct TResult {
+    uint32_t writeErrors, readErrors, mismatches;
+    unsigned passesDone, passesPlanned, verifiedPasses;
+    uint8_t verifyFailed, stopped, vanished, partitioned, partitionFailed;
+    uint32_t ticks;       /* time spent */
+    uint32_t sectorsMoved; /* written and read back */
+    unsigned listed;
+    uint32_t sector[MAX_LISTED];
+    char kind[MAX_LISTED]; /* W, R or V */
+};
+/* A copy of the screen as the program found it (SavedScreen:0). */
+#define SCREEN_PARAGRAPHS 0x100
+extern uint16_t SavedScreen;
+/* Answers 0, or 1 when the buffers could not be had. */
+int EraseStart(void);
+void EraseDisk(unsigned index, struct TMethod* m, struct TResult* r, unsigned diskNumber,
+               unsigned diskTotal);
+void TextResult(struct TText* t, const struct TResult* r);
+
+#endif

@@ -1,0 +1,135 @@
+/* Text building, numbers and the screen. */
+#include "purgit.h"
+
+void TextChar(struct TText* t, char c) {
+    if (t->length + 1 < t->capacity) t->at[t->length++] = c;
+    t->at[t->length] = 0;
+}
+
+void TextAdd(struct TText* t, const char* s) {
+    while (*s) TextChar(t, *s++);
+}
+
+void TextNumberWidth(struct TText* t, uint32_t v, unsigned width, char fill) {
+    char digits[11];
+    unsigned n = 0;
+    do {
+        digits[n++] = (char)('0' + v % 10);
+        v /= 10;
+    } while (v);
+    while (width > n) {
+        TextChar(t, fill);
+        --width;
+    }
+    while (n) TextChar(t, digits[--n]);
+}
+
+void TextNumber(struct TText* t, uint32_t v) { TextNumberWidth(t, v, 0, ' '); }
+
+void TextHex2(struct TText* t, unsigned v) {
+    TextChar(t, "0123456789ABCDEF"[(v >> 4) & 15]);
+    TextChar(t, "0123456789ABCDEF"[v & 15]);
+}
+
+void TextPad(struct TText* t, unsigned column) {
+    unsigned start = t->length;
+    while (start && t->at[start - 1] != '\n') --start;
+    while (t->length - start < column) TextChar(t, ' ');
+}
+
+void TextTenths(struct TText* t, uint32_t tenths) {
+    TextNumber(t, tenths / 10);
+    TextChar(t, '.');
+    TextChar(t, (char)('0' + tenths % 10));
+}
+
+void TextDuration(struct TText* t, uint32_t seconds) {
+    TextNumberWidth(t, seconds / 3600, 2, '0');
+    TextChar(t, ':');
+    TextNumberWidth(t, seconds / 60 % 60, 2, '0');
+    TextChar(t, ':');
+    TextNumberWidth(t, seconds % 60, 2, '0');
+}
+
+void TextSize(struct TText* t, uint32_t sectors, uint16_t sectorBytes) {
+    const uint32_t perMb = 1048576ul / (sectorBytes ? sectorBytes : 512);
+    const uint32_t mb = sectors / perMb;
+    if (mb < 10240) {
+        TextNumber(t, mb);
+        TextAdd(t, " MB");
+    } else {
+        TextTenths(t, mb / 1024 * 10 + mb % 1024 * 10 / 1024);
+        TextAdd(t, " GB");
+    }
+}
+
+/* 64-bit by 32-bit division without the compiler's helper library. */
+uint32_t Div64(uint64_t n, uint32_t d) {
+    if (!d) return 0xFFFFFFFFul;
+    uint64_t q = 0, r = 0;
+    for (int bit = 63; bit >= 0; --bit) {
+        r = (r << 1) | ((n >> bit) & 1);
+        if (r >= d) {
+            r -= d;
+            q |= (uint64_t)1 << bit;
+        }
+    }
+    return q > 0xFFFFFFFFull ? 0xFFFFFFFFul : (uint32_t)q;
+}
+
+void DebugText(const char* s) {
+    if (!Trace) return;
+    while (*s) OutByte(0xE9, (uint8_t)*s++);
+}
+
+/* --- screen ------------------------------------------------------------ */
+
+#define VIDEO 0xB800
+
+void ScreenAt(unsigned row, unsigned column, uint8_t attribute, const char* s) {
+    uint16_t cells[80];
+    unsigned n = 0;
+    while (s[n] && column + n < 80) {
+        cells[n] = (uint16_t)((uint8_t)s[n] | attribute << 8);
+        ++n;
+    }
+    if (row < 25 && n) FarPut(VIDEO, (uint16_t)((row * 80 + column) * 2), cells, n * 2);
+}
+
+void ScreenLine(unsigned row, uint8_t attribute, const char* s) {
+    char line[81];
+    unsigned n = 0;
+    while (s[n] && n < 80) {
+        line[n] = s[n];
+        ++n;
+    }
+    while (n < 80) line[n++] = ' ';
+    line[80] = 0;
+    ScreenAt(row, 0, attribute, line);
+}
+
+void ScreenClear(uint8_t attribute) {
+    for (unsigned row = 0; row < 25; ++row) ScreenLine(row, attribute, "");
+}
+
+void ScreenCursor(unsigned row, unsigned column) {
+    struct TRegs r = {0};
+    r.ax = 0x0200;
+    r.dx = (uint16_t)(row << 8 | column);
+    Int10(&r);
+}
+
+void ScreenTitle(const char* s) {
+    char line[81];
+    struct TText t = {line, 0, sizeof line};
+    TextAdd(&t, " Corvane Purgex 2005 - ");
+    TextAdd(&t, s);
+    ScreenLine(0, A_BAR, line);
+}
+
+const char* KeysShown;
+
+void ScreenKeys(const char* s) {
+    KeysShown = s;
+    ScreenLine(24, A_BAR, s);
+}

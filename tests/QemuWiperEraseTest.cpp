@@ -1,0 +1,317 @@
+// The wiper erasing scratch disks in QEMU: Rx-DOS boot floppy (writable, so
+// the report lands on it) with the Purgit tree, an INI and a start-up batch;
+// results are judged from the disk images, the report read back with mtools,
+// fsck.fat, sfdisk and the wiper's trace on the debug console port.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "QemuSupport.h"
+#include "TestSupport.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef PURGEX_CONTAINERS_DIR
+const fs::path Payload = PURGEX_CONTAINERS_DIR;
+#else
+const fs::path Payload;
+#endif
+
+const std::string Mtools = "MTOOLS_SKIP_CHECK=1 ";
+
+void Run(const std::string& Command) {
+    const auto Result = RunCommand(Command);
+    ASSERT_EQ(Result.ExitCode, 0) << Command << "\n" << Result.Output;
+}
+
+// "100100100001": O1..O11 and "no mouse", as the creator stores them.
+std::string IniFor(const std::string& Flags) {
+    std::string Ini;
+    for (int n = 1; n <= 11; ++n)
+        Ini += "O" + std::to_string(n) + "=" + Flags[size_t(n - 1)] + "\r\n";
+    return Ini;
+}
+
+// The boot floppy as the floppy target lays it out: Rx-DOS, the Purgit tree,
+// the INI and the start-up batch ending in "Purgit " and the parameters.
+std::string MakeWiperFloppy(const TScratchDir& Dir, const std::string& Flags,
+                            const std::string& BatchTail) {
+    const std::string Image = (Dir / "floppy.img").string();
+    fs::copy_file(Payload / "rxdos" / "BOOT.IMG", Image, fs::copy_options::overwrite_existing);
+    const std::string To = " -i " + ShellQuote(Image) + " ";
+    Run(Mtools + "mcopy -s -Q" + To + ShellQuote((Payload / "purgit" / "Purgit").string()) +
+        " ::PURGIT");
+    WriteFileBytes(Dir / "PURGIT.INI", IniFor(Flags));
+    Run(Mtools + "mcopy -Q -D o" + To + ShellQuote((Dir / "PURGIT.INI").string()) +
+        " ::PURGIT/DATA/PURGIT.INI");
+    std::string Batch = "@echo off\r\nprompt $p$g\r\ncd \\Purgit\r\n";
+    if (Flags.size() > 11 && Flags[11] == '0') Batch += "data\\ctmouse\r\n";
+    Batch += "@echo Running Corvane Purgex 2005 ...\r\n" + BatchTail;
+    WriteFileBytes(Dir / "AUTOEXEC.BAT", Batch);
+    Run(Mtools + "mcopy -Q -D o" + To + ShellQuote((Dir / "AUTOEXEC.BAT").string()) +
+        " ::AUTOEXEC.BAT");
+    return Image;
+}
+
+// A scratch disk whose every sector holds other bytes than any pass writes.
+std::string MakeScratchDisk(const TScratchDir& Dir, const std::string& Name, size_t Sectors) {
+    std::vector<uint8_t> Bytes = RandomBytes(Sectors * 512, 1234);
+    for (size_t i = 0; i < Bytes.size(); i += 512) Bytes[i] = 0xA5;
+    WriteFileBytes(Dir / Name, Bytes);
+    return (Dir / Name).string();
+}
+
+struct TWipeRun {
+    TQemuResult Qemu;
+    std::string Trace; // the wiper's lines on port E9h
+};
+
+TWipeRun RunWiper(const TScratchDir& Dir, const std::string& Floppy, const std::string& Drives,
+                  const std::string& WaitFor, int Timeout = 90, const std::string& Extra = "") {
+    const fs::path TraceFile = Dir / "trace.txt";
+    fs::remove(TraceFile);
+    TQemuOptions Options;
+    // Passed as a drive of our own: the report needs a writable floppy.
+    Options.ExtraArguments = "-drive file=" + ShellQuote(Floppy) + ",if=floppy,format=raw " +
+                             Drives + " -debugcon file:" + ShellQuote(TraceFile.string()) + " " +
+                             Extra;
+    Options.WaitForText = WaitFor;
+    Options.TimeoutSeconds = Timeout;
+    TWipeRun Result;
+    Result.Qemu = RunQemu(Options);
+    if (fs::exists(TraceFile)) {
+        const auto Bytes = ReadFileBytes(TraceFile);
+        Result.Trace.assign(Bytes.begin(), Bytes.end());
+    }
+    return Result;
+}
+
+std::string Ide(const std::string& Image, int Index = 0) {
+    return "-drive file=" + ShellQuote(Image) + ",if=ide,index=" + std::to_string(Index) +
+           ",format=raw";
+}
+
+std::string ReadLog(const std::string& Floppy, const std::string& Name = "PURG0001.LOG") {
+    const auto Result = RunCommand(Mtools + "mtype -i " + ShellQuote(Floppy) + " ::" + Name);
+    EXPECT_EQ(Result.ExitCode, 0) << Result.Output;
+    return Result.Output;
+}
+
+void ExpectFloppyClean(const std::string& Floppy) {
+    const auto Check = RunCommand("fsck.fat -n " + ShellQuote(Floppy));
+    EXPECT_EQ(Check.ExitCode, 0) << Check.Output;
+}
+
+bool AllBytes(const std::vector<uint8_t>& Bytes, uint8_t Value) {
+    return std::all_of(Bytes.begin(), Bytes.end(), [Value](uint8_t b) { return b == Value; });
+}
+
+int CountOf(const std::string& Text, const std::string& Part) {
+    int Count = 0;
+    for (auto At = Text.find(Part); At != std::string::npos; At = Text.find(Part, At + 1))
+        ++Count;
+    return Count;
+}
+
+std::vector<std::string> Lines(const std::string& Text) {
+    std::vector<std::string> Out;
+    std::istringstream In(Text);
+    std::string Line;
+    while (std::getline(In, Line)) {
+        if (!Line.empty() && Line.back() == '\r') Line.pop_back();
+        Out.push_back(Line);
+    }
+    return Out;
+}
+
+// The first sector of every write the trace shows, in order.
+std::vector<long> WriteStarts(const std::string& Trace) {
+    std::vector<long> Starts;
+    for (const auto& Line : Lines(Trace))
+        if (Line.size() > 2 && Line[0] == 'W' && Line[1] == ' ') Starts.push_back(std::stol(Line.substr(2)));
+    return Starts;
+}
+
+} // namespace
+
+TEST(QemuWiperErase, UnattendedZeroPassLeavesZerosAndAReportOnTheFloppy) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Floppy = MakeWiperFloppy(Dir, "100100100001", "Purgit /M:ZERO /D:1\r\n");
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 2048);
+    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "Erase finished");
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log << Run.Trace;
+    EXPECT_NE(Run.Qemu.Screen.find("Report written to A:\\PURG0001.LOG"), std::string::npos)
+        << Run.Qemu.Screen;
+
+    const auto After = ReadFileBytes(Disk);
+    ASSERT_EQ(After.size(), 2048u * 512);
+    EXPECT_TRUE(AllBytes(After, 0)) << "the scratch disk still holds other bytes";
+
+    const std::string Log = ReadLog(Floppy);
+    EXPECT_NE(Log.find("Disk 1 (80h): 1 MB, 2048 sectors, QEMU HARDDISK"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Method:       One pass of zeros (ZERO.MET)"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Passes:       1 of 1 written"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Verification: passed (1 pass read back and compared)"), std::string::npos)
+        << Log;
+    EXPECT_NE(Log.find("Result:       OK"), std::string::npos) << Log;
+    ExpectFloppyClean(Floppy);
+}
+
+TEST(QemuWiperErase, RandomPassDiffersBetweenRunsAndVerifiesItself) {
+    REQUIRE_HOST_TOOLS();
+    std::vector<uint8_t> Results[2];
+    for (int Round = 0; Round < 2; ++Round) {
+        TScratchDir Dir;
+        // O9 on in the first round (ISAAC), off in the second (the fast one).
+        const std::string Flags = Round ? "100100100001" : "100100101001";
+        const std::string Floppy = MakeWiperFloppy(Dir, Flags, "Purgit /M:RANDOM /D:1\r\n");
+        const std::string Disk = MakeScratchDisk(Dir, "disk.img", 1024);
+        const auto Before = ReadFileBytes(Disk);
+        const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "Erase finished");
+        ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log;
+        Results[Round] = ReadFileBytes(Disk);
+        const auto& After = Results[Round];
+        ASSERT_EQ(After.size(), Before.size());
+        // Every sector was written: none still holds its old contents.
+        for (size_t Sector = 0; Sector < 1024; ++Sector)
+            ASSERT_FALSE(std::equal(After.begin() + Sector * 512, After.begin() + Sector * 512 + 512,
+                                    Before.begin() + Sector * 512))
+                << "sector " << Sector << " unchanged";
+        EXPECT_FALSE(AllBytes(After, 0));
+        // Random-looking: every byte value occurs, none dominates.
+        size_t Counts[256] = {};
+        for (uint8_t b : After) ++Counts[b];
+        EXPECT_LT(*std::max_element(Counts, Counts + 256), After.size() / 128);
+        EXPECT_GT(*std::min_element(Counts, Counts + 256), 0u);
+        const std::string Log = ReadLog(Floppy);
+        EXPECT_NE(Log.find("Verification: passed"), std::string::npos) << Log;
+        EXPECT_NE(Log.find(Round ? "Random data:  xorshift128" : "Random data:  ISAAC"),
+                  std::string::npos)
+            << Log;
+        ExpectFloppyClean(Floppy);
+    }
+    EXPECT_NE(Results[0], Results[1]);
+    // Two runs of the same generator differ as well.
+    TScratchDir Dir;
+    const std::string Floppy = MakeWiperFloppy(Dir, "000000101001", "Purgit /M:RANDOM /D:1\r\n");
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 1024);
+    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "Erase finished");
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen;
+    EXPECT_NE(ReadFileBytes(Disk), Results[0]);
+}
+
+TEST(QemuWiperErase, BackToFrontWithFinalZeroPassThenPartition) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    // O2 back to front, O3 a last pass of zeros, O10 a partition afterwards;
+    // the trace shows every transfer.
+    const std::string Floppy =
+        MakeWiperFloppy(Dir, "111100100100", "Purgit /M:RANDOM /D:1 /TRACE\r\n");
+    const size_t Sectors = 4096; // 2 MB
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", Sectors);
+    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "Erase finished");
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log;
+
+    // Both passes run from the last sector down, in whole blocks.
+    const auto Starts = WriteStarts(Run.Trace);
+    ASSERT_GT(Starts.size(), 4u) << Run.Trace;
+    const auto Zero = Run.Trace.find("PASS 2 00");
+    ASSERT_NE(Zero, std::string::npos) << Run.Trace;
+    auto First = WriteStarts(Run.Trace.substr(0, Zero));
+    auto Second = WriteStarts(Run.Trace.substr(Zero));
+    // The partition table is written last, alone.
+    ASSERT_FALSE(Second.empty());
+    EXPECT_EQ(Second.back(), 0);
+    EXPECT_NE(Run.Trace.find("W 0 1\nR 0 1\nEND"), std::string::npos) << Run.Trace;
+    Second.pop_back();
+    for (const std::vector<long>* Pass : {&First, &Second}) {
+        ASSERT_GT(Pass->size(), 2u);
+        EXPECT_EQ(Pass->front(), long(Sectors) - 127) << "a pass starts with the last block";
+        EXPECT_EQ(Pass->back(), 0);
+        EXPECT_TRUE(std::is_sorted(Pass->rbegin(), Pass->rend())) << Run.Trace;
+        EXPECT_EQ(std::adjacent_find(Pass->begin(), Pass->end()), Pass->end()) << Run.Trace;
+    }
+
+    // Zeros everywhere but the partition table, which sfdisk reads back.
+    const auto After = ReadFileBytes(Disk);
+    EXPECT_TRUE(AllBytes(std::vector<uint8_t>(After.begin() + 512, After.end()), 0));
+    EXPECT_EQ(After[510], 0x55);
+    EXPECT_EQ(After[511], 0xAA);
+    const auto Table = RunCommand("sfdisk -d " + ShellQuote(Disk));
+    ASSERT_EQ(Table.ExitCode, 0) << Table.Output;
+    EXPECT_EQ(CountOf(Table.Output, "start="), 1) << Table.Output;
+    // One primary partition from the second track to the last sector.
+    EXPECT_NE(Table.Output.find("start=          63, size=        4033, type=c"), std::string::npos)
+        << Table.Output;
+    const std::string Log = ReadLog(Floppy);
+    EXPECT_NE(Log.find("Direction:    last sector to first"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Pass 2: 00 (option 3)"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Partition:    one primary partition over the disk written"),
+              std::string::npos)
+        << Log;
+}
+
+TEST(QemuWiperErase, InjectedErrorsAreListedBySectorAndTheRestIsErased) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Floppy = MakeWiperFloppy(Dir, "100100100001", "Purgit /M:ZERO /D:1\r\n");
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 2048);
+    const auto Before = ReadFileBytes(Disk);
+    // Sector 700 cannot be written, sector 1500 cannot be read.
+    WriteFileBytes(Dir / "errors.cfg", "[inject-error]\nevent = \"write_aio\"\nerrno = \"5\"\n"
+                                       "sector = \"700\"\n\n"
+                                       "[inject-error]\nevent = \"read_aio\"\nerrno = \"5\"\n"
+                                       "sector = \"1500\"\n");
+    const std::string Drive = "-drive file=blkdebug:" + (Dir / "errors.cfg").string() + ":" +
+                              Disk + ",if=ide,index=0,format=raw";
+    const auto Run = RunWiper(Dir, Floppy, Drive, "Erase finished");
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log;
+    EXPECT_NE(Run.Qemu.Screen.find("ERASED WITH ERRORS"), std::string::npos) << Run.Qemu.Screen;
+
+    const auto After = ReadFileBytes(Disk);
+    for (size_t Sector = 0; Sector < 2048; ++Sector) {
+        const std::vector<uint8_t> Data(After.begin() + Sector * 512,
+                                        After.begin() + Sector * 512 + 512);
+        if (Sector == 700)
+            EXPECT_TRUE(std::equal(Data.begin(), Data.end(), Before.begin() + Sector * 512));
+        else
+            ASSERT_TRUE(AllBytes(Data, 0)) << "sector " << Sector;
+    }
+    const std::string Log = ReadLog(Floppy);
+    EXPECT_NE(Log.find("Errors:       1 write, 1 read, 1 verification"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Sector 700: write error"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Sector 700: differs from what was written"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Sector 1500: read error"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Verification: FAILED"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Result:       ERASED WITH ERRORS"), std::string::npos) << Log;
+    ExpectFloppyClean(Floppy);
+}
+
+TEST(QemuWiperErase, UnattendedRunWithWrongParametersErasesNothing) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    // An unknown method, then a disk that does not exist: nothing is written.
+    const std::string Floppy = MakeWiperFloppy(
+        Dir, "100100100001", "Purgit /M:NOSUCH /D:1\r\nPurgit /M:ZERO /D:2\r\necho ALL DONE\r\n");
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 256);
+    const auto Before = ReadFileBytes(Disk);
+    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "ALL DONE", 60);
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log;
+    EXPECT_NE(Run.Qemu.Screen.find("PURGIT: No such wipe method: NOSUCH.MET"), std::string::npos)
+        << Run.Qemu.Screen;
+    EXPECT_NE(Run.Qemu.Screen.find("PURGIT: No such disk: /D:2"), std::string::npos)
+        << Run.Qemu.Screen;
+    EXPECT_EQ(CountOf(Run.Qemu.Screen, "PURGIT: nothing was erased."), 2) << Run.Qemu.Screen;
+    EXPECT_EQ(ReadFileBytes(Disk), Before);
+}
+
+#endif
