@@ -7,9 +7,17 @@
 #ifndef _WIN32
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
 
 #include "QemuSupport.h"
 #include "TestSupport.h"
@@ -139,6 +147,100 @@ std::vector<long> WriteStarts(const std::string& Trace) {
         if (Line.size() > 2 && Line[0] == 'W' && Line[1] == ' ') Starts.push_back(std::stol(Line.substr(2)));
     return Starts;
 }
+
+// The passes of a method file, read with the documented format: FIXED bytes
+// (empty for RANDOM), COMPLEMENT resolved against the pass before.
+struct TExpectedPass {
+    std::vector<uint8_t> Fixed;
+    bool Random = false, Inverted = false;
+};
+
+std::vector<TExpectedPass> ReadMethod(const fs::path& File) {
+    std::map<int, std::string> Patterns;
+    int Count = 0;
+    for (const auto& Line : Lines([&] {
+             const auto Bytes = ReadFileBytes(File);
+             return std::string(Bytes.begin(), Bytes.end());
+         }())) {
+        if (Line.rfind("PASSES=", 0) == 0) Count = std::stoi(Line.substr(7));
+        else if (Line.rfind("PASS", 0) == 0 && Line.find('=') != std::string::npos)
+            Patterns[std::stoi(Line.substr(4))] = Line.substr(Line.find('=') + 1);
+    }
+    std::vector<TExpectedPass> Passes;
+    for (int n = 1; n <= Count; ++n) {
+        const std::string& P = Patterns[n];
+        TExpectedPass Pass;
+        if (P == "RANDOM") {
+            Pass.Random = true;
+        } else if (P == "COMPLEMENT") {
+            Pass = Passes.back();
+            Pass.Inverted = !Pass.Inverted;
+        } else {
+            std::istringstream In(P.substr(6));
+            std::string Hex;
+            while (In >> Hex) Pass.Fixed.push_back(uint8_t(std::stoul(Hex, nullptr, 16)));
+        }
+        Passes.push_back(Pass);
+    }
+    return Passes;
+}
+
+// Watches the wiper's trace while QEMU runs: at every pause after a pass
+// (option 8) it copies the disk image, then presses Enter through a second
+// monitor so the wiper goes on.
+class TPassWatcher {
+public:
+    TPassWatcher(fs::path TraceFile, fs::path DiskFile, std::string SocketPath)
+        : Trace(std::move(TraceFile)), Disk(std::move(DiskFile)), Path(std::move(SocketPath)),
+          Worker([this] { Watch(); }) {}
+    ~TPassWatcher() { Finish(); }
+    void Finish() {
+        Stop = true;
+        if (Worker.joinable()) Worker.join();
+    }
+    std::vector<std::vector<uint8_t>> Snapshots;
+
+private:
+    void Watch() {
+        int Fd = -1;
+        while (!Stop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (Fd < 0) {
+                Fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                sockaddr_un Address{};
+                Address.sun_family = AF_UNIX;
+                std::strncpy(Address.sun_path, Path.c_str(), sizeof Address.sun_path - 1);
+                if (connect(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address) != 0) {
+                    close(Fd);
+                    Fd = -1;
+                    continue;
+                }
+            }
+            std::string Text;
+            if (fs::exists(Trace)) {
+                const auto Bytes = ReadFileBytes(Trace);
+                Text.assign(Bytes.begin(), Bytes.end());
+            }
+            if (CountOf(Text, "PAUSED") > int(Snapshots.size())) {
+                Snapshots.push_back(ReadFileBytes(Disk));
+                const std::string Command = "sendkey ret\n";
+                if (send(Fd, Command.data(), Command.size(), MSG_NOSIGNAL) < 0) {
+                    close(Fd);
+                    Fd = -1;
+                }
+            }
+            char Drain[4096];
+            while (Fd >= 0 && recv(Fd, Drain, sizeof Drain, MSG_DONTWAIT) > 0) {
+            }
+        }
+        if (Fd >= 0) close(Fd);
+    }
+
+    fs::path Trace, Disk;
+    std::string Path;
+    std::atomic<bool> Stop{false};
+    std::thread Worker;
+};
 
 } // namespace
 
@@ -312,6 +414,80 @@ TEST(QemuWiperErase, UnattendedRunWithWrongParametersErasesNothing) {
         << Run.Qemu.Screen;
     EXPECT_EQ(CountOf(Run.Qemu.Screen, "PURGIT: nothing was erased."), 2) << Run.Qemu.Screen;
     EXPECT_EQ(ReadFileBytes(Disk), Before);
+}
+
+TEST(QemuWiperErase, EachGutmannPassWritesWhatTheMethodFileSays) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const fs::path MethodFile = Payload / "purgit" / "Purgit" / "METHODS" / "GUTMANN.MET";
+    const auto Expected = ReadMethod(MethodFile);
+    ASSERT_EQ(Expected.size(), 35u);
+    // O8 pauses after every pass; O1 verifies the last one.
+    const std::string Floppy =
+        MakeWiperFloppy(Dir, "100000111001", "Purgit /M:GUTMANN /D:1 /TRACE\r\n");
+    const size_t Sectors = 96;
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", Sectors);
+    const std::string Socket = (Dir / "keys").string();
+    TPassWatcher Watcher(Dir / "trace.txt", Disk, Socket);
+    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "Erase finished", 150,
+                              "-monitor unix:" + ShellQuote(Socket) + ",server,nowait");
+    Watcher.Finish();
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log << Run.Trace;
+    ASSERT_EQ(Watcher.Snapshots.size(), Expected.size()) << Run.Trace;
+    for (size_t n = 0; n < Expected.size(); ++n) {
+        const auto& Image = Watcher.Snapshots[n];
+        ASSERT_EQ(Image.size(), Sectors * 512);
+        const auto& Pass = Expected[n];
+        if (Pass.Random) {
+            // Not a fixed pattern, not the previous pass, and a new stream.
+            size_t Counts[256] = {};
+            for (uint8_t b : Image) ++Counts[b];
+            EXPECT_LT(*std::max_element(Counts, Counts + 256), Image.size() / 64) << "pass " << n + 1;
+            if (n) {
+                EXPECT_NE(Image, Watcher.Snapshots[n - 1]) << "pass " << n + 1;
+            }
+            continue;
+        }
+        // The pattern runs on across sector boundaries.
+        for (size_t At = 0; At < Image.size(); ++At) {
+            const uint8_t Want = Pass.Fixed[At % Pass.Fixed.size()] ^ (Pass.Inverted ? 0xFF : 0);
+            ASSERT_EQ(Image[At], Want) << "pass " << n + 1 << " byte " << At;
+        }
+    }
+    EXPECT_NE(Run.Qemu.Screen.find("passed (1 pass read back and compared)"), std::string::npos)
+        << Run.Qemu.Screen;
+}
+
+TEST(QemuWiperErase, EveryMethodRunsToCompletion) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    std::vector<std::string> Methods;
+    for (const auto& Entry : fs::directory_iterator(Payload / "purgit" / "Purgit" / "METHODS"))
+        Methods.push_back(Entry.path().stem().string());
+    std::sort(Methods.begin(), Methods.end());
+    ASSERT_EQ(Methods.size(), 12u);
+    std::string Batch;
+    for (const auto& Name : Methods) Batch += "Purgit /M:" + Name + " /D:1 /TRACE\r\n";
+    Batch += "echo ALL DONE\r\n";
+    // Verify and report on; O3 adds a pass of zeros, so each disk ends zeroed.
+    const std::string Floppy = MakeWiperFloppy(Dir, "101100101001", Batch);
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 64);
+    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "ALL DONE", 150);
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log;
+    EXPECT_EQ(CountOf(Run.Trace, "SUMMARY OK"), 12) << Run.Trace;
+    EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0));
+    for (size_t i = 0; i < Methods.size(); ++i) {
+        const auto Passes = ReadMethod(Payload / "purgit" / "Purgit" / "METHODS" /
+                                       (Methods[i] + ".MET")).size() + 1;
+        char Name[32];
+        std::snprintf(Name, sizeof Name, "PURG%04zu.LOG", i + 1);
+        const std::string Log = ReadLog(Floppy, Name);
+        EXPECT_NE(Log.find("(" + Methods[i] + ".MET)"), std::string::npos) << Log;
+        const std::string Count = std::to_string(Passes);
+        EXPECT_NE(Log.find(Count + " of " + Count + " written"), std::string::npos) << Log;
+        EXPECT_NE(Log.find("Verification: passed"), std::string::npos) << Log;
+    }
+    ExpectFloppyClean(Floppy);
 }
 
 #endif

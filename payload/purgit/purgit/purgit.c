@@ -188,8 +188,10 @@ static void ReadParameters(void) {
                    Upper(s[4]) == 'C' && Upper(s[5]) == 'E') {
             Trace = 1;
         } else if (key == 'L' && k == 4 && s[2] == ':') {
+            /* Floppies only: a hard disk's drive letter cannot be told
+               apart from a disk being erased. */
             const int drive = Upper(s[3]);
-            if (drive < 'A' || drive > 'Z') Fault("No such drive", s, k);
+            if (drive != 'A' && drive != 'B') Fault("The report can go to A: or B: only", s, k);
             else LogDrive = drive;
         } else if (key == 'O' && k >= 5 && s[k - 2] == '=') {
             unsigned v = 0, i = 2;
