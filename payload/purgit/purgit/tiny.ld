@@ -13,5 +13,7 @@ SECTIONS
     __bss_start = .;
     .bss : { *(.bss .bss.*) *(COMMON) }
     __bss_end = .;
+    /* The stack grows down from FFFEh towards the zero-filled data. */
+    ASSERT(__bss_end <= 0xF000, "PURGIT: less than 4 KB left for the stack")
     /DISCARD/ : { *(.comment) *(.note*) *(.eh_frame*) }
 }
