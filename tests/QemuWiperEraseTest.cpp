@@ -242,6 +242,67 @@ private:
     std::thread Worker;
 };
 
+// Types keys through a second monitor in steps: each step waits until the
+// wiper's trace shows a text for the given time, then sends its keys.
+struct TKeyStep {
+    std::string After; // trace text
+    int Occurrence;    // how many times it must have appeared
+    std::vector<std::string> Keys;
+};
+
+class TKeyScript {
+public:
+    TKeyScript(fs::path TraceFile, std::string SocketPath, std::vector<TKeyStep> Steps)
+        : Trace(std::move(TraceFile)), Path(std::move(SocketPath)), Script(std::move(Steps)),
+          Worker([this] { Play(); }) {}
+    ~TKeyScript() {
+        Stop = true;
+        Worker.join();
+    }
+
+private:
+    void Play() {
+        int Fd = -1;
+        size_t Step = 0;
+        while (!Stop && Step < Script.size()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (Fd < 0) {
+                Fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                sockaddr_un Address{};
+                Address.sun_family = AF_UNIX;
+                std::strncpy(Address.sun_path, Path.c_str(), sizeof Address.sun_path - 1);
+                if (connect(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address) != 0) {
+                    close(Fd);
+                    Fd = -1;
+                    continue;
+                }
+            }
+            std::string Text;
+            if (fs::exists(Trace)) {
+                const auto Bytes = ReadFileBytes(Trace);
+                Text.assign(Bytes.begin(), Bytes.end());
+            }
+            if (CountOf(Text, Script[Step].After) < Script[Step].Occurrence) continue;
+            for (const auto& Key : Script[Step].Keys) {
+                const std::string Command = "sendkey " + Key + "\n";
+                if (send(Fd, Command.data(), Command.size(), MSG_NOSIGNAL) < 0) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(150));
+                char Drain[4096];
+                while (recv(Fd, Drain, sizeof Drain, MSG_DONTWAIT) > 0) {
+                }
+            }
+            ++Step;
+        }
+        if (Fd >= 0) close(Fd);
+    }
+
+    fs::path Trace;
+    std::string Path;
+    std::vector<TKeyStep> Script;
+    std::atomic<bool> Stop{false};
+    std::thread Worker;
+};
+
 } // namespace
 
 TEST(QemuWiperErase, UnattendedZeroPassLeavesZerosAndAReportOnTheFloppy) {
@@ -488,6 +549,48 @@ TEST(QemuWiperErase, EveryMethodRunsToCompletion) {
         EXPECT_NE(Log.find("Verification: passed"), std::string::npos) << Log;
     }
     ExpectFloppyClean(Floppy);
+}
+
+TEST(QemuWiperErase, PagesChooseDiskAndMethodAndWantErase) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    // O7 off: the user chooses on the pages. Two disks; only the second is
+    // marked. A wrong confirmation first goes back without writing.
+    const std::string Floppy =
+        MakeWiperFloppy(Dir, "100100001001", "Purgit /TRACE\r\necho ALL DONE\r\n");
+    const std::string Keep = MakeScratchDisk(Dir, "keep.img", 256);
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 512);
+    const auto Kept = ReadFileBytes(Keep);
+    const std::string Socket = (Dir / "keys").string();
+    const std::vector<std::string> Erase = {"shift-e", "shift-r", "shift-a", "shift-s", "shift-e",
+                                            "ret"};
+    TKeyScript Keys(Dir / "trace.txt", Socket,
+                    {{"START PAGE", 1, {"ret"}},
+                     {"DISK PAGE", 1, {"down", "spc", "ret"}},
+                     // Methods by passes, then file: HMGBASE, NIST, RANDOM, ZERO.
+                     {"METHOD PAGE", 1, {"down", "down", "down", "ret"}},
+                     {"WARNING PAGE", 1, {"e", "r", "a", "s", "e", "ret"}},
+                     {"METHOD PAGE", 2, {"down", "down", "down", "ret"}},
+                     {"WARNING PAGE", 2, Erase},
+                     {"SUMMARY", 1, {"ret"}},
+                     {"START PAGE", 2, {"esc"}}});
+    const auto Run = RunWiper(Dir, Floppy, Ide(Keep, 0) + " " + Ide(Disk, 1), "ALL DONE", 90,
+                              "-monitor unix:" + ShellQuote(Socket) + ",server,nowait");
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Trace;
+    // Nothing was written before the second warning page.
+    const auto SecondWarning = Run.Trace.find("WARNING PAGE", Run.Trace.find("WARNING PAGE") + 1);
+    ASSERT_NE(SecondWarning, std::string::npos) << Run.Trace;
+    EXPECT_EQ(Run.Trace.find("W "), Run.Trace.find("W ", SecondWarning)) << Run.Trace;
+    EXPECT_NE(Run.Trace.find("DISK 81"), std::string::npos) << Run.Trace;
+    EXPECT_EQ(Run.Trace.find("DISK 80"), std::string::npos) << Run.Trace;
+    EXPECT_EQ(ReadFileBytes(Keep), Kept);
+    EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0));
+    // Leaving the pages gives the screen back: the batch's own line is there.
+    EXPECT_NE(Run.Qemu.Screen.find("Running Corvane Purgex 2005 ..."), std::string::npos)
+        << Run.Qemu.Screen;
+    const std::string Log = ReadLog(Floppy);
+    EXPECT_NE(Log.find("Disk 2 (81h)"), std::string::npos) << Log;
+    EXPECT_EQ(Log.find("Disk 1 (80h)"), std::string::npos) << Log;
 }
 
 #endif
