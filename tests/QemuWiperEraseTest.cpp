@@ -593,4 +593,29 @@ TEST(QemuWiperErase, PagesChooseDiskAndMethodAndWantErase) {
     EXPECT_EQ(Log.find("Disk 1 (80h)"), std::string::npos) << Log;
 }
 
+TEST(QemuWiperErase, DiscBootErasesAndSaysTheReadOnlyFloppyTookNoReport) {
+    REQUIRE_HOST_TOOLS();
+#ifdef PURGEX_CLI
+    TScratchDir Dir;
+    // The disc as purgex iso makes it: its floppy is read-only under Rx-DOS.
+    const std::string Iso = (Dir / "Purgit.ISO").string();
+    const auto Made = RunCommand(std::string(PURGEX_CLI) + " iso " + ShellQuote(Iso) +
+                                 " --yes --os rxdos --options 100100100001 --params '/M:ZERO /D:1'");
+    ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 512);
+    TQemuOptions Options;
+    Options.Cdrom = Iso;
+    Options.BootFromCd = true;
+    Options.WaitForText = "Erase finished";
+    Options.TimeoutSeconds = 90;
+    Options.ExtraArguments = Ide(Disk, 0);
+    const auto Result = RunQemu(Options);
+    ASSERT_TRUE(Result.SawText) << Result.Screen << Result.Log;
+    EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0));
+    EXPECT_NE(Result.Screen.find("No report could be written to A: (the drive is read-only"),
+              std::string::npos)
+        << Result.Screen;
+#endif
+}
+
 #endif
