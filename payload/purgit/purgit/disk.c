@@ -95,9 +95,15 @@ static void Probe(struct TDisk* d) {
     memcpy(&dpteSeg, params + 28, 2);
     if (!low && !high) return;
     d->extended = 1;
-    /* 2^32 sectors and more are out of this program's reach: capped. */
+    /* 2^32 sectors and more are out of this program's reach: capped, and
+       the erase says it reached only part of the disk. */
     d->sectors = high ? 0xFFFFFFFFul : low;
-    if (bytes == 512) d->sectorBytes = bytes;
+    d->beyond = high != 0;
+    /* The buffers hold 512-byte sectors; larger ones would overrun them. */
+    if (bytes && bytes != 512) {
+        d->unusable = 1;
+        d->sectorBytes = bytes;
+    }
     d->block = LARGEST_BLOCK;
     if (params[0] >= 0x1E && !(dpteOff == 0xFFFF && dpteSeg == 0xFFFF) && (dpteOff || dpteSeg)) {
         d->ioBase = PeekWord(dpteSeg, dpteOff);

@@ -406,6 +406,7 @@ void EraseDisk(unsigned index, struct TMethod* m, struct TResult* r, unsigned di
             ScreenLine(15, A_NORMAL, "");
         }
     }
+    r->partial = d->beyond;
     r->stopped = outcome == 1;
     r->vanished = outcome == 2;
     r->verifyFailed = r->mismatches || r->readErrors;
@@ -421,5 +422,6 @@ void TextResult(struct TText* t, const struct TResult* r) {
     if (r->vanished) TextAdd(t, "STOPPED: the disk no longer answers");
     else if (r->stopped) TextAdd(t, "STOPPED by the user: only partly erased");
     else if (r->writeErrors || r->readErrors || r->mismatches) TextAdd(t, "ERASED WITH ERRORS");
+    else if (r->partial) TextAdd(t, "ONLY THE FIRST 2 TB ERASED: the rest is out of reach");
     else TextAdd(t, "OK");
 }

@@ -5,8 +5,8 @@
 struct TMethodEntry MethodList[MAX_METHODS];
 unsigned MethodCount;
 
-#define METHOD_LIMIT 2048
-static char MethodText[METHOD_LIMIT + 1];
+#define METHOD_LIMIT SCRATCH_LIMIT
+#define MethodText ScratchText
 
 static int Upper(int c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
 

@@ -31,7 +31,9 @@ char Options[OPTION_COUNT];
 int Trace;
 #define Values Options
 static char Given[OPTION_COUNT];
-static char IniText[INI_LIMIT + 1];
+/* The INI, then the method files and text pages, one at a time. */
+char ScratchText[SCRATCH_LIMIT + 1];
+#define IniText ScratchText
 
 /* --- output through DOS (messages before the screen is ours) ------------------- */
 
@@ -367,6 +369,7 @@ static void StartPage(const char* note) {
         TextAdd(&t, "  ");
         TextDisk(&t, i);
         if (Disks[i].boot) TextAdd(&t, " - the system disk, not offered");
+        else if (Disks[i].unusable) TextAdd(&t, " - sectors not of 512 bytes, not offered");
         ScreenLine(row++, A_NORMAL, LineBuffer);
     }
     t = NewLine();
@@ -428,6 +431,7 @@ static int ListPage(const char* title, const char* heading, unsigned count,
 static void DiskEntry(struct TText* t, unsigned i) {
     TextDisk(t, i);
     if (Disks[i].boot) TextAdd(t, " (system disk)");
+    else if (Disks[i].unusable) TextAdd(t, " (sectors not of 512 bytes)");
 }
 
 static void MethodEntry(struct TText* t, unsigned i) {
@@ -717,7 +721,7 @@ static int EraseChosen(void) {
         EraseDisk(i, &Method, &Results[i], ++number, total);
         const struct TResult* r = &Results[i];
         if (r->stopped || r->vanished || r->writeErrors || r->readErrors || r->mismatches ||
-            r->partitionFailed)
+            r->partitionFailed || r->partial)
             bad = 1;
         LogDisk(i, &Method);
     }
@@ -813,8 +817,14 @@ int main(void) {
         Put("PURGIT: not enough memory for the transfer buffers (128 KB).\r\n");
         return EXIT_NO_MEMORY;
     }
-    for (unsigned i = 0; i < DiskCount; ++i)
-        if (AllDisks || Chosen[i]) Chosen[i] = !Disks[i].boot;
+    for (unsigned i = 0; i < DiskCount; ++i) {
+        const int offered = !Disks[i].boot && !Disks[i].unusable;
+        if (Chosen[i] && !offered) {
+            char token[8] = {'/', 'D', ':', (char)('1' + i), 0};
+            Fault(Disks[i].boot ? "The system disk is never erased" : "Disk not usable", token, 4);
+        }
+        if (AllDisks || Chosen[i]) Chosen[i] = (char)offered;
+    }
     for (unsigned i = DiskCount; i < MAX_DISKS; ++i)
         if (Chosen[i]) {
             char token[8] = {'/', 'D', ':', (char)('1' + i), 0};
@@ -877,7 +887,7 @@ int main(void) {
         if (answer == -1 || answer == -2) continue;
         chosen = 0;
         for (unsigned i = 0; i < DiskCount; ++i) {
-            if (Disks[i].boot) Chosen[i] = 0;
+            if (Disks[i].boot || Disks[i].unusable) Chosen[i] = 0;
             chosen += Chosen[i];
         }
         if (!chosen) goto disks;

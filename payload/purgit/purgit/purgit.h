@@ -12,6 +12,8 @@ enum {
 };
 extern char Options[OPTION_COUNT];
 extern int Trace; /* /TRACE: a line for every transfer on port E9h */
+#define SCRATCH_LIMIT 2048
+extern char ScratchText[SCRATCH_LIMIT + 1];
 
 /* --- text ---------------------------------------------------------------- */
 
@@ -52,6 +54,8 @@ struct TDisk {
     uint8_t drive;      /* BIOS number, 80h up */
     uint8_t extended;   /* INT 13h AH=42h/43h work */
     uint8_t boot;       /* the disk the system started from */
+    uint8_t unusable;   /* sectors other than 512 bytes: never offered */
+    uint8_t beyond;     /* more than 2^32 sectors: only the first reachable */
     uint16_t sectorBytes;
     uint32_t sectors;
     uint32_t cylinders, heads, perTrack; /* BIOS geometry */
@@ -112,7 +116,7 @@ void RandomFill(uint32_t* out, unsigned words);
 struct TResult {
     uint32_t writeErrors, readErrors, mismatches;
     unsigned passesDone, passesPlanned, verifiedPasses;
-    uint8_t verifyFailed, stopped, vanished, partitioned, partitionFailed;
+    uint8_t verifyFailed, stopped, vanished, partitioned, partitionFailed, partial;
     uint32_t ticks;       /* time spent */
     uint32_t sectorsMoved; /* written and read back */
     unsigned listed;
