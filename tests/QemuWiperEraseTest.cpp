@@ -618,4 +618,37 @@ TEST(QemuWiperErase, DiscBootErasesAndSaysTheReadOnlyFloppyTookNoReport) {
 #endif
 }
 
+TEST(QemuWiperErase, EscPausesAndStopsOnlyWhenOption6Allows) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    // First run: option 6 on, Esc then S stops the disk part way. Second
+    // run: /O6=0 for this run only, Esc is dropped and the erase completes.
+    const std::string Floppy = MakeWiperFloppy(
+        Dir, "000101100001",
+        "Purgit /M:ZERO /D:1 /TRACE\r\nPurgit /M:ZERO /D:1 /O6=0 /TRACE\r\necho ALL DONE\r\n");
+    const size_t Sectors = 8192;
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", Sectors);
+    const std::string Socket = (Dir / "keys").string();
+    TKeyScript Keys(Dir / "trace.txt", Socket,
+                    {{"W 1270 ", 1, {"esc"}}, {"W 1397 ", 1, {"s"}}, {"W 1270 ", 2, {"esc", "s"}}});
+    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "ALL DONE", 120,
+                              "-monitor unix:" + ShellQuote(Socket) + ",server,nowait");
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Trace;
+    const auto Second = Run.Trace.find("UNATTENDED", 1);
+    ASSERT_NE(Second, std::string::npos) << Run.Trace;
+    const std::string First = Run.Trace.substr(0, Second);
+    EXPECT_NE(First.find("END STOPPED"), std::string::npos) << First;
+    // Stopped well before the end of the disk.
+    const auto Starts = WriteStarts(First);
+    ASSERT_FALSE(Starts.empty());
+    EXPECT_LT(Starts.back(), long(Sectors) / 2) << First;
+    EXPECT_NE(Run.Trace.find("\nEND\nSUMMARY OK", Second), std::string::npos) << Run.Trace;
+    EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0));
+    const std::string Log = ReadLog(Floppy);
+    EXPECT_NE(Log.find("Result:       STOPPED by the user: only partly erased"), std::string::npos)
+        << Log;
+    EXPECT_NE(Log.find("Passes:       0 of 1 written"), std::string::npos) << Log;
+    EXPECT_NE(ReadLog(Floppy, "PURG0002.LOG").find("Result:       OK"), std::string::npos);
+}
+
 #endif
