@@ -555,9 +555,10 @@ TEST(QemuWiperErase, PagesChooseDiskAndMethodAndWantErase) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
     // O7 off: the user chooses on the pages. Two disks; only the second is
-    // marked. A wrong confirmation first goes back without writing.
+    // marked. A wrong confirmation first goes back without writing. O5 lays
+    // the report out as a sanitization record.
     const std::string Floppy =
-        MakeWiperFloppy(Dir, "100100001001", "Purgit /TRACE\r\necho ALL DONE\r\n");
+        MakeWiperFloppy(Dir, "100110001001", "Purgit /TRACE\r\necho ALL DONE\r\n");
     const std::string Keep = MakeScratchDisk(Dir, "keep.img", 256);
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 512);
     const auto Kept = ReadFileBytes(Keep);
@@ -591,6 +592,12 @@ TEST(QemuWiperErase, PagesChooseDiskAndMethodAndWantErase) {
     const std::string Log = ReadLog(Floppy);
     EXPECT_NE(Log.find("Disk 2 (81h)"), std::string::npos) << Log;
     EXPECT_EQ(Log.find("Disk 1 (80h)"), std::string::npos) << Log;
+    for (const char* Part : {"MEDIA SANITIZATION RECORD", "MEDIA IDENTIFICATION",
+                             "  Serial number: QM00002", "  Method:        One pass of zeros",
+                             "    Pass 1: 00", "VERIFICATION\r\n  Result:        passed",
+                             "  Write errors:  0", "  RESULT:        OK",
+                             "Sanitized by (name):  ____", "Witness (name):       ____"})
+        EXPECT_NE(Log.find(Part), std::string::npos) << Part << "\n" << Log;
 }
 
 TEST(QemuWiperErase, DiscBootErasesAndSaysTheReadOnlyFloppyTookNoReport) {
