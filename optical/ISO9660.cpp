@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <vector>
+#include <memory>
 
 #include "base/ByteOrder.h"
 
@@ -48,6 +48,7 @@ void PutCatalog(uint8_t* Catalog, const std::string& IdText) {
 
 // Fills Target from Source until it is full or Source has no more; a stream
 // may answer a large read in several pieces.
+// A short source leaves the rest zero.
 void ReadFloppy(TStream& Source, uint8_t* Target) {
     int64_t Done = 0;
     while (Done < IsoFloppySize) {
@@ -55,14 +56,18 @@ void ReadFloppy(TStream& Source, uint8_t* Target) {
         if (Got <= 0) break;
         Done += Got;
     }
+    std::memset(Target + Done, 0, size_t(IsoFloppySize - Done));
 }
 
 } // namespace
 
 bool MakeBootableIso(TStream& Source, TStream& Destination, const std::string& IdText) {
     try {
-        std::vector<uint8_t> Image(size_t(IsoImageSize), 0);
-        uint8_t* const Base = Image.data();
+        // Only the sectors before the floppy are cleared; the floppy's bytes
+        // are written once, by the read.
+        const std::unique_ptr<uint8_t[]> Image(new uint8_t[size_t(IsoImageSize)]);
+        uint8_t* const Base = Image.get();
+        std::memset(Base, 0, size_t(IsoFloppyOffset));
         PutDescriptorHeader(Base + 16 * IsoSectorSize, 254);
         PutBootRecord(Base + IsoBootRecordSector * IsoSectorSize);
         PutDescriptorHeader(Base + 18 * IsoSectorSize, 255);
