@@ -48,8 +48,7 @@ bool CopyIntoRoot(TVirtualFloppy& Floppy, const std::string& SourcePath, const s
 
 bool WriteMsDosConfig(TVirtualFloppy& Floppy) {
     TFloppyDirectory Root(Floppy);
-    return CreateAndWrite(Root, "MsDos.sys",
-                          reinterpret_cast<const uint8_t*>(MsDosConfigText.data()),
+    return CreateAndWrite(Root, "MsDos.sys", reinterpret_cast<const uint8_t*>(MsDosConfigText.data()),
                           MsDosConfigText.size());
 }
 
@@ -72,8 +71,8 @@ bool IsXpOr2003(const TWindowsVersion& v) {
 // NT 3.51, NT 4.0 and 2000 have no "DiskCopy.dll"; every version outside the
 // tables may have one.
 bool IsOlderNt(const TWindowsVersion& v) {
-    return v.PlatformId == 2 && ((v.Major == 3 && v.Minor == 51) ||
-                                 (v.Major == 4 && v.Minor == 0) || (v.Major == 5 && v.Minor == 0));
+    return v.PlatformId == 2 && ((v.Major == 3 && v.Minor == 51) || (v.Major == 4 && v.Minor == 0) ||
+                                 (v.Major == 5 && v.Minor == 0));
 }
 
 bool PlaceFromPicker(TVirtualFloppy& Floppy, const TExeDataBase& Store) {
@@ -98,8 +97,7 @@ std::vector<std::string> StartupBatchLines(bool WithMouse, const std::string& Co
 
 std::string StartupBatch(bool WithMouse, const std::string& CommandLine) {
     std::string Text;
-    for (const std::string& Line : StartupBatchLines(WithMouse, CommandLine))
-        Text += Line + "\r\n";
+    for (const std::string& Line : StartupBatchLines(WithMouse, CommandLine)) Text += Line + "\r\n";
     return Text;
 }
 
@@ -113,8 +111,7 @@ std::vector<std::string> WiperIniLines(const std::string& Options) {
 
 std::string WiperIni(const std::string& Options) {
     std::string Text;
-    for (const std::string& Line : WiperIniLines(Options))
-        Text += Line + "\r\n";
+    for (const std::string& Line : WiperIniLines(Options)) Text += Line + "\r\n";
     return Text;
 }
 

@@ -50,9 +50,7 @@ public:
             if (Failure) return 0;
             Done += Step;
         }
-        // Bytes after the last item are ignored.
-        Taken += Count;
-        Left -= uint32_t(std::min<int64_t>(Count - Done, Left));
+        Taken += Count; // bytes after the last item are ignored
         return Count;
     }
 
@@ -206,9 +204,5 @@ TMemoryStream* TExeDataBase::FindItem(std::string_view Name, uint8_t Kind) const
     return nullptr;
 }
 
-bool LoadDiskStore() {
-    return LoadStore(DiskStore, "PURGXDSK");
-}
-bool LoadCdStore() {
-    return LoadStore(CdStore, "PURGXCD");
-}
+bool LoadDiskStore() { return LoadStore(DiskStore, "PURGXDSK"); }
+bool LoadCdStore() { return LoadStore(CdStore, "PURGXCD"); }
