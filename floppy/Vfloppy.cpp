@@ -175,10 +175,6 @@ int32_t TVirtualFloppy::ReadSectors(int32_t Sector, uint8_t* Buffer, int32_t Cou
 }
 
 int64_t TVirtualFloppy::LoadFromStream(TStream& Stream, int64_t Count) {
-    Image.fill(0);
-    const uint8_t Seed[3] = {FloppyMediaByte, 0xFF, 0xFF};
-    std::memcpy(&Image[FatFirstSector * FloppySectorSize], Seed, 3);
-    std::memcpy(&Image[(FatFirstSector + FatSectors) * FloppySectorSize], Seed, 3);
     const int64_t Wanted = std::clamp<int64_t>(Count, 0, FloppyImageSize);
     int64_t Loaded = 0;
     while (Loaded < Wanted) {
@@ -186,5 +182,13 @@ int64_t TVirtualFloppy::LoadFromStream(TStream& Stream, int64_t Count) {
         if (Got <= 0) break;
         Loaded += Got;
     }
+    // What the stream did not cover reads as a zeroed image with both FATs
+    // seeded (F0 FF FF); only that part is cleared, not the whole image twice.
+    std::memset(Image.data() + Loaded, 0, size_t(FloppyImageSize - Loaded));
+    const uint8_t Seed[3] = {FloppyMediaByte, 0xFF, 0xFF};
+    for (const int32_t Fat : {FatFirstSector, FatFirstSector + FatSectors})
+        for (int32_t i = 0; i < 3; ++i)
+            if (Fat * FloppySectorSize + i >= Loaded)
+                Image[size_t(Fat * FloppySectorSize + i)] = Seed[i];
     return Loaded;
 }

@@ -199,10 +199,10 @@ bool ComposeStartupFiles(TVirtualFloppy& Floppy, const TExeDataBase& Store, bool
             TMemoryStream& Data = Item->ItemData;
             const int64_t Length = Data.Size();
             if (Length > FileBufferSize) return false;
-            Data.SetPosition(0);
-            std::vector<uint8_t>& Buffer = FileBuffer();
-            Data.ReadBuffer(Buffer.data(), Length);
-            if (!WriteWhole(*File, Buffer.data(), size_t(Length))) return false;
+            // The item is already whole in memory: it goes to the image from
+            // there, and the 2 MB buffer is never touched for the store.
+            Data.SetPosition(Length);
+            if (!WriteWhole(*File, Data.Memory(), size_t(Length))) return false;
         }
     }
     return true;

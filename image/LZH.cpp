@@ -6,86 +6,90 @@
 
 using namespace lzhuf;
 
-uint8_t TLZHPacker::TakeByte() {
-    if (InPosition >= InCount) {
-        InCount = int(Source->Read(InBuffer, BufferSize));
-        InPosition = 0;
-        if (InCount <= 0) {
-            InCount = 0;
-            InputEnded = true;
-            return 0;
+namespace {
+
+inline uint64_t BigEndian(uint64_t Loaded) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return __builtin_bswap64(Loaded);
+#else
+    uint8_t b[8];
+    std::memcpy(b, &Loaded, 8);
+    uint64_t Word = 0;
+    for (uint8_t Byte : b)
+        Word = Word << 8 | Byte;
+    return Word;
+#endif
+}
+
+// The bytes a match of Length at Distance behind Out produces, written
+// forward so that a match may repeat the bytes it is producing.
+inline void CopyMatch(uint8_t* Out, int Distance, int Length) {
+    const uint8_t* From = Out - Distance;
+    if (Distance >= 16) {
+        // Every piece reads only bytes finished before it; the last one may
+        // run up to 15 bytes past the end (the window's slack).
+        for (int i = 0; i < Length; i += 16)
+            std::memcpy(Out + i, From + i, 16);
+    } else if (Distance == 1) {
+        std::memset(Out, *From, size_t(Length));
+    } else {
+        for (int i = 0; i < Length; ++i)
+            Out[i] = From[i];
+    }
+}
+
+} // namespace
+
+void TLZHPacker::ReadBlock() {
+    const int64_t Got = Source->Read(InBuffer, BufferSize);
+    InCount = int(std::clamp<int64_t>(Got, 0, BufferSize));
+    InPosition = 0;
+    if (InCount == 0) InputEnded = true;
+}
+
+// Byte by byte across input blocks; bits beyond the input are never invented.
+void TLZHPacker::FillBitsSlowly(uint64_t& Bits, int& Count) {
+    while (Count <= 56 && !InputEnded) {
+        if (InPosition >= InCount) {
+            ReadBlock();
+            if (InputEnded) break;
         }
-    }
-    return InBuffer[InPosition++];
-}
-
-// Keeps up to 64 bits read ahead; bits beyond the input are never invented.
-void TLZHPacker::FillBits() {
-    while (BitCount <= 56 && !InputEnded) {
-        const uint8_t Byte = TakeByte();
-        if (InputEnded) break;
-        BitBuffer |= uint64_t(Byte) << (56 - BitCount);
-        BitCount += 8;
+        Bits |= uint64_t(InBuffer[InPosition++]) << (56 - Count);
+        Count += 8;
     }
 }
 
-unsigned TLZHPacker::GetBits(int Count) {
-    if (BitCount < Count) {
-        FillBits();
-        if (BitCount < Count) throw ELZHError("LZH stream ends before its decoded size");
+// Tops the bit buffer up to at least 56 bits while the input lasts. The fast
+// path ORs in a whole big-endian word: the bits it loads below the counted
+// ones are the next input bits, which the next fill ORs in again unchanged.
+inline void TLZHPacker::FillBits(uint64_t& Bits, int& Count) {
+    if (InCount - InPosition >= 8) {
+        const uint8_t* p = InBuffer + InPosition;
+        uint64_t Word = 0;
+        for (int i = 0; i < 8; ++i)
+            Word = Word << 8 | p[i];
+        Bits |= Word >> Count;
+        const int Taken = (63 - Count) >> 3;
+        InPosition += Taken;
+        Count += Taken * 8;
+    } else {
+        FillBitsSlowly(Bits, Count);
     }
-    const unsigned Value = unsigned(BitBuffer >> (64 - Count));
-    BitBuffer <<= Count;
-    BitCount -= Count;
-    return Value;
 }
 
 void TLZHPacker::Flush() {
     if (OutCount == 0) return;
-    Destination->WriteBuffer(OutBuffer, OutCount);
+    uint8_t* const Out = Window + WindowSize;
+    Destination->WriteBuffer(Out, OutCount);
+    // The newest window's worth of bytes becomes the history of what follows.
+    std::memmove(Window, Window + OutCount, WindowSize);
     OutCount = 0;
     if (ProgressCallback)
         ProgressCallback(
             int32_t((Destination->Position() + 1) * 100 / (int64_t(uint32_t(DecodedSize)) + 1)));
 }
 
-inline void TLZHPacker::Emit(uint8_t Byte) {
-    OutBuffer[OutCount++] = Byte;
-    RingBuffer[RingPosition] = Byte;
-    RingPosition = (RingPosition + 1) & (WindowSize - 1);
-    if (OutCount == BufferSize) Flush();
-}
-
-// A match may overlap the bytes it produces: its source runs Gap bytes behind
-// the write position. Pieces of at most Gap bytes that do not wrap around the
-// ring read only bytes written before them, so they move whole (memmove: with
-// a gap near the window size the source lies just ahead of the target); a gap
-// of one repeats a single byte.
-void TLZHPacker::CopyMatch(int From, int Length) {
-    constexpr int Mask = WindowSize - 1;
-    const int Gap = ((RingPosition - From) & Mask) == 0 ? WindowSize : (RingPosition - From) & Mask;
-    while (Length > 0) {
-        int Step = std::min({Length, BufferSize - OutCount, WindowSize - From,
-                             WindowSize - RingPosition});
-        uint8_t* Target = RingBuffer + RingPosition;
-        if (Gap == 1) {
-            std::memset(Target, RingBuffer[From], size_t(Step));
-        } else {
-            Step = std::min(Step, Gap);
-            std::memmove(Target, RingBuffer + From, size_t(Step));
-        }
-        std::memcpy(OutBuffer + OutCount, Target, size_t(Step));
-        From = (From + Step) & Mask;
-        RingPosition = (RingPosition + Step) & Mask;
-        OutCount += Step;
-        Length -= Step;
-        if (OutCount == BufferSize) Flush();
-    }
-}
-
 void TLZHPacker::Unpack(TStream& From, TStream& To) {
-    BitBuffer = 0;
-    BitCount = 0;
     InputEnded = false;
     Source = &From;
     Destination = &To;
@@ -93,43 +97,73 @@ void TLZHPacker::Unpack(TStream& From, TStream& To) {
     OutCount = 0;
 
     uint8_t Header[4];
-    for (uint8_t& b : Header) b = TakeByte();
-    if (InputEnded) throw ELZHError("LZH stream ends before its decoded size");
+    for (uint8_t& b : Header) {
+        if (InPosition >= InCount) ReadBlock();
+        if (InputEnded) throw ELZHError("LZH stream ends before its decoded size");
+        b = InBuffer[InPosition++];
+    }
     const uint32_t Size = uint32_t(Header[0]) | uint32_t(Header[1]) << 8 |
                           uint32_t(Header[2]) << 16 | uint32_t(Header[3]) << 24;
     DecodedSize = int32_t(Size);
     if (Size == 0) return;
 
     Tree.Start();
-    std::memset(RingBuffer, ' ', FirstWrite);
-    // The tail is cleared too, so that even a malformed stream decodes the
-    // same way every time.
-    std::memset(RingBuffer + FirstWrite, 0, WindowSize - FirstWrite);
-    RingPosition = FirstWrite;
+    // The history before the first byte: the ring's 60 bytes from the first
+    // write position on (cleared, so that even a malformed stream decodes the
+    // same way every time), then the 4,036 spaces before it.
+    std::memset(Window, 0, Lookahead);
+    std::memset(Window + Lookahead, ' ', FirstWrite);
 
+    uint64_t Bits = 0;
+    int Count = 0;
+    const auto Short = [] { return ELZHError("LZH stream ends before its decoded size"); };
     uint32_t Produced = 0;
     while (Produced < Size) {
+        if (Count < 32) FillBits(Bits, Count);
         int Node = Tree.Child[Root];
-        while (Node < TreeSize) Node = Tree.Child[Node + GetBits(1)];
+        while (Node < TreeSize) {
+            if (Count == 0) {
+                FillBits(Bits, Count);
+                if (Count == 0) throw Short();
+            }
+            Node = Tree.Child[Node + int(Bits >> 63)];
+            Bits <<= 1;
+            --Count;
+        }
         const int Symbol = Node - TreeSize;
         Tree.Update(Symbol);
 
         if (Symbol < 256) {
-            Emit(uint8_t(Symbol));
+            Window[WindowSize + OutCount++] = uint8_t(Symbol);
+            if (OutCount == BufferSize) Flush();
             ++Produced;
             continue;
         }
-        unsigned Index = GetBits(8);
-        const unsigned Upper = unsigned(PositionTables.Code[Index]) << 6;
-        const int Extra = PositionTables.Length[Index] - 2;
-        Index = (Index << Extra) | GetBits(Extra);
-        const unsigned Distance = Upper | (Index & 0x3F);
+
+        // Eight bits through the fixed table, then 1 to 6 more; the lowest
+        // six of all of them are the position's lower bits.
+        if (Count < 14) FillBits(Bits, Count);
+        if (Count < 8) throw Short();
+        const unsigned Index = unsigned(Bits >> 56);
+        const int Used = PositionTables.Length[Index] + 6;
+        if (Count < Used) throw Short();
+        const int Distance = int(unsigned(PositionTables.Code[Index]) << 6 |
+                                 (unsigned(Bits >> (64 - Used)) & 0x3F)) +
+                             1;
+        Bits <<= Used;
+        Count -= Used;
 
         int Length = Symbol - 255 + Threshold;
         // The stream ends when the decoded size is reached, even inside a match.
         if (uint32_t(Length) > Size - Produced) Length = int(Size - Produced);
-        CopyMatch((RingPosition - int(Distance) - 1) & (WindowSize - 1), Length);
         Produced += uint32_t(Length);
+        while (Length > 0) {
+            const int Step = std::min(Length, BufferSize - OutCount);
+            CopyMatch(Window + WindowSize + OutCount, Distance, Step);
+            OutCount += Step;
+            Length -= Step;
+            if (OutCount == BufferSize) Flush();
+        }
     }
     Flush();
 }

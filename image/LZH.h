@@ -37,25 +37,25 @@ public:
     void Unpack(TStream& Source, TStream& Destination);
 
 private:
-    uint8_t TakeByte();
-    void FillBits();
-    unsigned GetBits(int Count);
-    void Emit(uint8_t Byte);
-    void CopyMatch(int From, int Length);
+    // The last window's worth of output sits right before the output buffer,
+    // so a match is one forward copy within Window and needs no ring wrap.
+    // Copies move whole 16-byte pieces and may write up to Slack bytes past a
+    // match's end; the bytes after the output count are never read as output.
+    static constexpr int Slack = 16;
+
+    void ReadBlock();
+    void FillBits(uint64_t& Bits, int& Count);
+    void FillBitsSlowly(uint64_t& Bits, int& Count);
     void Flush();
 
-    uint64_t BitBuffer = 0; // next bit at the top
-    int BitCount = 0;
     bool InputEnded = false;
     uint8_t InBuffer[BufferSize];
     int InPosition = 0, InCount = 0;
-    uint8_t OutBuffer[BufferSize];
     int OutCount = 0;
     TStream* Source = nullptr;
     TStream* Destination = nullptr;
-    uint8_t RingBuffer[lzhuf::WindowSize];
-    int RingPosition = 0;
     lzhuf::TAdaptiveTree Tree;
+    alignas(16) uint8_t Window[lzhuf::WindowSize + BufferSize + Slack];
 };
 
 void UnpackStream(TStream& Source, TStream& Destination, TLZHProgress Callback = {});

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <vector>
+#include <memory>
+#include <typeinfo>
 
 #include "base/ByteOrder.h"
 
@@ -46,8 +47,9 @@ void PutCatalog(uint8_t* Catalog, const std::string& IdText) {
     PutLE32(Entry + 8, IsoFloppySector);
 }
 
-// Fills Target from Source until it is full or Source has no more; a stream
-// may answer a large read in several pieces.
+// Fills Target from Source until it is full or Source has no more (a stream
+// may answer a large read in several pieces); a short source leaves the rest
+// zero.
 void ReadFloppy(TStream& Source, uint8_t* Target) {
     int64_t Done = 0;
     while (Done < IsoFloppySize) {
@@ -55,20 +57,45 @@ void ReadFloppy(TStream& Source, uint8_t* Target) {
         if (Got <= 0) break;
         Done += Got;
     }
+    std::memset(Target + Done, 0, size_t(IsoFloppySize - Done));
+}
+
+// Lays out the whole image at Base: the sectors before the floppy are
+// cleared, the floppy's bytes are written once, by the read.
+void BuildImage(TStream& Source, uint8_t* Base, const std::string& IdText) {
+    std::memset(Base, 0, size_t(IsoFloppyOffset));
+    PutDescriptorHeader(Base + 16 * IsoSectorSize, 254);
+    PutBootRecord(Base + IsoBootRecordSector * IsoSectorSize);
+    PutDescriptorHeader(Base + 18 * IsoSectorSize, 255);
+    PutCatalog(Base + IsoCatalogSector * IsoSectorSize, IdText);
+    ReadFloppy(Source, Base + IsoFloppyOffset);
 }
 
 } // namespace
 
 bool MakeBootableIso(TStream& Source, TStream& Destination, const std::string& IdText) {
+    // A plain memory stream that is appended to gets the image built in
+    // place: the same bytes and end position as the one write, without a
+    // second 1.5 MB buffer. Any other stream sees the single write.
+    if (typeid(Destination) == typeid(TMemoryStream) &&
+        Destination.Position() == Destination.Size()) {
+        auto& Memory = static_cast<TMemoryStream&>(Destination);
+        const int64_t At = Memory.Position();
+        try {
+            Memory.SetSize(At + IsoImageSize);
+            BuildImage(Source, Memory.Memory() + At, IdText);
+            Memory.SetPosition(At + IsoImageSize);
+            return true;
+        } catch (const std::exception&) {
+            Memory.SetSize(At); // as it was
+            Memory.SetPosition(At);
+            return false;
+        }
+    }
     try {
-        std::vector<uint8_t> Image(size_t(IsoImageSize), 0);
-        uint8_t* const Base = Image.data();
-        PutDescriptorHeader(Base + 16 * IsoSectorSize, 254);
-        PutBootRecord(Base + IsoBootRecordSector * IsoSectorSize);
-        PutDescriptorHeader(Base + 18 * IsoSectorSize, 255);
-        PutCatalog(Base + IsoCatalogSector * IsoSectorSize, IdText);
-        ReadFloppy(Source, Base + IsoFloppyOffset);
-        return Destination.Write(Base, IsoImageSize) == IsoImageSize;
+        const std::unique_ptr<uint8_t[]> Image(new uint8_t[size_t(IsoImageSize)]);
+        BuildImage(Source, Image.get(), IdText);
+        return Destination.Write(Image.get(), IsoImageSize) == IsoImageSize;
     } catch (const std::exception&) {
         return false;
     }

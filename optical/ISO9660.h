@@ -30,7 +30,9 @@ static_assert(IsoFloppyOffset + IsoFloppySize == IsoImageSize,
 // Reads at most IsoFloppySize bytes from Source's position into the emulated
 // floppy (a shorter source leaves the rest zero, a longer one is left unread)
 // and writes the whole 1,515,520-byte image at Destination's position in one
-// write. IdText fills the catalog's 24-character ID string, padded with spaces
-// or cut. Answers true when the whole image reached Destination; never throws.
-// The image buffer belongs to the call, so builds cannot disturb each other.
+// write; a plain memory stream that is appended to gets the same bytes built
+// in place, without a second buffer. IdText fills the catalog's 24-character
+// ID string, padded with spaces or cut. Answers true when the whole image
+// reached Destination; never throws. The image buffer belongs to the call, so
+// builds cannot disturb each other.
 bool MakeBootableIso(TStream& Source, TStream& Destination, const std::string& IdText);

@@ -76,6 +76,21 @@ TEST(ExeDataContainer, ZeroLengthItemsLoad) {
     ExpectItems(Load(BuildContainer(BuildPayload(Items), false)), Items);
 }
 
+// The decoder hands the payload over in 10,240-byte pieces; with hundreds
+// of items of assorted sizes every kind of field is cut by a piece's end.
+TEST(ExeDataContainer, ItemsCutByTheDecodersTransfersLoadWhole) {
+    std::vector<TContainerItem> Items;
+    for (uint32_t i = 0; i < 400; ++i) {
+        const std::string Name = "DIR" + std::to_string(i % 7) + "\\FILE" + std::to_string(i) + ".BIN";
+        Items.push_back({uint8_t(1 + i % 2), Name, RandomBytes((i * 7919) % 900, i)});
+    }
+    Items.push_back({1, ".BIG", RandomBytes(3 * TLZHPacker::BufferSize + 17, 5)});
+    const auto Payload = BuildPayload(Items);
+    ASSERT_GT(Payload.size(), size_t(20 * TLZHPacker::BufferSize));
+    ExpectItems(Load(BuildContainer(Payload, true)), Items);
+    ExpectItems(Load(BuildContainer(Payload, false)), Items);
+}
+
 TEST(ExeDataFindItem, MatchesNameWithoutCaseAndKindExactly) {
     const TExeDataBase Store = Load(BuildContainer(BuildPayload(SampleItems()), true));
     EXPECT_EQ(Store.FindItem(".Boot", 1), &Store.Items[2]->ItemData);
@@ -107,10 +122,13 @@ TEST(ExeDataBadInput, TruncatedContainersRaise) {
 
 TEST(ExeDataBadInput, HostileLengthsRaiseWithoutHugeAllocations) {
     auto Payload = BuildPayload(SampleItems());
+    // Packed or not, a bad length is reported as such.
     auto Expect = [](std::vector<uint8_t> P) {
-        TExeDataBase Store;
-        TMemoryStream Stream(BuildContainer(P, false));
-        EXPECT_THROW(Store.LoadContainer(Stream), EStoreError);
+        for (bool Packed : {false, true}) {
+            TExeDataBase Store;
+            TMemoryStream Stream(BuildContainer(P, Packed));
+            EXPECT_THROW(Store.LoadContainer(Stream), EStoreError) << "packed " << Packed;
+        }
     };
     auto Count = Payload;
     PutLE32(&Count[0], 0xFFFFFFFF);
@@ -121,6 +139,14 @@ TEST(ExeDataBadInput, HostileLengthsRaiseWithoutHugeAllocations) {
     auto DataLength = Payload;
     PutLE32(&DataLength[9 + 22], 0xFFFFFF00); // first item: name "Purgit\DATA\PURGIT.INI"
     Expect(DataLength);
+}
+
+TEST(ExeDataBadInput, PackedSizeBeyondWhatTheStreamCanHoldRaisesAtOnce) {
+    auto Container = BuildContainer(BuildPayload(SampleItems()), true);
+    PutLE32(&Container[5], 0xFFFFFF00); // the LZH stream's own size field
+    TExeDataBase Store;
+    TMemoryStream Stream(Container);
+    EXPECT_THROW(Store.LoadContainer(Stream), ELZHError);
 }
 
 TEST(ExeDataBadInput, UncodedPayloadLengthBeyondTheResourceRaises) {

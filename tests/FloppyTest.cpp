@@ -207,6 +207,15 @@ TEST(VirtualFloppyLoad, StreamBytesOverwriteTheSeedAndLoadsStopAtTheImageSize) {
     EXPECT_TRUE(std::equal(Big.end() - 4096, Big.end(), Floppy->Image.begin()));
     EXPECT_EQ(Floppy->Image[5120], 0xF0);
 
+    // A stream that ends inside the seed keeps its own byte and the rest of the seed.
+    Stream.SetPosition(0);
+    EXPECT_EQ(Floppy->LoadFromStream(Stream, 513), 513);
+    EXPECT_EQ(Floppy->Image[512], Big[512]);
+    EXPECT_EQ(Floppy->Image[513], 0xFF);
+    EXPECT_EQ(Floppy->Image[514], 0xFF);
+    EXPECT_EQ(Floppy->Image[515], 0);
+    EXPECT_EQ(Floppy->Image[5120], 0xF0);
+
     Stream.SetPosition(0);
     EXPECT_EQ(Floppy->LoadFromStream(Stream, -1), 0);
     EXPECT_EQ(Floppy->Image[0], 0);

@@ -202,6 +202,52 @@ TEST(IsoDestination, RepeatedBuildsAreIdentical) {
     EXPECT_TRUE(First == Second);
 }
 
+// A plain memory stream that is appended to is filled in place, any other
+// stream gets one write: both leave the same bytes and position, and a source
+// that fails half way leaves either destination as it was.
+TEST(IsoDestination, InPlaceAndWrittenImagesAgree) {
+    struct TCountingStream : TMemoryStream {
+        int Writes = 0;
+        int64_t Write(const void* Buffer, int64_t Count) override {
+            ++Writes;
+            return TMemoryStream::Write(Buffer, Count);
+        }
+    };
+    struct TFailingSource : TMemoryStream {
+        using TMemoryStream::TMemoryStream;
+        int64_t Read(void* Buffer, int64_t Count) override {
+            if (Position() > 100000) throw EStreamError("gone");
+            return TMemoryStream::Read(Buffer, std::min<int64_t>(Count, 4096));
+        }
+    };
+    const auto Floppy = RandomBytes(1474560, 14);
+    const auto Old = RandomBytes(2000000, 15);
+    TMemoryStream Plain;
+    TCountingStream Counted;
+    for (TMemoryStream* Destination : {&Plain, static_cast<TMemoryStream*>(&Counted)}) {
+        Destination->Write(Old.data(), int64_t(Old.size()));
+        TMemoryStream Source(Floppy);
+        ASSERT_TRUE(MakeBootableIso(Source, *Destination, "id"));
+        EXPECT_EQ(Destination->Position(), 2000000 + 1515520);
+
+        const auto Before = Destination->Bytes();
+        TFailingSource Failing(Floppy);
+        EXPECT_FALSE(MakeBootableIso(Failing, *Destination, "id"));
+        EXPECT_EQ(Destination->Position(), 2000000 + 1515520);
+        EXPECT_TRUE(Destination->Bytes() == Before);
+
+        Destination->SetPosition(700000); // over older bytes, running past the end
+        Source.SetPosition(0);
+        ASSERT_TRUE(MakeBootableIso(Source, *Destination, "id"));
+        EXPECT_EQ(Destination->Position(), 700000 + 1515520);
+    }
+    EXPECT_EQ(Counted.Writes, 3); // the old content, then two images
+    EXPECT_TRUE(Plain.Bytes() == Counted.Bytes());
+    ASSERT_EQ(Plain.Size(), 2000000 + 1515520);
+    EXPECT_TRUE(std::equal(Old.begin(), Old.begin() + 700000, Plain.Bytes().begin()));
+    EXPECT_TRUE(std::equal(Floppy.begin(), Floppy.end(), Plain.Bytes().begin() + 700000 + 40960));
+}
+
 // geteltorito reads the boot record and catalog on its own terms and must get
 // back exactly the floppy we put in, which must still be a sound FAT12 volume.
 // The image goes through the image recorder onto a real file.

@@ -90,6 +90,39 @@ TEST(LzhRoundTrip, SurvivesManyTreeRebuilds) {
     EXPECT_EQ(Decode(Coded), Input);
 }
 
+// Runs repeating every period from 1 to 40 bytes, each far longer than a
+// match and all together many output buffers long, so that matches of every
+// short distance are cut by buffer flushes.
+TEST(LzhRoundTrip, ShortPeriodRunsAcrossBufferFlushes) {
+    std::vector<uint8_t> Input;
+    for (size_t Period = 1; Period <= 40; ++Period) {
+        const auto Unit = RandomBytes(Period, uint32_t(1000 + Period));
+        for (size_t i = 0; i < 3001; ++i) Input.push_back(Unit[i % Period]);
+    }
+    ASSERT_GT(Input.size(), size_t(10 * TLZHPacker::BufferSize));
+    EXPECT_EQ(Decode(LzhufEncode(Input)), Input);
+}
+
+// However the source hands out its bytes (short reads that end at any bit
+// position), the decoded bytes are the same.
+TEST(LzhRoundTrip, ShortSourceReadsDecodeTheSame) {
+    struct TTrickleStream : TMemoryStream {
+        using TMemoryStream::TMemoryStream;
+        int64_t Calls = 0;
+        int64_t Read(void* b, int64_t n) override {
+            return TMemoryStream::Read(b, std::min<int64_t>(n, 1 + Calls++ % 13));
+        }
+    };
+    auto Input = Structured(60000);
+    const auto Noise = RandomBytes(20000, 11);
+    Input.insert(Input.end(), Noise.begin(), Noise.end());
+    TTrickleStream Source(LzhufEncode(Input));
+    TMemoryStream Destination;
+    UnpackStream(Source, Destination);
+    EXPECT_EQ(Destination.Bytes(), Input);
+    EXPECT_GT(Source.Calls, 1000);
+}
+
 TEST(LzhRoundTrip, CompressesTextWell) {
     const auto Input = Structured(200000);
     const auto Coded = LzhufEncode(Input);

@@ -1,0 +1,131 @@
+// The program's costly steps in-process: decoding both embedded containers,
+// loading both stores, composing a disc floppy, building the El Torito image
+// and a whole "purgex iso" run (image file written and read back).
+//
+//   purgex_bench [--benchmark_filter=REGEX] [--benchmark_repetitions=N]
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+#include "cli/IsoCommand.h"
+#include "image/Composer.h"
+#include "image/DiscTarget.h"
+#include "image/ExeData.h"
+#include "image/LZH.h"
+#include "optical/ISO9660.h"
+#include "platform/Platform.h"
+
+namespace {
+
+void DecodeContainer(benchmark::State& State, const char* Name) {
+    const auto Resource = Platform().OwnResource("STREAM", Name);
+    if (!Resource || Resource->size() < 5) {
+        State.SkipWithError("no embedded container");
+        return;
+    }
+    const auto Coded = Resource->subspan(5);
+    int64_t Decoded = 0;
+    for (auto _ : State) {
+        TReadOnlyStream Source(Coded);
+        TMemoryStream Destination;
+        Destination.Reserve(int64_t(Coded.size()) * 48); // as the store does: no regrowth
+        UnpackStream(Source, Destination);
+        Decoded = Destination.Size();
+        benchmark::DoNotOptimize(Destination.Memory());
+    }
+    State.SetBytesProcessed(State.iterations() * Decoded);
+    State.counters["coded_bytes"] = double(Coded.size());
+    State.counters["decoded_bytes"] = double(Decoded);
+}
+
+void BM_DecodeCdContainer(benchmark::State& State) {
+    DecodeContainer(State, "PURGXCD");
+}
+void BM_DecodeDiskContainer(benchmark::State& State) {
+    DecodeContainer(State, "PURGXDSK");
+}
+
+// What start-up does behind the splash.
+void BM_LoadBothStores(benchmark::State& State) {
+    for (auto _ : State) {
+        if (!LoadCdStore() || !LoadDiskStore()) {
+            State.SkipWithError("a store failed to load");
+            return;
+        }
+    }
+}
+
+bool HaveCdStore(benchmark::State& State) {
+    if (CdStore && !CdStore->Items.empty()) return true;
+    if (LoadCdStore()) return true;
+    State.SkipWithError("the disc store failed to load");
+    return false;
+}
+
+// The Rx-DOS disc floppy with the wiper's files and start-up files.
+void BM_ComposeDiscFloppy(benchmark::State& State) {
+    if (!HaveCdStore(State)) return;
+    for (auto _ : State) {
+        TDiscTarget Target;
+        if (!Target.PrepareRxDosImage() || !Target.ComposeDiscFiles(true, "11111111111", "")) {
+            State.SkipWithError("composing failed");
+            return;
+        }
+        benchmark::DoNotOptimize(Target.DiscFloppy->Image.data());
+    }
+}
+
+void BM_MakeBootableIso(benchmark::State& State) {
+    if (!HaveCdStore(State)) return;
+    TDiscTarget Target;
+    Target.PrepareRxDosImage();
+    Target.ComposeDiscFiles(true, "11111111111", "");
+    const auto& Image = Target.DiscFloppy->Image;
+    for (auto _ : State) {
+        TReadOnlyStream Floppy(std::span<const uint8_t>(Image.data(), Image.size()));
+        TMemoryStream Iso;
+        if (!MakeBootableIso(Floppy, Iso, "Corvane Purgex 2005")) {
+            State.SkipWithError("MakeBootableIso failed");
+            return;
+        }
+        benchmark::DoNotOptimize(Iso.Memory());
+    }
+    State.SetBytesProcessed(State.iterations() * IsoImageSize);
+}
+
+// "purgex iso FILE --os rxdos --yes" without the process around it: the
+// store is loaded, the image composed, saved and read back every time.
+void BM_PurgexIsoRun(benchmark::State& State) {
+    const auto File = std::filesystem::temp_directory_path() /
+                      ("purgex_bench_" + std::to_string(std::rand()) + ".iso");
+    TIsoOptions Options;
+    Options.File = File.string();
+    Options.Os = "rxdos";
+    Options.Bits = "111111111110";
+    Options.Yes = true;
+    for (auto _ : State) {
+        std::istringstream In;
+        std::ostringstream Out, Err;
+        if (RunIsoCommand(Options, In, Out, Err) != 0) {
+            State.SkipWithError(("purgex iso failed: " + Err.str()).c_str());
+            break;
+        }
+    }
+    std::error_code Ignored;
+    std::filesystem::remove(File, Ignored);
+}
+
+} // namespace
+
+BENCHMARK(BM_DecodeCdContainer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeDiskContainer)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadBothStores)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ComposeDiscFloppy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MakeBootableIso)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PurgexIsoRun)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
