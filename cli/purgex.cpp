@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 
+#include "cli/FloppyCommand.h"
 #include "cli/IsoCommand.h"
 #include "cli/StoreCommands.h"
 
@@ -33,21 +34,40 @@ int main(int argc, char** argv) {
     Extract->add_option("DIR", StoreOptions.Directory, "destination folder")->required();
     AddStoreChoice(Extract);
 
+    // The choices both media commands take.
+    auto AddMediaOptions = [](CLI::App* Command, TMediaOptions& Options, const char* Verify) {
+        Command
+            ->add_option("--os", Options.Os,
+                         "system it boots: auto (MS-DOS where offered, else Rx-DOS), msdos, rxdos")
+            ->check(CLI::IsMember({"auto", "msdos", "rxdos"}))
+            ->default_val("auto");
+        Command->add_option("--msdos-dir", Options.MsDosDir,
+                            "folder holding the MS-DOS system files Io.sys and command.com");
+        Command->add_option("--options", Options.Bits,
+                            "twelve 0/1 characters: the wiper's options 1-11, then \"Disable mouse "
+                            "support\" (default: the saved options)");
+        Command->add_option("--params", Options.Params,
+                            "extra command-line parameters for the wiper (at most 120 characters)");
+        Command->add_flag("--yes", Options.Yes, "answer every prompt with OK");
+        Command->add_flag("--no-verify", Options.NoVerify, Verify);
+    };
+
     TIsoOptions IsoOptions;
     CLI::App* Iso = App.add_subcommand("iso", "Make a bootable CD image file (ISO)");
     Iso->add_option("FILE", IsoOptions.File, "the ISO file to write")->required();
-    Iso->add_option("--os", IsoOptions.Os,
-                    "system the disc boots: auto (MS-DOS where offered, else Rx-DOS), msdos, rxdos")
-        ->check(CLI::IsMember({"auto", "msdos", "rxdos"}))
-        ->default_val("auto");
-    Iso->add_option("--msdos-dir", IsoOptions.MsDosDir,
-                    "folder holding the MS-DOS system files Io.sys and command.com");
-    Iso->add_option("--options", IsoOptions.Bits,
-                    "twelve 0/1 characters: the wiper's options 1-11, then \"Disable mouse "
-                    "support\" (default: the saved options)");
-    Iso->add_option("--params", IsoOptions.Params, "extra command-line parameters for the wiper");
-    Iso->add_flag("--yes", IsoOptions.Yes, "answer every prompt with OK");
-    Iso->add_flag("--no-verify", IsoOptions.NoVerify, "do not read the saved file back");
+    AddMediaOptions(Iso, IsoOptions, "do not read the saved file back");
+
+    TFloppyOptions FloppyOptions;
+    CLI::App* Floppy = App.add_subcommand("floppy", "Write bootable floppies (a drive or an image file)");
+    Floppy
+        ->add_option("TARGET", FloppyOptions.Target,
+                     "floppy device (/dev/fd0, a USB drive's /dev/sdX; A: or B: on Windows) or a "
+                     "1.44 MB image file, made when missing")
+        ->required();
+    Floppy->add_option("--copies", FloppyOptions.Copies, "how many floppies to write, one after the other")
+        ->check(CLI::Range(1, MaxFloppyCopies))
+        ->default_val(1);
+    AddMediaOptions(Floppy, FloppyOptions, "do not read the written floppy back");
 
     try {
         App.parse(argc, argv);
@@ -59,5 +79,6 @@ int main(int argc, char** argv) {
     if (List->parsed()) return StoreList(StoreOptions, std::cout, std::cerr);
     if (Extract->parsed()) return StoreExtract(StoreOptions, std::cout, std::cerr);
     if (Iso->parsed()) return RunIsoCommand(IsoOptions, std::cin, std::cout, std::cerr);
+    if (Floppy->parsed()) return RunFloppyCommand(FloppyOptions, std::cin, std::cout, std::cerr);
     return 2;
 }

@@ -39,3 +39,22 @@ bool TPlatform::DiskFreeSpace(char, TDiskFreeSpace&) {
 uint32_t TPlatform::LogicalDrives() { return 0; }
 
 std::vector<std::string> TPlatform::DosDeviceTargets(std::string_view) { return {}; }
+
+bool TPlatform::CreateFolder(std::string_view) {
+    LastErrorCode = ErrorFileNotFound;
+    return false;
+}
+
+std::unique_ptr<TChildProcess> TPlatform::StartProcess(std::string_view) {
+    LastErrorCode = ErrorFileNotFound;
+    return nullptr;
+}
+
+void TPlatform::Sleep(uint32_t) {}
+
+bool TPlatform::AttachFloppy(char Letter, std::string_view, std::string& Problem) {
+    Problem = std::string("drive ") + Letter + ": is the system's own here";
+    return false;
+}
+
+int64_t TPlatform::FloppyMismatch(char) { return -2; }
