@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 
+#include "cli/BurnCommand.h"
 #include "cli/IsoCommand.h"
 #include "cli/StoreCommands.h"
 
@@ -33,21 +34,39 @@ int main(int argc, char** argv) {
     Extract->add_option("DIR", StoreOptions.Directory, "destination folder")->required();
     AddStoreChoice(Extract);
 
+    // The disc's contents and the answers: the same for an ISO file and a burned disc.
+    auto AddDiscOptions = [](CLI::App* Command, TIsoOptions& Options, const char* Verify) {
+        Command->add_option("--os", Options.Os,
+                            "system the disc boots: auto (MS-DOS where offered, else Rx-DOS), "
+                            "msdos, rxdos")
+            ->check(CLI::IsMember({"auto", "msdos", "rxdos"}))
+            ->default_val("auto");
+        Command->add_option("--msdos-dir", Options.MsDosDir,
+                            "folder holding the MS-DOS system files Io.sys and command.com");
+        Command->add_option("--options", Options.Bits,
+                            "twelve 0/1 characters: the wiper's options 1-11, then \"Disable "
+                            "mouse support\" (default: the saved options)");
+        Command->add_option("--params", Options.Params,
+                            "extra command-line parameters for the wiper");
+        Command->add_flag("--yes", Options.Yes, "answer every prompt with OK");
+        Command->add_flag("--no-verify", Options.NoVerify, Verify);
+    };
+
     TIsoOptions IsoOptions;
     CLI::App* Iso = App.add_subcommand("iso", "Make a bootable CD image file (ISO)");
     Iso->add_option("FILE", IsoOptions.File, "the ISO file to write")->required();
-    Iso->add_option("--os", IsoOptions.Os,
-                    "system the disc boots: auto (MS-DOS where offered, else Rx-DOS), msdos, rxdos")
-        ->check(CLI::IsMember({"auto", "msdos", "rxdos"}))
-        ->default_val("auto");
-    Iso->add_option("--msdos-dir", IsoOptions.MsDosDir,
-                    "folder holding the MS-DOS system files Io.sys and command.com");
-    Iso->add_option("--options", IsoOptions.Bits,
-                    "twelve 0/1 characters: the wiper's options 1-11, then \"Disable mouse "
-                    "support\" (default: the saved options)");
-    Iso->add_option("--params", IsoOptions.Params, "extra command-line parameters for the wiper");
-    Iso->add_flag("--yes", IsoOptions.Yes, "answer every prompt with OK");
-    Iso->add_flag("--no-verify", IsoOptions.NoVerify, "do not read the saved file back");
+    AddDiscOptions(Iso, IsoOptions, "do not read the saved file back");
+
+    CLI::App* Devices = App.add_subcommand("devices", "List the CD/DVD drives and which can burn");
+    TBurnOptions BurnOptions;
+    CLI::App* Burn = App.add_subcommand("burn", "Burn bootable discs in a CD/DVD writer");
+    Burn->add_option("DRIVE", BurnOptions.Drive,
+                     "the writer: a drive letter (E:), a device node (/dev/sr0) or the number "
+                     "that purgex devices shows")
+        ->required();
+    Burn->add_option("--copies", BurnOptions.Copies, "how many discs to burn (1-99)")
+        ->default_val(1);
+    AddDiscOptions(Burn, BurnOptions.Disc, "do not read each burned disc back");
 
     try {
         App.parse(argc, argv);
@@ -59,5 +78,7 @@ int main(int argc, char** argv) {
     if (List->parsed()) return StoreList(StoreOptions, std::cout, std::cerr);
     if (Extract->parsed()) return StoreExtract(StoreOptions, std::cout, std::cerr);
     if (Iso->parsed()) return RunIsoCommand(IsoOptions, std::cin, std::cout, std::cerr);
+    if (Devices->parsed()) return RunDevicesCommand(std::cout, std::cerr);
+    if (Burn->parsed()) return RunBurnCommand(BurnOptions, std::cin, std::cout, std::cerr);
     return 2;
 }

@@ -16,6 +16,7 @@
 #include "platform/EmbeddedResources.h"
 #include "platform/Platform.h"
 #include "platform/posix/PosixRegistry.h"
+#include "platform/posix/PosixScsi.h"
 
 namespace {
 
@@ -154,6 +155,18 @@ public:
 
     std::unique_ptr<TRegistryKey> OpenRegistryKey(std::string_view Path, bool Create) override {
         return OpenPosixRegistryKey(Path, Create);
+    }
+
+    // CD/DVD drives: /dev/sr* as D:, E:, ...
+    std::unique_ptr<TDeviceHandle> OpenDevice(std::string_view Name,
+                                              const TDeviceAccess& Access) override {
+        if (!ScsiNodeOf(Name).empty()) return OpenScsiDevice(Name, Access, LastErrorCode);
+        return TPlatform::OpenDevice(Name, Access);
+    }
+    uint32_t LogicalDrives() override { return TPlatform::LogicalDrives() | ScsiDriveMask(); }
+    std::vector<std::string> DosDeviceTargets(std::string_view DeviceName) override {
+        if (auto Node = ScsiDosDevice(DeviceName); !Node.empty()) return Node;
+        return TPlatform::DosDeviceTargets(DeviceName);
     }
 
 private:
