@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/ConsoleUserInterface.h"
+#include "cli/OptionsCommand.h"
 #include "cli/Terminal.h"
 #include "image/Composer.h"
 #include "image/CreationRun.h"
@@ -48,15 +49,6 @@ private:
     bool LineOpen = false;
 };
 
-bool ParseBits(const std::string& Bits, TWiperOptions& Options) {
-    if (Bits.size() != size_t(OptionCount)) return false;
-    for (size_t i = 0; i < Bits.size(); ++i) {
-        if (Bits[i] != '0' && Bits[i] != '1') return false;
-        Options[i] = Bits[i] == '1';
-    }
-    return true;
-}
-
 // Where the running system offers MS-DOS: its own files (Windows 9x), the
 // image of "DiskCopy.dll", or the folder given on the command line.
 std::string OfferedMsDos(const std::string& MsDosDir) {
@@ -88,7 +80,7 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
                   std::ostream& Err) {
     TWiperOptions Checked = DefaultOptions();
     if (!Options.Bits.empty()) {
-        if (!ParseBits(Options.Bits, Checked)) {
+        if (!ParseOptionBits(Options.Bits, Checked)) {
             Err << "purgex: --options takes twelve characters 0 or 1 (options 1 to 11, then "
                    "\"Disable mouse support\")\n";
             return 2;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/IsoCommand.h"
+#include "cli/OptionsCommand.h"
 #include "cli/StoreCommands.h"
 
 int main(int argc, char** argv) {
@@ -49,6 +50,13 @@ int main(int argc, char** argv) {
     Iso->add_flag("--yes", IsoOptions.Yes, "answer every prompt with OK");
     Iso->add_flag("--no-verify", IsoOptions.NoVerify, "do not read the saved file back");
 
+    std::string SetBits;
+    CLI::App* Options = App.add_subcommand(
+        "options", "List the wiping options saved for the wizard and purgex, or save new ones");
+    Options->add_option("--set", SetBits,
+                        "twelve 0/1 characters: the wiper's options 1-11, then \"Disable mouse "
+                        "support\"");
+
     try {
         App.parse(argc, argv);
     } catch (const CLI::ParseError& Error) {
@@ -58,6 +66,7 @@ int main(int argc, char** argv) {
 
     if (List->parsed()) return StoreList(StoreOptions, std::cout, std::cerr);
     if (Extract->parsed()) return StoreExtract(StoreOptions, std::cout, std::cerr);
+    if (Options->parsed()) return RunOptionsCommand(SetBits, std::cout, std::cerr);
     if (Iso->parsed()) return RunIsoCommand(IsoOptions, std::cin, std::cout, std::cerr);
     return 2;
 }

@@ -37,6 +37,15 @@ export WINEPREFIX=$top/build/wineprefix WINEDEBUG=-all
 grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/win64.log" || true
 wineserver -k 2>/dev/null || true
 
+echo "=== wizard windows under wine64 on Xvfb"
+screens=$top/build/win64/screens
+rm -rf "$screens" && mkdir -p "$screens"
+PURGEX_SCREENS=$screens xvfb-run -a -s "-screen 0 1024x768x24" \
+  "$wine_loader" build/win64/tests/gui/purgex_gui_tests.exe >"$logs/gui.log" 2>&1 || status=1
+grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/gui.log" || true
+for bmp in "$screens"/*.bmp; do [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm "$bmp"; done
+wineserver -k 2>/dev/null || true
+
 echo "=== native under ASan and UBSan"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   build/asan/tests/purgex_tests >"$logs/asan.log" 2>&1 || status=1
@@ -44,7 +53,7 @@ grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/asan.log" || true
 
 # Totals from the three runs' GoogleTest summaries.
 count() { # PASSED or FAILED
-  sed 's/^[0-9]*: //' "$logs/native.log" "$logs/win64.log" "$logs/asan.log" |
+  sed 's/^[0-9]*: //' "$logs/native.log" "$logs/win64.log" "$logs/asan.log" "$logs/gui.log" |
     grep -E "^\[  $1  \] [0-9]+ tests?" | awk '{s += $4} END {print s + 0}'
 }
 passed=$(count PASSED)
@@ -52,12 +61,12 @@ failed=$(count FAILED)
 if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
   failed=1
   echo "a test run failed without a test failure (crash or build problem); see $logs"
-  for log in native win64 asan; do
+  for log in native win64 gui asan; do
     grep -q -E '\[  PASSED  \] [0-9]+ test' "$logs/$log.log" || { echo "--- end of $log.log"; tail -n 30 "$logs/$log.log"; }
   done
 fi
 if [ "$failed" -ne 0 ]; then
-  for log in native win64 asan; do
+  for log in native win64 gui asan; do
     sed 's/^[0-9]*: //' "$logs/$log.log" | grep -E '^\[  FAILED  \] [A-Za-z]' | sed "s/^/$log: /" || true
   done
 fi

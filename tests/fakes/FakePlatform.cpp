@@ -89,3 +89,14 @@ std::unique_ptr<TRegistryKey> TFakePlatform::OpenRegistryKey(std::string_view Pa
     if (!Create && Registry.count(Key) == 0) return nullptr;
     return std::make_unique<TFakeRegistryKey>(Registry[Key]);
 }
+
+std::optional<std::string> TFakePlatform::SaveFileDialog(std::string_view DefaultName,
+                                                         std::string_view DefaultExtension,
+                                                         std::string_view Filter) {
+    SaveDialogs.push_back(std::string(DefaultName) + "|" + std::string(DefaultExtension) + "|" +
+                          std::string(Filter));
+    if (SaveAnswers.empty()) return std::nullopt;
+    auto Answer = SaveAnswers.front();
+    SaveAnswers.pop_front();
+    return Answer;
+}

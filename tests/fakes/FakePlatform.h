@@ -2,6 +2,7 @@
 // A simulated machine for tests: any version triple, resources and files
 // held in memory. Installed for the lifetime of the object.
 
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,6 +41,23 @@ public:
     std::unique_ptr<TStream> OpenFileRead(std::string_view Path) override;
     std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) override;
     std::unique_ptr<TRegistryKey> OpenRegistryKey(std::string_view Path, bool Create) override;
+
+    // The shell services: beeps counted, opened paths and save dialogs
+    // recorded; each save dialog takes the next answer (none left: cancelled).
+    int Beeps = 0;
+    std::vector<std::string> Opened;
+    std::vector<std::string> SaveDialogs; // "name|extension|filter"
+    std::deque<std::optional<std::string>> SaveAnswers;
+    std::string ProgramDir = "C:\\PURGEX";
+    void Beep() override { ++Beeps; }
+    bool ShellOpen(std::string_view Path) override {
+        Opened.emplace_back(Path);
+        return true;
+    }
+    std::optional<std::string> SaveFileDialog(std::string_view DefaultName,
+                                              std::string_view DefaultExtension,
+                                              std::string_view Filter) override;
+    std::string ProgramFolder() override { return ProgramDir; }
 
 private:
     TPlatform* Previous = nullptr;
