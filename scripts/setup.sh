@@ -12,7 +12,7 @@ packages=(
   nasm
   lhasa dosfstools mtools genisoimage qemu-system-x86
   xvfb
-  xauth imagemagick
+  xauth imagemagick fonts-liberation
 )
 
 missing=()
