@@ -12,6 +12,7 @@ packages=(
   nasm
   lhasa dosfstools mtools genisoimage qemu-system-x86
   xvfb
+  clang libclang-rt-14-dev
 )
 
 missing=()
