@@ -3,7 +3,8 @@
 // terminal; otherwise (or with --yes) every prompt is answered with its
 // first choice, except that a question asked again in the same run gets its
 // second choice, so a medium that keeps failing ends the run instead of
-// looping forever.
+// looping forever. When the input ends, the box counts as closed and from
+// then on the console answers as without a terminal, so every run ends.
 
 #include <functional>
 #include <iosfwd>
@@ -36,14 +37,19 @@ public:
     std::string LastMessage;
     // Called before anything is written, so a progress line can be ended.
     std::function<void()> BeforeOutput;
+    // The input has ended.
+    bool InputClosed() const { return Closed; }
 
 private:
+    // One trimmed line; false at the end of input (which ends interaction).
+    bool ReadLine(std::string& Line);
     // 1 for the first choice, 2 for the second.
     int Choose(const std::string& Text, const std::string& First, const std::string& Second);
 
     std::istream& In;
     std::ostream& Out;
     bool Interactive;
+    bool Closed = false;
     std::map<std::string, int> Asked;
     int SaveDialogs = 0;
 };

@@ -69,19 +69,6 @@ std::string OfferedMsDos(const std::string& MsDosDir) {
     return {};
 }
 
-// The first sector (2,048 bytes) where File and Image differ, or -1.
-int64_t FirstDifference(const std::string& File, const std::vector<uint8_t>& Image) {
-    const auto Saved = Platform().OpenFileRead(File);
-    if (!Saved) return 0;
-    std::vector<uint8_t> Bytes(Image.size() + 1);
-    const int64_t Got = Saved->Read(Bytes.data(), int64_t(Bytes.size()));
-    const size_t Common = size_t(std::min<int64_t>(Got, int64_t(Image.size())));
-    for (size_t i = 0; i < Common; ++i)
-        if (Bytes[i] != Image[i]) return int64_t(i / 2048);
-    if (Got != int64_t(Image.size())) return int64_t(Common / 2048);
-    return -1;
-}
-
 } // namespace
 
 int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Out,
@@ -115,6 +102,7 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
     } Restore{Previous};
 
     TimageRecorder Recorder;
+    Recorder.ReadBack = !Options.NoVerify;
     TIsoFront Front(Recorder, Checked, Options.Params, Err, StandardErrorIsTerminal());
     TCreationRun Run(Front);
     Console.BeforeOutput = [&] { Front.EndLine(); };
@@ -141,19 +129,18 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
         return 1;
     }
     if (Run.MediaDone != Run.MediaTotal) {
-        std::string Reason = Console.LastMessage;
-        if (Reason.empty() && !Platform().FileExists(Options.File)) Reason = "cannot create the file";
-        Err << "purgex: " << Options.File << " was not made"
-            << (Reason.empty() ? "" : ": " + Reason) << "\n";
-        return 1;
-    }
-    if (!Options.NoVerify) {
-        const int64_t Sector = FirstDifference(Options.File, Image);
-        if (Sector >= 0) {
-            Err << "purgex: " << Options.File << " differs from the image from sector " << Sector
-                << " on\n";
+        if (Recorder.DifferingSector >= 0) {
+            Err << "purgex: the file written for " << Options.File
+                << " differs from the image from sector " << Recorder.DifferingSector
+                << " on; it was removed\n";
             return 1;
         }
+        const std::string Reason = Console.LastMessage;
+        Err << "purgex: " << Options.File << " was not made"
+            << (Reason.empty() ? "" : ": " + Reason)
+            << (Platform().FileExists(Options.File) ? " (the existing file is unchanged)" : "")
+            << "\n";
+        return 1;
     }
     Out << "Made " << Options.File << " (" << Image.size() << " bytes). Boot it with: "
         << "qemu-system-i386 -cdrom " << Options.File << "\n";

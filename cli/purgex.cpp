@@ -1,63 +1,23 @@
 // purgex: the command-line front end over the same code as the wizard.
-// Exit status: 0 success, 1 failure (with a message), 2 usage error.
+// Exit status: 0 success, 1 failure (with a message), 2 usage error, 130
+// after Ctrl-C and 143 after SIGTERM (what the run had begun is removed).
 
-#include <CLI/CLI.hpp>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
-#include "cli/IsoCommand.h"
-#include "cli/StoreCommands.h"
+#include "cli/Arguments.h"
+#include "cli/Terminal.h"
 
 int main(int argc, char** argv) {
-    CLI::App App{PURGEX_TITLE " - Boot Disk Creator, command line", "purgex"};
-    App.set_version_flag("--version", std::string("purgex ") + PURGEX_VERSION + " (" +
-                                          PURGEX_TITLE + " - Boot Disk Creator)");
-    App.require_subcommand(1);
-
-    TStoreOptions StoreOptions;
-    CLI::App* Store = App.add_subcommand("store", "Inspect the embedded data stores");
-    Store->require_subcommand(1);
-    auto AddStoreChoice = [&](CLI::App* Command) {
-        auto* Cd = Command->add_flag("--cd", StoreOptions.Cd, "the disc store PURGXCD (default)");
-        auto* Disk = Command->add_flag("--disk", StoreOptions.Disk, "the floppy store PURGXDSK");
-        Cd->excludes(Disk);
-    };
-    CLI::App* List = Store->add_subcommand("list", "List kind, size and name of every item");
-    AddStoreChoice(List);
-    CLI::App* Extract =
-        Store->add_subcommand("extract", "Write every kind-1 item to DIR under its path");
-    Extract->add_option("DIR", StoreOptions.Directory, "destination folder")->required();
-    AddStoreChoice(Extract);
-
-    TIsoOptions IsoOptions;
-    CLI::App* Iso = App.add_subcommand("iso", "Make a bootable CD image file (ISO)");
-    Iso->add_option("FILE", IsoOptions.File, "the ISO file to write")->required();
-    Iso->add_option("--os", IsoOptions.Os,
-                    "system the disc boots: auto (MS-DOS where offered, else Rx-DOS), msdos, rxdos")
-        ->check(CLI::IsMember({"auto", "msdos", "rxdos"}))
-        ->default_val("auto");
-    Iso->add_option("--msdos-dir", IsoOptions.MsDosDir,
-                    "folder holding the MS-DOS system files Io.sys and command.com");
-    Iso->add_option("--options", IsoOptions.Bits,
-                    "twelve 0/1 characters: the wiper's options 1-11, then \"Disable mouse "
-                    "support\" (default: the saved options)");
-    Iso->add_option("--params", IsoOptions.Params, "extra command-line parameters for the wiper");
-    Iso->add_flag("--yes", IsoOptions.Yes, "answer every prompt with OK");
-    Iso->add_flag("--no-verify", IsoOptions.NoVerify, "do not read the saved file back");
-
-    try {
-        App.parse(argc, argv);
-    } catch (const CLI::ParseError& Error) {
-        const int Code = App.exit(Error);
-        return Code == 0 ? 0 : 2;
+    InstallInterruptHandlers();
+    const std::vector<std::string> Arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const TPurgexCommand Command = ParsePurgexArguments(Arguments, std::cout, std::cerr);
+    switch (Command.Kind) {
+    case TPurgexCommand::StoreList: return StoreList(Command.Store, std::cout, std::cerr);
+    case TPurgexCommand::StoreExtract: return StoreExtract(Command.Store, std::cout, std::cerr);
+    case TPurgexCommand::Iso: return RunIsoCommand(Command.IsoOptions, std::cin, std::cout, std::cerr);
+    case TPurgexCommand::Finished: break;
     }
-
-    if (List->parsed()) return StoreList(StoreOptions, std::cout, std::cerr);
-    if (Extract->parsed()) return StoreExtract(StoreOptions, std::cout, std::cerr);
-    if (Iso->parsed()) return RunIsoCommand(IsoOptions, std::cin, std::cout, std::cerr);
-    return 2;
+    return Command.ExitCode;
 }

@@ -32,14 +32,18 @@ std::string OptionString(const TWiperOptions& Options) {
 std::optional<std::string> LoadOptions(TWiperOptions& Options) {
     const auto Key = Platform().OpenRegistryKey(OptionsRegistryKey, false);
     if (!Key) return std::nullopt;
+    std::optional<std::string> Problem;
     for (int i = 0; i < OptionCount; ++i) {
         const std::string Name = "opt" + std::to_string(i);
         const auto Value = Key->Read(Name);
         if (!Value) continue;
         if (!Value->IsDword) return "Invalid data type for '" + Name + "'";
+        // A number other than 0 or 1 was not written by this program: read
+        // as checked, as any non-zero number is, but say so.
+        if (Value->Dword > 1 && !Problem) Problem = "Invalid value for '" + Name + "'";
         Options[size_t(i)] = Value->Dword != 0;
     }
-    return std::nullopt;
+    return Problem;
 }
 
 std::optional<std::string> SaveOptions(const TWiperOptions& Options) {

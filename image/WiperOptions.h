@@ -23,7 +23,9 @@ std::string OptionString(const TWiperOptions& Options);
 // Reads the stored states over Options. A key that cannot be opened leaves
 // them as they are. A value of another type than a 32-bit number stops the
 // loading: the answer is then the error text "Invalid data type for 'optN'"
-// and the options read before it keep their stored states.
+// and the options read before it keep their stored states. A number other
+// than 0 or 1 reads as checked and is reported as "Invalid value for 'optN'"
+// once loading has finished.
 std::optional<std::string> LoadOptions(TWiperOptions& Options);
 
 // Writes all twelve states; the error text "Failed to set data for 'optN'"

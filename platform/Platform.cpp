@@ -39,3 +39,11 @@ bool TPlatform::DiskFreeSpace(char, TDiskFreeSpace&) {
 uint32_t TPlatform::LogicalDrives() { return 0; }
 
 std::vector<std::string> TPlatform::DosDeviceTargets(std::string_view) { return {}; }
+
+bool TPlatform::RemoveFile(std::string_view) { return false; }
+
+bool TPlatform::ReplaceFile(std::string_view, std::string_view) { return false; }
+
+bool TPlatform::FileReadOnly(std::string_view) { return false; }
+
+bool TPlatform::FolderWritable(std::string_view) { return false; }

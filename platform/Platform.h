@@ -148,6 +148,22 @@ public:
     // empty when there is none.
     virtual std::vector<std::string> DosDeviceTargets(std::string_view DeviceName);
 
+    // --- replacing files whole. An output is written under a temporary name
+    // and moved over the chosen one only when complete, so nothing the user
+    // had is lost on a failure. A backend without them answers false.
+
+    // Deletes a file; false when it could not be deleted (or did not exist).
+    virtual bool RemoveFile(std::string_view Path);
+    // Moves From over To, replacing an existing To (MoveFileEx with
+    // MOVEFILE_REPLACE_EXISTING); false when it could not be moved.
+    virtual bool ReplaceFile(std::string_view From, std::string_view To);
+    // True when Path is an existing file that may not be written (a
+    // read-only file, or one the user lacks the right to change).
+    virtual bool FileReadOnly(std::string_view Path);
+    // True when Folder ("" for the current one) exists and a file may be
+    // created in it.
+    virtual bool FolderWritable(std::string_view Folder);
+
 protected:
     uint32_t LastErrorCode = 0;
 };

@@ -13,6 +13,7 @@ packages=(
   lhasa dosfstools mtools genisoimage qemu-system-x86
   xvfb
   fdisk libbenchmark-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Installs, builds and runs every test: the native suite through ctest, the
-# win64 suite once under Wine's 64-bit loader, and the native suite again
-# under AddressSanitizer and UndefinedBehaviorSanitizer. Ends with the line
-# "N passed, N failed" and a non-zero status on any failure.
+# win64 suite once under Wine's 64-bit loader, the native suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer (without the QEMU boots,
+# which exercise guest code, not ours), and every fuzz target for a short
+# time (PURGEX_FUZZ_SECONDS, 20 by default). Ends with the line
+# "N passed, N failed, N skipped" and a non-zero status on any failure.
+#
+# To add a run: write its GoogleTest output to $logs/<name>.log and add
+# <name> to the runs list below.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -37,29 +42,36 @@ export WINEPREFIX=$top/build/wineprefix WINEDEBUG=-all
 grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/win64.log" || true
 wineserver -k 2>/dev/null || true
 
-echo "=== native under ASan and UBSan"
+echo "=== native under ASan and UBSan (QEMU boots run in the native pass only)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  build/asan/tests/purgex_tests >"$logs/asan.log" 2>&1 || status=1
+  build/asan/tests/purgex_tests --gtest_filter='-Qemu*' >"$logs/asan.log" 2>&1 || status=1
 grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/asan.log" || true
 
-# Totals from the three runs' GoogleTest summaries.
-count() { # PASSED or FAILED
-  sed 's/^[0-9]*: //' "$logs/native.log" "$logs/win64.log" "$logs/asan.log" |
-    grep -E "^\[  $1  \] [0-9]+ tests?" | awk '{s += $4} END {print s + 0}'
+echo "=== fuzz targets, ${PURGEX_FUZZ_SECONDS:-20} s each"
+fuzz_failed=0
+scripts/fuzz.sh 2>&1 | tee "$logs/fuzz.log"
+[ "${PIPESTATUS[0]}" -eq 0 ] || { status=1; fuzz_failed=$(grep -c 'FINDING' "$logs/fuzz.log"); fuzz_failed=$((fuzz_failed > 0 ? fuzz_failed : 1)); }
+
+runs=(native win64 asan)
+# Totals from the runs' GoogleTest summaries.
+count() { # PASSED, FAILED or SKIPPED
+  for log in "${runs[@]}"; do sed 's/^[0-9]*: //' "$logs/$log.log"; done |
+    grep -E "^\[ +$1 +\] [0-9]+ tests?" | awk '{s += $4} END {print s + 0}'
 }
 passed=$(count PASSED)
-failed=$(count FAILED)
+failed=$(( $(count FAILED) + fuzz_failed ))
+skipped=$(count SKIPPED)
 if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
   failed=1
   echo "a test run failed without a test failure (crash or build problem); see $logs"
-  for log in native win64 asan; do
+  for log in "${runs[@]}"; do
     grep -q -E '\[  PASSED  \] [0-9]+ test' "$logs/$log.log" || { echo "--- end of $log.log"; tail -n 30 "$logs/$log.log"; }
   done
 fi
 if [ "$failed" -ne 0 ]; then
-  for log in native win64 asan; do
+  for log in "${runs[@]}"; do
     sed 's/^[0-9]*: //' "$logs/$log.log" | grep -E '^\[  FAILED  \] [A-Za-z]' | sed "s/^/$log: /" || true
   done
 fi
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ] && [ "$status" -eq 0 ]

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ComposerFixtures.h"
 #include "TestSupport.h"
 #include "fakes/FakePlatform.h"
@@ -231,4 +233,35 @@ TEST(ComposerIndependent, ComposedImagePassesFsckAndMtoolsReadsItBack) {
                                  ShellQuote((Dir / "p.exe").string()));
     ASSERT_EQ(Copy.ExitCode, 0) << Copy.Output;
     EXPECT_EQ(ReadFileBytes(Dir / "p.exe"), Items[0].Data);
+}
+
+// Windows 9x placement refuses what it cannot copy whole: a system file
+// beyond the 2,000,000-byte buffer is not started on the image at all, and
+// an MsDos.sys that does not fit fails the placement (the picker follows).
+TEST(ComposerPlacement, Windows9xRefusesOversizedFilesAndAFailedMsDosSys) {
+    {
+        TFakePlatform Fake;
+        Windows98(Fake);
+        Fake.Files["C:\\WINDOWS\\COMMAND\\EBD\\IO.SYS"] = std::string(2000001, 'I');
+        TScriptedUserInterface Ui;
+        const auto Store = MakeStore(StoreItems());
+        const auto Floppy = std::make_unique<TVirtualFloppy>();
+        EXPECT_FALSE(PlaceMsDosSystem(*Floppy, *Store));
+        EXPECT_EQ(Ui.Log, std::vector<std::string>{"folder"});
+        const auto Names = RootNames(*Floppy);
+        EXPECT_EQ(std::count(Names.begin(), Names.end(), "IO.SYS"), 0) << "nothing of it written";
+    }
+    {
+        // io.sys and command.com take every cluster (2,847 of 512 bytes).
+        TFakePlatform Fake;
+        Windows98(Fake);
+        Fake.Files["C:\\WINDOWS\\COMMAND\\EBD\\IO.SYS"] = std::string(1954 * 512, 'I');
+        Fake.Files["C:\\WINDOWS\\COMMAND.COM"] = std::string(893 * 512, 'C');
+        TScriptedUserInterface Ui;
+        const auto Store = MakeStore(StoreItems());
+        const auto Floppy = std::make_unique<TVirtualFloppy>();
+        EXPECT_FALSE(PlaceMsDosSystem(*Floppy, *Store));
+        EXPECT_EQ(Ui.Log, std::vector<std::string>{"folder"});
+        EXPECT_EQ(FileText(*Floppy, "", "COMMAND.COM").size(), 893u * 512);
+    }
 }

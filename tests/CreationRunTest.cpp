@@ -229,3 +229,46 @@ TEST(CreationRun, TheImageRecorderAsksForItsFileBeforeBuilding) {
     EXPECT_EQ(std::vector<uint8_t>(Saved.begin(), Saved.end()), Built);
     EXPECT_EQ(Front.Gauge, (std::vector<int>{0, 100})); // no progress calls, then full
 }
+
+// The gauge: halves round to even, burn stages 1 and 2 move it alike (from
+// the buffer's fill), other stages leave it.
+TEST(CreationRun, GaugeRoundsHalvesToEvenAndFollowsBothWritingStages) {
+    TTestFront Front;
+    TCreationRun Run(Front);
+    Run.MediaTotal = 10;
+    Run.MediaDone = 0;
+    Run.SetRunProgress(0.25); // 2.5
+    Run.SetRunProgress(0.75); // 7.5
+    Run.MediaDone = 1;
+    Run.SetRunProgress(0.5); // 15
+    EXPECT_EQ(Front.Gauge, (std::vector<int>{2, 8, 15}));
+
+    Front.Gauge.clear();
+    Run.MediaTotal = 1;
+    Run.MediaDone = 0;
+    TDSKburningIO Observer(Run);
+    Observer.Progress(0, 0.5, 0.9);  // 0.4 x done
+    Observer.Progress(1, 0.1, 0.25); // 0.5 + 0.4 x (1 - fill)
+    Observer.Progress(2, 0.9, 0.25);
+    Observer.Progress(2, 0.9, 1.0);
+    Observer.Progress(3, 0.5, 0.0);
+    EXPECT_EQ(Front.Gauge, (std::vector<int>{20, 80, 80, 50}));
+}
+
+// Only state 0 is a blank disc: any other state stops the medium with its
+// message and burns nothing.
+TEST(CreationRun, EveryDiscStateButBlankIsRefused) {
+    for (const int State : {1, 2, 3, 0x80, 0xFF}) {
+        SCOPED_TRACE(State);
+        TMachine M;
+        M.ConfirmPicker(1);
+        TFakeWriter Writer;
+        Writer.DiscStates = {uint8_t(State)};
+        TTestFront Front;
+        TCreationRun Run(Front);
+        EXPECT_FALSE(Run.CreateDisc(Writer));
+        EXPECT_TRUE(Writer.Burned.empty());
+        ASSERT_FALSE(M.Ui.Log.empty());
+        EXPECT_EQ(M.Ui.Log.back(), std::string("info: ") + DiscNotBlankText);
+    }
+}

@@ -294,7 +294,7 @@ TEST(IsoHostTools, GeteltoritoExtractsTheFloppy) {
 // diskette emulation, prints a line, checks it booted as drive 0 and reads the
 // emulated floppy's last sector (cylinder 79, head 1, sector 18) through INT 13h.
 // It reports through the debug-exit port: 33 when all holds, 5 otherwise.
-TEST(IsoHostTools, BiosBootsTheEmulatedFloppyFromCd) {
+TEST(QemuIso, BiosBootsTheEmulatedFloppyFromCd) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
     WriteFileBytes(Dir / "boot.asm", std::string(R"(bits 16

@@ -164,6 +164,16 @@ TEST(LzhDecoder, ReportsProgressAfterEveryFlush) {
     EXPECT_TRUE(std::is_sorted(Reports.begin(), Reports.end()));
 }
 
+// ((position + 1) x 100) div (size + 1) after each flush of 10,240 bytes:
+// for 20,481 bytes that is 50, 99, 100, which position x 100 div size
+// (49, 100, 100) and the other near forms would not give.
+TEST(LzhDecoder, ProgressValuesFollowTheirFormula) {
+    const auto Input = Structured(20481);
+    std::vector<int32_t> Reports;
+    EXPECT_EQ(Decode(LzhufEncode(Input), [&](int32_t p) { Reports.push_back(p); }), Input);
+    EXPECT_EQ(Reports, (std::vector<int32_t>{50, 99, 100}));
+}
+
 TEST(LzhDecoder, SourceAndDestinationSeeTransfersOfAtMostTheBufferSize) {
     struct TCountingStream : TMemoryStream {
         using TMemoryStream::TMemoryStream;

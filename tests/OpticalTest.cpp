@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,10 +45,23 @@ public:
     int64_t Capacity = INT64_MAX;
     bool RefuseCreate = false;
 
-    std::unique_ptr<TStream> CreateFileWrite(std::string_view) override {
+    std::vector<std::string> Created, Removed;
+    std::string MovedTo;
+
+    std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) override {
         if (RefuseCreate) return nullptr;
+        Created.emplace_back(Path);
         Saved.clear();
         return std::make_unique<TRecordingFile>(Pieces, Saved, Capacity);
+    }
+    bool RemoveFile(std::string_view Path) override {
+        Removed.emplace_back(Path);
+        return true;
+    }
+    bool ReplaceFile(std::string_view From, std::string_view To) override {
+        if (Created.empty() || From != Created.back()) return false;
+        MovedTo = To;
+        return true;
     }
 };
 
@@ -118,44 +132,37 @@ TEST(ImageRecorderCheck, CancelledDialogAnswersFalseAndCreatesNothing) {
     EXPECT_FALSE(Recorder.CheckReady(Status));
     EXPECT_EQ(Status.DiscState, 0);
     EXPECT_EQ(Ui.Log, std::vector<std::string>{"save: Purgit.ISO"});
-    EXPECT_EQ(Recorder.ImageFile, nullptr);
+    EXPECT_TRUE(Recorder.ImageFileName.empty());
 }
 
-TEST(ImageRecorderCheck, ConfirmedDialogCreatesOrTruncatesTheFile) {
+TEST(ImageRecorderCheck, ConfirmedDialogChangesNothingAndRefusesWhatCannotBeWritten) {
     TFakePlatform Machine;
     Machine.Files["C:\\OLD.ISO"] = "previous contents";
+    Machine.Files["C:\\LOCKED.ISO"] = "kept";
+    Machine.ReadOnlyFiles.insert("C:\\LOCKED.ISO");
+    Machine.MissingFolders.insert("C:\\GONE");
+    Machine.ReadOnlyFolders.insert("D:\\");
     TScriptedUserInterface Ui;
-    Ui.SaveFileAnswers.push_back("C:\\old.iso");
+    Ui.SaveFileAnswers = {std::string("C:\\old.iso"), std::string("C:\\locked.iso"),
+                          std::string("C:\\GONE\\x.iso"), std::string("D:\\x.iso")};
     TimageRecorder Recorder;
     TDeviceStatus Status;
     Status.DiscState = 3;
     ASSERT_TRUE(Recorder.CheckReady(Status));
     EXPECT_EQ(Status.DiscState, 0);
-    EXPECT_NE(Recorder.ImageFile, nullptr);
     EXPECT_EQ(Recorder.ImageFileName, "C:\\old.iso");
-    Recorder.ImageFile.reset();
-    EXPECT_EQ(Machine.Files["C:\\OLD.ISO"], "");
-}
-
-TEST(ImageRecorderCheck, FailuresOnTheWayAnswerFalse) {
-    TimageRecorder Recorder;
-    TDeviceStatus Status;
-    {
-        // The file cannot be created.
-        TRecordingPlatform Machine;
-        Machine.RefuseCreate = true;
-        TScriptedUserInterface Ui;
-        Ui.SaveFileAnswers.push_back("C:\\Purgit.ISO");
-        EXPECT_FALSE(Recorder.CheckReady(Status));
-        EXPECT_EQ(Recorder.ImageFile, nullptr);
-    }
-    {
-        // No user interface installed: the hook raises, the check answers false.
-        TFakePlatform Machine;
-        TUserInterface* Previous = InstallUserInterface(nullptr);
-        EXPECT_FALSE(Recorder.CheckReady(Status));
-        InstallUserInterface(Previous);
-    }
+    const auto Before = Machine.Files;
+    EXPECT_FALSE(Recorder.CheckReady(Status));
+    EXPECT_FALSE(Recorder.CheckReady(Status));
+    EXPECT_FALSE(Recorder.CheckReady(Status));
+    EXPECT_TRUE(Recorder.ImageFileName.empty());
+    EXPECT_EQ(Machine.Files, Before) << "checking creates and truncates nothing";
+    EXPECT_EQ(Ui.Log, (std::vector<std::string>{
+                          "save: Purgit.ISO", "save: Purgit.ISO",
+                          "info: The file C:\\locked.iso is read-only.", "save: Purgit.ISO",
+                          "info: The folder of C:\\GONE\\x.iso does not exist or cannot be written.",
+                          "save: Purgit.ISO",
+                          "info: The folder of D:\\x.iso does not exist or cannot be written."}));
 }
 
 TEST(ImageRecorderCheck, CancelAfterAnEarlierChoiceDisarmsIt) {
@@ -194,7 +201,9 @@ TEST(ImageRecorderBurn, SavesTheImageIn152PiecesWithoutObserverCalls) {
     for (size_t i = 0; i < 151; ++i)
         ASSERT_EQ(Machine.Pieces[i], 10000) << "piece " << i;
     EXPECT_EQ(Machine.Pieces.back(), 5520);
-    EXPECT_EQ(Recorder.ImageFile, nullptr) << "the file is closed after the burn";
+    ASSERT_EQ(Machine.Created, std::vector<std::string>{"C:\\Purgit.ISO.partial"});
+    EXPECT_EQ(Machine.MovedTo, "C:\\Purgit.ISO") << "put in place once complete";
+    EXPECT_TRUE(Machine.Removed.empty());
     EXPECT_TRUE(Machine.Saved == std::string(Bytes.begin(), Bytes.end()));
     EXPECT_EQ(Observer.Calls, 0);
     EXPECT_EQ(Error.Step, 7) << "a successful save leaves the record alone";
@@ -233,9 +242,73 @@ TEST(ImageRecorderBurn, FailuresReportWriteErrorAndCloseTheFile) {
         EXPECT_FALSE(Recorder.Burn(Error, *Image, nullptr));
         EXPECT_EQ(Error.Step, BurnStepWrite);
         EXPECT_EQ(BurnMessage(Error.Step), "Write error");
-        EXPECT_EQ(Recorder.ImageFile, nullptr);
+        EXPECT_EQ(Machine.Removed, Machine.Created) << "the temporary file is removed";
+        EXPECT_TRUE(Machine.MovedTo.empty()) << "nothing replaces the chosen file";
         EXPECT_LT(Machine.Saved.size(), Bytes.size());
         // A second burn without a new check cannot claim success.
         EXPECT_FALSE(Recorder.Burn(Error, *Image, nullptr));
     }
+}
+
+// Whatever goes wrong while saving, the file the user had stays byte for
+// byte and no temporary file is left beside it.
+TEST(ImageRecorderBurn, AFailedSaveLeavesTheUsersFileAsItWas) {
+    const auto Bytes = IsoImage();
+    struct TCase {
+        const char* What;
+        int64_t FreeBytes;
+        bool ReadBackDiffers;
+        bool TargetReadOnlyAtRename;
+    } Cases[] = {
+        {"disk full mid-write", 700000, false, false},
+        {"disk full at once", 0, false, false},
+        {"read back differs", -1, true, false},
+        {"rename refused", -1, false, true},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.What);
+        class TMachine : public TFakePlatform {
+        public:
+            bool Corrupt = false;
+            std::unique_ptr<TStream> OpenFileRead(std::string_view Path) override {
+                auto Stream = TFakePlatform::OpenFileRead(Path);
+                if (!Corrupt || !Stream) return Stream;
+                auto* Memory = static_cast<TMemoryStream*>(Stream.get());
+                Memory->Memory()[4 * 2048 + 100] ^= 1; // a byte of sector 4
+                return Stream;
+            }
+        } Machine;
+        Machine.Corrupt = Case.ReadBackDiffers;
+        Machine.FreeBytes = Case.FreeBytes;
+        Machine.Files["C:\\OUT.ISO"] = "precious";
+        TScriptedUserInterface Ui;
+        Ui.SaveFileAnswers.push_back("C:\\out.iso");
+        TimageRecorder Recorder;
+        Recorder.ReadBack = true;
+        TDeviceStatus Status;
+        ASSERT_TRUE(Recorder.CheckReady(Status));
+        if (Case.TargetReadOnlyAtRename) Machine.ReadOnlyFiles.insert("C:\\OUT.ISO");
+        TMemoryStream Image(Bytes);
+        TBurnError Error;
+        EXPECT_FALSE(Recorder.Burn(Error, Image, nullptr));
+        EXPECT_EQ(Error.Step, BurnStepWrite);
+        EXPECT_EQ(Recorder.DifferingSector, Case.ReadBackDiffers ? 4 : -1);
+        EXPECT_EQ(Machine.Files, (std::map<std::string, std::string>{{"C:\\OUT.ISO", "precious"}}));
+    }
+    // The same machine saves when nothing goes wrong, replacing the old file.
+    TFakePlatform Machine;
+    Machine.Files["C:\\OUT.ISO"] = "precious";
+    Machine.Files["C:\\OUT.ISO.PARTIAL"] = "someone else's";
+    TScriptedUserInterface Ui;
+    Ui.SaveFileAnswers.push_back("C:\\out.iso");
+    TimageRecorder Recorder;
+    Recorder.ReadBack = true;
+    TDeviceStatus Status;
+    ASSERT_TRUE(Recorder.CheckReady(Status));
+    TMemoryStream Image(Bytes);
+    TBurnError Error;
+    ASSERT_TRUE(Recorder.Burn(Error, Image, nullptr));
+    EXPECT_EQ(Machine.Files.size(), 2u);
+    EXPECT_TRUE(Machine.Files["C:\\OUT.ISO"] == std::string(Bytes.begin(), Bytes.end()));
+    EXPECT_EQ(Machine.Files["C:\\OUT.ISO.PARTIAL"], "someone else's") << "a free name is used";
 }

@@ -92,7 +92,7 @@ TQemuResult RunQemu(const TQemuOptions& Options) {
         const pid_t Done = waitpid(Child, &Status, WNOHANG);
         if (Done == Child) {
             Result.Exited = true;
-            if (WIFEXITED(Status) && (WEXITSTATUS(Status) & 1))
+            if (WIFEXITED(Status) && (WEXITSTATUS(Status) & 1) && WEXITSTATUS(Status) > 1)
                 Result.DebugExitCode = WEXITSTATUS(Status) >> 1;
             break;
         }

@@ -20,13 +20,19 @@ struct TQemuResult {
     bool Started = false;
     bool SawText = false;   // WaitForText appeared
     bool Exited = false;    // the guest ended QEMU (isa-debug-exit) or QEMU died
-    int DebugExitCode = -1; // value the guest wrote to port 0xF4, when it did
+    int DebugExitCode = -1; // value (1-127) the guest wrote to port 0xF4, when it did
     std::string Screen;     // the last text screen read, 25 lines of 80 characters
     std::string Log;        // QEMU's own output
 };
 
 // The isa-debug-exit device sits at port 0xF4 (one byte): writing V ends QEMU
-// with status V * 2 + 1, reported back here as DebugExitCode V.
+// with status V * 2 + 1, reported back here as DebugExitCode V. A guest's 0
+// (status 1) cannot be told from QEMU failing to start, so it is never
+// reported: guests signal success with a value of their own.
 TQemuResult RunQemu(const TQemuOptions& Options);
+
+// What the test guests write to the debug-exit port when every check passed.
+constexpr int TestIoPassed = 33;     // the test IO.SYS of the MS-DOS boot record
+constexpr int Int21TestPassed = 127; // INT21TST.EXE
 
 } // namespace testing_support

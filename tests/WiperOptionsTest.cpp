@@ -31,7 +31,7 @@ TEST(WiperOptions, StoredValuesOverrideAndNonZeroCountsAsChecked) {
     Fake.Registry[Key]["OPT3"] = {true, 0};
     Fake.Registry[Key]["OPT7"] = {true, 5};
     TWiperOptions Options = DefaultOptions();
-    EXPECT_FALSE(LoadOptions(Options));
+    EXPECT_EQ(LoadOptions(Options), std::optional<std::string>("Invalid value for 'opt7'"));
     EXPECT_FALSE(Options[3]);
     EXPECT_TRUE(Options[7]);
     EXPECT_FALSE(SaveOptions(Options));
@@ -77,6 +77,33 @@ TEST(WiperOptions, PosixRegistryFileRoundTrip) {
     testing_support::WriteFileBytes(Dir / "purgex" / "registry.ini",
                                     "[" + std::string(OptionsRegistryKey) + "]\nopt0=hello\n");
     EXPECT_EQ(LoadOptions(Loaded), std::optional<std::string>("Invalid data type for 'opt0'"));
+
+    // Garbage: random bytes, or a damaged line beside sound values. What the
+    // file lacks reads as another type (defaults kept, with the message);
+    // the next save writes a clean file that reads back without one.
+    const std::string Section = "[" + std::string(OptionsRegistryKey) + "]\n";
+    const auto Noise = testing_support::RandomBytes(3000, 77);
+    struct {
+        std::string Text;
+        std::optional<std::string> Message;
+        bool Opt1;
+    } Cases[] = {
+        {std::string(Noise.begin(), Noise.end()), "Invalid data type for 'opt0'", false},
+        {Section + "opt0=dword:00000000\nopt1=dword:00000001\n\x01\xff garbage\n",
+         "Invalid data type for 'opt2'", true},
+        {Section + "opt1=dword:00000005\n", "Invalid value for 'opt1'", true},
+    };
+    for (const auto& Case : Cases) {
+        testing_support::WriteFileBytes(Dir / "purgex" / "registry.ini", Case.Text);
+        TWiperOptions Read = DefaultOptions();
+        EXPECT_EQ(LoadOptions(Read), Case.Message);
+        EXPECT_EQ(Read[1], Case.Opt1);
+        EXPECT_EQ(Read[5], DefaultOptions()[5]);
+        EXPECT_FALSE(SaveOptions(Read));
+        TWiperOptions Again = DefaultOptions();
+        EXPECT_FALSE(LoadOptions(Again));
+        EXPECT_EQ(Again, Read);
+    }
 
     if (Saved) setenv("XDG_CONFIG_HOME", Restore.c_str(), 1);
     else unsetenv("XDG_CONFIG_HOME");

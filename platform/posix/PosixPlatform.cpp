@@ -156,6 +156,32 @@ public:
         return OpenPosixRegistryKey(Path, Create);
     }
 
+    bool RemoveFile(std::string_view Path) override {
+        const auto Host = HostPath(Path);
+        return Host && ::unlink(Host->c_str()) == 0;
+    }
+
+    bool ReplaceFile(std::string_view From, std::string_view To) override {
+        const auto Source = HostPath(From), Target = HostPath(To);
+        return Source && Target && ::rename(Source->c_str(), Target->c_str()) == 0;
+    }
+
+    // A file without any write permission counts as read-only even for a
+    // user (root) whom the system would let write it, as Windows would.
+    bool FileReadOnly(std::string_view Path) override {
+        const auto Host = HostPath(Path);
+        struct stat Info;
+        if (!Host || ::stat(Host->c_str(), &Info) != 0 || !S_ISREG(Info.st_mode)) return false;
+        return (Info.st_mode & 0222) == 0 || ::access(Host->c_str(), W_OK) != 0;
+    }
+
+    bool FolderWritable(std::string_view Folder) override {
+        const auto Host = HostPath(Folder.empty() ? std::string_view(".") : Folder);
+        struct stat Info;
+        if (!Host || ::stat(Host->c_str(), &Info) != 0 || !S_ISDIR(Info.st_mode)) return false;
+        return (Info.st_mode & 0222) != 0 && ::access(Host->c_str(), W_OK | X_OK) == 0;
+    }
+
 private:
     static std::unique_ptr<TStream> Open(std::string_view Path, int Flags) {
         const auto Host = HostPath(Path);

@@ -2,6 +2,11 @@
 // HKEY_CURRENT_USER, values written as name=dword:XXXXXXXX. Anything else in
 // a value reads as a value of another type. The file lives in
 // $XDG_CONFIG_HOME/purgex/registry.ini (default ~/.config).
+//
+// A damaged file (a line that is no section, value, comment or blank) is
+// not trusted for what it lacks: every key opens, and a value it does not
+// hold reads as a value of another type, so the reader reports it and keeps
+// its defaults. The next write rewrites the file without the damage.
 
 #include "platform/posix/PosixRegistry.h"
 
@@ -59,6 +64,8 @@ public:
         return Sections.back();
     }
 
+    bool Damaged() const { return BadLines > 0; }
+
     bool Save() const {
         const size_t Slash = File.rfind('/');
         if (Slash != std::string::npos && !MakeFolders(File.substr(0, Slash))) return false;
@@ -82,17 +89,20 @@ private:
         TSection* Current = nullptr;
         while (std::getline(In, Line)) {
             if (!Line.empty() && Line.back() == '\r') Line.pop_back();
+            if (Line.empty() || Line[0] == ';') continue;
+            const size_t Equals = Line.find('=');
             if (Line.size() >= 2 && Line.front() == '[' && Line.back() == ']') {
                 Current = &Add(Line.substr(1, Line.size() - 2));
-            } else if (Current && !Line.empty() && Line[0] != ';') {
-                const size_t Equals = Line.find('=');
-                if (Equals != std::string::npos)
-                    Current->Values.emplace_back(Line.substr(0, Equals), Line.substr(Equals + 1));
+            } else if (Current && Equals != std::string::npos && Equals > 0) {
+                Current->Values.emplace_back(Line.substr(0, Equals), Line.substr(Equals + 1));
+            } else {
+                ++BadLines;
             }
         }
     }
 
     std::string File;
+    int BadLines = 0;
     std::vector<TSection> Sections;
 };
 
@@ -103,7 +113,11 @@ public:
     std::optional<TRegistryValue> Read(std::string_view Name) override {
         TIniRegistry Registry(File);
         const TSection* Section = Registry.Find(Key);
-        if (!Section) return std::nullopt;
+        const auto Missing = [&]() -> std::optional<TRegistryValue> {
+            if (Registry.Damaged()) return TRegistryValue{};
+            return std::nullopt;
+        };
+        if (!Section) return Missing();
         for (const auto& [ValueName, Text] : Section->Values) {
             if (Upper(ValueName) != Upper(Name)) continue;
             TRegistryValue Value;
@@ -117,7 +131,7 @@ public:
             }
             return Value;
         }
-        return std::nullopt;
+        return Missing();
     }
 
     bool WriteDword(std::string_view Name, uint32_t Number) override {
@@ -148,6 +162,8 @@ std::unique_ptr<TRegistryKey> OpenPosixRegistryKey(std::string_view Path, bool C
     const std::string File = Folder + "/registry.ini";
     TIniRegistry Registry(File);
     if (!Registry.Find(Path)) {
+        if (!Create && Registry.Damaged())
+            return std::make_unique<TPosixRegistryKey>(File, std::string(Path));
         if (!Create) return nullptr;
         Registry.Add(Path);
         if (!Registry.Save()) return nullptr;

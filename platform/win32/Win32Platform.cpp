@@ -151,7 +151,30 @@ public:
     }
 
     std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) override {
-        return Open(Path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+        // Deleting stays allowed, so an interrupted run can remove its
+        // temporary file while the handle is still open.
+        return Open(Path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, CREATE_ALWAYS);
+    }
+
+    bool RemoveFile(std::string_view Path) override {
+        return DeleteFileA(std::string(Path).c_str()) != 0;
+    }
+
+    bool ReplaceFile(std::string_view From, std::string_view To) override {
+        return MoveFileExA(std::string(From).c_str(), std::string(To).c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+
+    bool FileReadOnly(std::string_view Path) override {
+        const DWORD Attributes = GetFileAttributesA(std::string(Path).c_str());
+        return Attributes != INVALID_FILE_ATTRIBUTES && !(Attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+               (Attributes & FILE_ATTRIBUTE_READONLY);
+    }
+
+    bool FolderWritable(std::string_view Folder) override {
+        const std::string Name = Folder.empty() ? "." : std::string(Folder);
+        const DWORD Attributes = GetFileAttributesA(Name.c_str());
+        return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
 
     std::unique_ptr<TRegistryKey> OpenRegistryKey(std::string_view Path, bool Create) override {

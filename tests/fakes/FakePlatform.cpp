@@ -13,13 +13,21 @@ std::string Upper(std::string_view Text) {
 }
 
 // A memory stream whose bytes land in the fake's file table when it closes.
+// Writes stop short once the fake disk's free bytes are used up.
 class TFakeFileStream : public TMemoryStream {
 public:
-    TFakeFileStream(std::string& Target) : Target(Target) {}
+    TFakeFileStream(std::string& Target, int64_t& FreeBytes) : Target(Target), FreeBytes(FreeBytes) {}
     ~TFakeFileStream() override { Target.assign(Bytes().begin(), Bytes().end()); }
+    int64_t Write(const void* Buffer, int64_t Count) override {
+        if (FreeBytes >= 0) Count = std::min(Count, FreeBytes);
+        const int64_t Done = TMemoryStream::Write(Buffer, Count);
+        if (FreeBytes >= 0) FreeBytes -= Done;
+        return Done;
+    }
 
 private:
     std::string& Target;
+    int64_t& FreeBytes;
 };
 
 class TFakeRegistryKey : public TRegistryKey {
@@ -80,7 +88,27 @@ std::unique_ptr<TStream> TFakePlatform::OpenFileRead(std::string_view Path) {
 std::unique_ptr<TStream> TFakePlatform::CreateFileWrite(std::string_view Path) {
     std::string& Target = Files[Upper(Path)];
     Target.clear();
-    return std::make_unique<TFakeFileStream>(Target);
+    return std::make_unique<TFakeFileStream>(Target, FreeBytes);
+}
+
+bool TFakePlatform::RemoveFile(std::string_view Path) { return Files.erase(Upper(Path)) != 0; }
+
+bool TFakePlatform::ReplaceFile(std::string_view From, std::string_view To) {
+    const auto Found = Files.find(Upper(From));
+    if (Found == Files.end() || ReadOnlyFiles.count(Upper(To))) return false;
+    std::string Bytes = std::move(Found->second);
+    Files.erase(Found);
+    Files[Upper(To)] = std::move(Bytes);
+    return true;
+}
+
+bool TFakePlatform::FileReadOnly(std::string_view Path) {
+    return FileExists(Path) && ReadOnlyFiles.count(Upper(Path)) != 0;
+}
+
+bool TFakePlatform::FolderWritable(std::string_view Folder) {
+    const std::string Name = Upper(Folder);
+    return MissingFolders.count(Name) == 0 && ReadOnlyFolders.count(Name) == 0;
 }
 
 std::unique_ptr<TRegistryKey> TFakePlatform::OpenRegistryKey(std::string_view Path, bool Create) {

@@ -3,6 +3,7 @@
 // held in memory. Installed for the lifetime of the object.
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,14 @@ public:
     // Registry keys (upper case) and their values (names upper case).
     std::map<std::string, std::map<std::string, TRegistryValue>> Registry;
     bool RegistryBroken = false; // no key can be opened or created
+    // Files and folders (upper case, folders without a trailing separator,
+    // "" for the current one).
+    std::set<std::string> ReadOnlyFiles;
+    std::set<std::string> MissingFolders;
+    std::set<std::string> ReadOnlyFolders;
+    // Bytes a file opened for writing takes before the disk is full; -1 for
+    // no limit.
+    int64_t FreeBytes = -1;
 
     void AddResource(const std::string& Type, const std::string& Name, std::vector<uint8_t> Bytes);
 
@@ -40,6 +49,10 @@ public:
     std::unique_ptr<TStream> OpenFileRead(std::string_view Path) override;
     std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) override;
     std::unique_ptr<TRegistryKey> OpenRegistryKey(std::string_view Path, bool Create) override;
+    bool RemoveFile(std::string_view Path) override;
+    bool ReplaceFile(std::string_view From, std::string_view To) override;
+    bool FileReadOnly(std::string_view Path) override;
+    bool FolderWritable(std::string_view Folder) override;
 
 private:
     TPlatform* Previous = nullptr;

@@ -1,6 +1,7 @@
 ; TESTIO.SYS: a stand-in for IO.SYS that checks what the boot sector hands
 ; over and reports it on screen and through the isa-debug-exit port 0F4h
-; (0 = every check passed, otherwise the number of the first failed check);
+; (33 = every check passed, otherwise the number of the first failed check;
+; never 0, which QEMU's own failure to start could not be told from);
 ; what it prints also goes to port 0E9h (QEMU's debugcon).
 ;
 ; Expected, for IO.SYS written first onto the standard 1.44 MB floppy:
@@ -30,6 +31,7 @@
 LOAD_SEG        equ 0070h
 BUFFER_SEG      equ 1000h       ; disk read-back buffer, far from everything
 DEBUG_EXIT      equ 0F4h
+PASSED          equ 33
 DEBUG_CONSOLE   equ 0E9h
 DPT_COPY        equ 0522h
 SECTORS         equ 6
@@ -202,7 +204,7 @@ Entry:
         jnz     .Report
         mov     si, MsgOk
         call    Print
-        xor     al, al
+        mov     al, PASSED
 .Report:
         out     DEBUG_EXIT, al
 Halt:   cli

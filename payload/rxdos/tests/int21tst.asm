@@ -1,9 +1,11 @@
 ; INT21TST.EXE: exercises the INT 21h services of Rx-DOS and reports through
-; the debug-exit port 0F4h: 0 when every check passed, else the number of
-; the first failing check (also shown on screen).
+; the debug-exit port 0F4h: 127 when every check passed, else the number of
+; the first failing check (also shown on screen). A pass is never 0: QEMU
+; ends with status 2 x value + 1, and a guest's 0 could not be told from
+; QEMU's own failure to start (status 1).
 ;   INT21TST        all checks (needs a writable disk)
-; The port carries at most 127: higher check numbers report 127 there and
-; the exact number on screen.
+; The port carries at most 126 for a failure: higher check numbers report
+; 126 there and the exact number (up to 255) on screen.
 ;   INT21TST /RO    the disk is read-only: changes must fail cleanly
 ;   INT21TST /ECHO text   prints "ARGS:" and the text, ends normally
 ; After all checks it leaves \KEEP\OUT.BIN (1500 bytes, byte i = i * 7)
@@ -942,7 +944,7 @@ pass:
         mov dx, msg_pass
         mov ah, 9
         int 21h
-        xor al, al
+        mov al, 127
         out 0F4h, al
         mov ax, 4C00h
         int 21h
@@ -954,8 +956,24 @@ fail:
         mov dx, msg_fail
         mov ah, 9
         int 21h
-        mov al, cl
+        mov al, cl                      ; hundreds first, when there are any
+        xor ah, ah
+        mov bl, 100
+        div bl
+        mov bh, ah
+        test al, al
+        jz .tens
+        mov dl, al
+        add dl, '0'
+        mov ah, 2
+        int 21h
+        mov al, bh                      ; below 100 after hundreds: two digits
         aam
+        jmp .two
+.tens:
+        mov al, bh
+        aam
+.two:
         add ax, '00'
         push ax
         mov dl, ah
@@ -966,9 +984,9 @@ fail:
         mov ah, 2
         int 21h
         pop ax
-        cmp al, 127
+        cmp al, 126
         jbe .port
-        mov al, 127
+        mov al, 126
 .port:
         out 0F4h, al
         mov ah, 4Ch

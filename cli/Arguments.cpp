@@ -1,0 +1,65 @@
+#include "cli/Arguments.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <ostream>
+
+TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, std::ostream& Out,
+                                    std::ostream& Err) {
+    TPurgexCommand Command;
+    CLI::App App{PURGEX_TITLE " - Boot Disk Creator, command line", "purgex"};
+    App.set_version_flag("--version", std::string("purgex ") + PURGEX_VERSION + " (" +
+                                          PURGEX_TITLE + " - Boot Disk Creator)");
+    App.require_subcommand(1);
+
+    TStoreOptions& StoreOptions = Command.Store;
+    CLI::App* Store = App.add_subcommand("store", "Inspect the embedded data stores");
+    Store->require_subcommand(1);
+    auto AddStoreChoice = [&](CLI::App* Sub) {
+        auto* Cd = Sub->add_flag("--cd", StoreOptions.Cd, "the disc store PURGXCD (default)");
+        auto* Disk = Sub->add_flag("--disk", StoreOptions.Disk, "the floppy store PURGXDSK");
+        Cd->excludes(Disk);
+    };
+    CLI::App* List = Store->add_subcommand("list", "List kind, size and name of every item");
+    AddStoreChoice(List);
+    CLI::App* Extract =
+        Store->add_subcommand("extract", "Write every kind-1 item to DIR under its path");
+    Extract->add_option("DIR", StoreOptions.Directory, "destination folder")->required();
+    AddStoreChoice(Extract);
+
+    TIsoOptions& IsoOptions = Command.IsoOptions;
+    CLI::App* Iso = App.add_subcommand("iso", "Make a bootable CD image file (ISO)");
+    Iso->add_option("FILE", IsoOptions.File,
+                    "the ISO file to write (an existing file is replaced only by a complete, "
+                    "verified image)")
+        ->required();
+    Iso->add_option("--os", IsoOptions.Os,
+                    "system the disc boots: auto (MS-DOS where offered, else Rx-DOS), msdos, rxdos")
+        ->check(CLI::IsMember({"auto", "msdos", "rxdos"}))
+        ->default_val("auto");
+    Iso->add_option("--msdos-dir", IsoOptions.MsDosDir,
+                    "folder holding the MS-DOS system files Io.sys and command.com (on a "
+                    "terminal, purgex asks for it when needed)");
+    Iso->add_option("--options", IsoOptions.Bits,
+                    "twelve 0/1 characters: the wiper's options 1-11, then \"Disable mouse "
+                    "support\" (default: the saved options)");
+    Iso->add_option("--params", IsoOptions.Params, "extra command-line parameters for the wiper");
+    Iso->add_flag("--yes", IsoOptions.Yes, "answer every prompt with OK");
+    Iso->add_flag("--no-verify", IsoOptions.NoVerify, "do not read the saved file back");
+
+    // CLI11 takes the arguments last first.
+    std::vector<std::string> Reversed(Arguments.rbegin(), Arguments.rend());
+    try {
+        App.parse(Reversed);
+    } catch (const CLI::ParseError& Error) {
+        const int Code = App.exit(Error, Out, Err);
+        Command.ExitCode = Code == 0 ? 0 : 2;
+        return Command;
+    }
+    if (List->parsed()) Command.Kind = TPurgexCommand::StoreList;
+    else if (Extract->parsed()) Command.Kind = TPurgexCommand::StoreExtract;
+    else if (Iso->parsed()) Command.Kind = TPurgexCommand::Iso;
+    else Command.ExitCode = 2;
+    return Command;
+}

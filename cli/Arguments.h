@@ -1,0 +1,22 @@
+#pragma once
+// The command line of purgex, parsed into what to run.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "cli/IsoCommand.h"
+#include "cli/StoreCommands.h"
+
+struct TPurgexCommand {
+    enum TKind { Finished, StoreList, StoreExtract, Iso } Kind = Finished;
+    // With Kind Finished: the exit status (0 after --help or --version, 2 for
+    // a usage error, whose message went to Err).
+    int ExitCode = 0;
+    TStoreOptions Store;
+    TIsoOptions IsoOptions;
+};
+
+// Arguments without the program name.
+TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, std::ostream& Out,
+                                    std::ostream& Err);

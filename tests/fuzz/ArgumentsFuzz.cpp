@@ -1,0 +1,35 @@
+// purgex's argument parsing on arbitrary arguments (NUL-separated): it never
+// throws, and answers a command to run or an exit status of 0 or 2.
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "FuzzTarget.h"
+#include "cli/Arguments.h"
+
+PURGEX_FUZZ_TARGET(ArgumentsFuzz) {
+    std::vector<std::string> Arguments(1);
+    for (size_t i = 0; i < Size && Arguments.size() < 64; ++i) {
+        if (Data[i] == 0) Arguments.emplace_back();
+        else Arguments.back() += char(Data[i]);
+    }
+    std::ostringstream Out, Err;
+    const TPurgexCommand Command = ParsePurgexArguments(Arguments, Out, Err);
+    switch (Command.Kind) {
+    case TPurgexCommand::Finished:
+        PURGEX_FUZZ_CHECK(Command.ExitCode == 0 || Command.ExitCode == 2);
+        PURGEX_FUZZ_CHECK(Command.ExitCode == 0 || !Err.str().empty());
+        break;
+    case TPurgexCommand::Iso: {
+        const std::string& Os = Command.IsoOptions.Os;
+        PURGEX_FUZZ_CHECK(Os == "auto" || Os == "msdos" || Os == "rxdos");
+        break;
+    }
+    case TPurgexCommand::StoreList:
+    case TPurgexCommand::StoreExtract:
+        PURGEX_FUZZ_CHECK(!(Command.Store.Cd && Command.Store.Disk));
+        break;
+    }
+    return 0;
+}
