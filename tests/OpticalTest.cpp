@@ -165,6 +165,31 @@ TEST(ImageRecorderCheck, ConfirmedDialogChangesNothingAndRefusesWhatCannotBeWrit
                           "info: The folder of D:\\x.iso does not exist or cannot be written."}));
 }
 
+TEST(ImageRecorderCheck, FailuresOnTheWayAnswerFalse) {
+    TimageRecorder Recorder;
+    TDeviceStatus Status;
+    {
+        // The file cannot be created: found when the burn creates it.
+        TRecordingPlatform Machine;
+        Machine.RefuseCreate = true;
+        TScriptedUserInterface Ui;
+        Ui.SaveFileAnswers.push_back("C:\\Purgit.ISO");
+        EXPECT_TRUE(Recorder.CheckReady(Status));
+        TMemoryStream Image(IsoImage());
+        TBurnError Error;
+        EXPECT_FALSE(Recorder.Burn(Error, Image, nullptr));
+        EXPECT_EQ(Error.Step, BurnStepWrite);
+        EXPECT_TRUE(Machine.MovedTo.empty());
+    }
+    {
+        // No user interface installed: the hook raises, the check answers false.
+        TFakePlatform Machine;
+        TUserInterface* Previous = InstallUserInterface(nullptr);
+        EXPECT_FALSE(Recorder.CheckReady(Status));
+        InstallUserInterface(Previous);
+    }
+}
+
 TEST(ImageRecorderCheck, CancelAfterAnEarlierChoiceDisarmsIt) {
     TRecordingPlatform Machine;
     TScriptedUserInterface Ui;
