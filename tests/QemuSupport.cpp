@@ -50,7 +50,8 @@ int ConnectMonitor(const std::string& Path) {
 
 void MonitorCommand(int Fd, const std::string& Command) {
     const std::string Line = Command + "\n";
-    if (write(Fd, Line.data(), Line.size()) < 0) return;
+    // QEMU may have ended just now: a closed socket must not raise SIGPIPE.
+    if (send(Fd, Line.data(), Line.size(), MSG_NOSIGNAL) < 0) return;
     // Drain the echo and prompt; the command is done once QEMU answers.
     char Buffer[4096];
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
