@@ -28,25 +28,46 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
     Extract->add_option("DIR", StoreOptions.Directory, "destination folder")->required();
     AddStoreChoice(Extract);
 
+    // The choices both media commands take.
+    auto AddMediaOptions = [](CLI::App* Sub, TMediaOptions& Options, const char* Verify) {
+        Sub->add_option("--os", Options.Os,
+                        "system it boots: auto (MS-DOS where offered, else Rx-DOS), msdos, rxdos")
+            ->check(CLI::IsMember({"auto", "msdos", "rxdos"}))
+            ->default_val("auto");
+        Sub->add_option("--msdos-dir", Options.MsDosDir,
+                        "folder holding the MS-DOS system files Io.sys and command.com (on a "
+                        "terminal, purgex asks for it when needed)");
+        Sub->add_option("--options", Options.Bits,
+                        "twelve 0/1 characters: the wiper's options 1-11, then \"Disable mouse "
+                        "support\" (default: the saved options)");
+        Sub->add_option("--params", Options.Params,
+                        "extra command-line parameters for the wiper (at most 120 characters)");
+        Sub->add_flag("--yes", Options.Yes, "answer every prompt with OK");
+        Sub->add_flag("--no-verify", Options.NoVerify, Verify);
+    };
+
     TIsoOptions& IsoOptions = Command.IsoOptions;
     CLI::App* Iso = App.add_subcommand("iso", "Make a bootable CD image file (ISO)");
     Iso->add_option("FILE", IsoOptions.File,
                     "the ISO file to write (an existing file is replaced only by a complete, "
                     "verified image)")
         ->required();
-    Iso->add_option("--os", IsoOptions.Os,
-                    "system the disc boots: auto (MS-DOS where offered, else Rx-DOS), msdos, rxdos")
-        ->check(CLI::IsMember({"auto", "msdos", "rxdos"}))
-        ->default_val("auto");
-    Iso->add_option("--msdos-dir", IsoOptions.MsDosDir,
-                    "folder holding the MS-DOS system files Io.sys and command.com (on a "
-                    "terminal, purgex asks for it when needed)");
-    Iso->add_option("--options", IsoOptions.Bits,
-                    "twelve 0/1 characters: the wiper's options 1-11, then \"Disable mouse "
-                    "support\" (default: the saved options)");
-    Iso->add_option("--params", IsoOptions.Params, "extra command-line parameters for the wiper");
-    Iso->add_flag("--yes", IsoOptions.Yes, "answer every prompt with OK");
-    Iso->add_flag("--no-verify", IsoOptions.NoVerify, "do not read the saved file back");
+    AddMediaOptions(Iso, IsoOptions, "do not read the saved file back");
+
+    TFloppyOptions& FloppyOptions = Command.FloppyOptions;
+    CLI::App* Floppy =
+        App.add_subcommand("floppy", "Write bootable floppies (a drive or an image file)");
+    Floppy
+        ->add_option("TARGET", FloppyOptions.Target,
+                     "floppy device (/dev/fd0, a USB drive's /dev/sdX; A: or B: on Windows) or a "
+                     "1.44 MB image file, made when missing")
+        ->required();
+    Floppy
+        ->add_option("--copies", FloppyOptions.Copies,
+                     "how many floppies to write, one after the other")
+        ->check(CLI::Range(1, MaxFloppyCopies))
+        ->default_val(1);
+    AddMediaOptions(Floppy, FloppyOptions, "do not read the written floppy back");
 
     // CLI11 takes the arguments last first.
     std::vector<std::string> Reversed(Arguments.rbegin(), Arguments.rend());
@@ -60,6 +81,7 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
     if (List->parsed()) Command.Kind = TPurgexCommand::StoreList;
     else if (Extract->parsed()) Command.Kind = TPurgexCommand::StoreExtract;
     else if (Iso->parsed()) Command.Kind = TPurgexCommand::Iso;
+    else if (Floppy->parsed()) Command.Kind = TPurgexCommand::Floppy;
     else Command.ExitCode = 2;
     return Command;
 }

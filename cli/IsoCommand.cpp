@@ -10,53 +10,6 @@
 #include "optical/ImageRecorder.h"
 #include "platform/Platform.h"
 
-namespace {
-
-class TIsoFront : public TRunFront {
-public:
-    TIsoFront(TOpticalDevice& Recorder, TWiperOptions Options, std::string Params, std::ostream& Err,
-              bool ShowProgress)
-        : Recorder(Recorder), Options(Options), Params(std::move(Params)), Err(Err),
-          ShowProgress(ShowProgress) {}
-
-    int RowCount() override { return 1; }
-    TOpticalDevice* RowDevice(int) override { return &Recorder; }
-    int RowQuantity(int) override { return 1; }
-    TWiperOptions CheckedOptions() override { return Options; }
-    std::string CommandLine() override { return Params; }
-    bool FloppyUsesMsDos() override { return false; }
-    // A bar on stderr once work has begun; ended before any prompt or message.
-    void SetGauge(int Percent) override {
-        if (!ShowProgress || (Percent == 0 && !LineOpen)) return;
-        const int Filled = Percent * 40 / 100;
-        Err << "\r[" << std::string(size_t(Filled), '#') << std::string(size_t(40 - Filled), ' ')
-            << "] " << Percent << "%" << std::flush;
-        LineOpen = true;
-        if (Percent >= 100) EndLine();
-    }
-    void EndLine() {
-        if (LineOpen) Err << "\n" << std::flush;
-        LineOpen = false;
-    }
-
-private:
-    TOpticalDevice& Recorder;
-    TWiperOptions Options;
-    std::string Params;
-    std::ostream& Err;
-    bool ShowProgress;
-    bool LineOpen = false;
-};
-
-bool ParseBits(const std::string& Bits, TWiperOptions& Options) {
-    if (Bits.size() != size_t(OptionCount)) return false;
-    for (size_t i = 0; i < Bits.size(); ++i) {
-        if (Bits[i] != '0' && Bits[i] != '1') return false;
-        Options[i] = Bits[i] == '1';
-    }
-    return true;
-}
-
 // Where the running system offers MS-DOS: its own files (Windows 9x), the
 // image of "DiskCopy.dll", or the folder given on the command line.
 std::string OfferedMsDos(const std::string& MsDosDir) {
@@ -69,23 +22,12 @@ std::string OfferedMsDos(const std::string& MsDosDir) {
     return {};
 }
 
-} // namespace
 
 int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Out,
                   std::ostream& Err) {
-    TWiperOptions Checked = DefaultOptions();
-    if (!Options.Bits.empty()) {
-        if (!ParseBits(Options.Bits, Checked)) {
-            Err << "purgex: --options takes twelve characters 0 or 1 (options 1 to 11, then "
-                   "\"Disable mouse support\")\n";
-            return 2;
-        }
-    } else if (const auto Problem = LoadOptions(Checked)) {
-        Err << "purgex: saved options: " << *Problem << "\n";
-    }
-
-    std::string MsDosDir = Options.MsDosDir;
-    if (!MsDosDir.empty() && MsDosDir.back() != '/' && MsDosDir.back() != '\\') MsDosDir += '/';
+    TWiperOptions Checked;
+    std::string MsDosDir;
+    if (const int Status = ResolveMediaOptions(Options, Checked, MsDosDir, Err)) return Status;
 
     if (!LoadCdStore()) {
         Err << "purgex: the embedded store PURGXCD is corrupt or missing\n";
@@ -103,7 +45,8 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
 
     TimageRecorder Recorder;
     Recorder.ReadBack = !Options.NoVerify;
-    TIsoFront Front(Recorder, Checked, Options.Params, Err, StandardErrorIsTerminal());
+    TConsoleFront Front(&Recorder, 1, Checked, Options.Params, false, Err,
+                        StandardErrorIsTerminal());
     TCreationRun Run(Front);
     Console.BeforeOutput = [&] { Front.EndLine(); };
 

@@ -4,14 +4,10 @@
 #include <iosfwd>
 #include <string>
 
-struct TIsoOptions {
+#include "cli/MediaOptions.h"
+
+struct TIsoOptions : TMediaOptions {
     std::string File;
-    std::string Os = "auto"; // auto, msdos, rxdos
-    std::string MsDosDir;
-    std::string Bits;        // twelve '0'/'1', empty for the saved options
-    std::string Params;
-    bool Yes = false;
-    bool NoVerify = false;
 };
 
 // Exit status: 0 the file was made, 1 it was not (with the message), 2 bad

@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
     case TPurgexCommand::StoreList: return StoreList(Command.Store, std::cout, std::cerr);
     case TPurgexCommand::StoreExtract: return StoreExtract(Command.Store, std::cout, std::cerr);
     case TPurgexCommand::Iso: return RunIsoCommand(Command.IsoOptions, std::cin, std::cout, std::cerr);
+    case TPurgexCommand::Floppy:
+        return RunFloppyCommand(Command.FloppyOptions, std::cin, std::cout, std::cerr);
     case TPurgexCommand::Finished: break;
     }
     return Command.ExitCode;

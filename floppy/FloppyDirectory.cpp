@@ -459,6 +459,27 @@ bool TFloppyDirectory::CreateFile(std::string_view Name, std::unique_ptr<TFloppy
     return true;
 }
 
+bool TFloppyDirectory::CreateOrReplaceFile(std::string_view Name,
+                                           std::unique_ptr<TFloppyFile>& File) {
+    TDirEntry Old;
+    if (!FindEntry(Name, Old)) return CreateFile(Name, File);
+    if (Old[AttributeOffset] & AttrDirectory) return false;
+    // The slot first, so an interruption leaves lost clusters, never a
+    // second owner of them.
+    if (!WriteEntry(MakeShortName(Name, 0x00))) return false;
+    const int32_t Sector = CurrentSector();
+    const int32_t Index = EntryNumber % DirEntriesPerSector;
+    int32_t Cluster = GetLE16(&Old[ClusterOffset]);
+    for (int32_t Steps = 0; Layout.IsDataCluster(Cluster) && Steps < Layout.LastCluster; ++Steps) {
+        const int32_t Next = Floppy.GetFatEntry(Cluster);
+        if (Next == FatFree) break; // already free: not ours to follow
+        if (Floppy.SetFatEntry(Cluster, FatFree) == 0) break;
+        Cluster = Next;
+    }
+    if (!File) File = std::make_unique<TFloppyFile>(Floppy);
+    return File->Bind(Sector, Index);
+}
+
 bool TFloppyDirectory::CreateDirectory(std::string_view Name) {
     TDirEntry Entry = MakeShortName(Name, AttrDirectory);
     if (!FindSlot()) return false;

@@ -132,6 +132,11 @@ public:
     // Adds an empty file and binds File to it; a null File gets a new handle,
     // one passed in is reused. Existing names are not looked up.
     bool CreateFile(std::string_view Name, std::unique_ptr<TFloppyFile>& File);
+    // As CreateFile, but an existing file of that name is replaced in place:
+    // its clusters are freed and its slot takes the new, empty entry, so the
+    // directory keeps exactly one entry of the name. A subdirectory of that
+    // name is left alone (false).
+    bool CreateOrReplaceFile(std::string_view Name, std::unique_ptr<TFloppyFile>& File);
 
     // Additions for readers and image builders.
 

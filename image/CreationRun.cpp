@@ -1,10 +1,16 @@
 #include "image/CreationRun.h"
 
+#include <cctype>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 
 #include "base/UserInterface.h"
+#include "image/Composer.h"
+#include "image/ExeData.h"
+#include "image/FloppyTarget.h"
 #include "optical/ISO9660.h"
+#include "platform/Platform.h"
 #include "optical/ImageRecorder.h"
 
 const char* const InstallationFailedText = "The installation cannot be completed.";
@@ -75,9 +81,89 @@ void TCreationRun::CreateMedia() {
     }
 }
 
+void WriteStartupLine(TStream& File, const std::string& Text) {
+    std::string Line = Text + "\r\n";
+    if (Line.size() > 255) Line.resize(255);
+    File.WriteBuffer(Line.data(), int64_t(Line.size()));
+}
+
+bool WriteFloppyAutoexec(char DriveLetter, const std::string& CommandLine, bool WithMouse) {
+    try {
+        const auto File = Platform().CreateFileWrite(std::string(1, DriveLetter) + ":\\Autoexec.bat");
+        if (!File) return false;
+        std::vector<std::string> Lines = StartupBatchLines(WithMouse, CommandLine);
+        if (Lines.back().size() > 255) Lines.back().resize(255);
+        for (const std::string& Line : Lines) WriteStartupLine(*File, Line);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string FloppyIniPath() {
+    if (DiskStore)
+        for (const auto& Item : DiskStore->Items) {
+            std::string Name = Item->ItemName;
+            for (char& c : Name) c = char(std::toupper(static_cast<unsigned char>(c)));
+            if (Name.find("PURGIT.INI") != std::string::npos) return Item->ItemName;
+        }
+    return "Purgit\\Data\\Purgit.ini";
+}
+
+bool WriteFloppyIni(char DriveLetter, const std::string& Options) {
+    try {
+        const auto File =
+            Platform().CreateFileWrite(std::string(1, DriveLetter) + ":\\" + FloppyIniPath());
+        if (!File) return false;
+        for (const std::string& Line : WiperIniLines(Options)) WriteStartupLine(*File, Line);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// The composer's MS-DOS base written as the boot part.
+static bool WriteComposedMsDos(char DriveLetter) {
+    const auto Floppy = std::make_unique<TVirtualFloppy>();
+    if (!CdStore || !PlaceMsDosSystem(*Floppy, *CdStore)) {
+        CoolMsgInfo(NoMsDosText);
+        return false;
+    }
+    TReadOnlyStream Image(std::span<const uint8_t>(Floppy->Image.data(), Floppy->Image.size()));
+    try {
+        FloppyDirectDisk().SetDriveName(DriveLetter);
+        return WriteFloppyBootImage(DriveLetter, Image);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 bool TCreationRun::CreateFloppy() {
-    // Drive A: is written by the floppy target, which this build lacks.
-    throw std::logic_error("floppy disks cannot be made by this build");
+    struct TUnhook {
+        ~TUnhook() { FloppyProgressHook = nullptr; }
+    } Unhook;
+    FloppyProgressHook = [this](double f) { FloppyFirstHalf(f); };
+    const bool MsDos = Front.FloppyUsesMsDos();
+    const bool Boot = MsDos && FloppyMsDosFromComposer ? WriteComposedMsDos(FloppyDrive)
+                                                       : WriteFloppyBoot(FloppyDrive, MsDos);
+    if (!Boot) {
+        CoolMsgInfo(InstallationFailedText);
+        return false;
+    }
+    FloppyProgressHook = [this](double f) { FloppySecondHalf(f); };
+    if (!CopyStoreFiles(FloppyDrive)) {
+        CoolMsgInfo(InstallationFailedText);
+        return false;
+    }
+    const TWiperOptions Options = Front.CheckedOptions();
+    if (!WriteFloppyAutoexec(FloppyDrive, Front.CommandLine(), !Options[DisableMouseOption]) ||
+        !WriteFloppyIni(FloppyDrive, OptionString(Options))) {
+        CoolMsgInfo(InstallationFailedText);
+        return false;
+    }
+    if (FloppyWritten && !FloppyWritten()) return false;
+    SetRunProgress(1);
+    return true;
 }
 
 // The disc's system: MS-DOS, or Rx-DOS by choice or by the user's answer.

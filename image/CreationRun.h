@@ -54,6 +54,9 @@ public:
     bool CreateFloppy();
 
     void SetRunProgress(double Fraction);
+    // Progress mappings handed to the floppy target.
+    void FloppyFirstHalf(double Fraction) { SetRunProgress(0.5 * Fraction); }
+    void FloppySecondHalf(double Fraction) { SetRunProgress(0.5 + 0.5 * Fraction); }
 
     int32_t MediaTotal = 0;
     int32_t MediaDone = 0;
@@ -64,6 +67,17 @@ public:
     // Told every finished CD image just before it is written (purgex checks
     // the saved file against it).
     std::function<void(const TMemoryStream& Image)> ImageBuilt;
+    // An MS-DOS floppy gets the composer's MS-DOS base (the store's empty
+    // floppy with the installation's or a picked folder's system files),
+    // written like the Rx-DOS image, instead of the version-table ways; for
+    // systems without a format command (purgex).
+    bool FloppyMsDosFromComposer = false;
+    // The floppy drive written (the wizard's is always A:).
+    char FloppyDrive = 'A';
+    // Asked after a floppy's files are written; false (after its own
+    // message) fails the floppy, which is asked for again (purgex reads the
+    // floppy back here).
+    std::function<bool()> FloppyWritten;
 
 private:
     bool AskForMedium(const std::string& Prompt);
@@ -71,6 +85,18 @@ private:
 
     TRunFront& Front;
 };
+
+// The floppy's start-up files, written through the platform's files.
+// Writes Text + CR LF, cut to its first 255 bytes.
+void WriteStartupLine(TStream& File, const std::string& Text);
+bool WriteFloppyAutoexec(char DriveLetter, const std::string& CommandLine, bool WithMouse);
+bool WriteFloppyIni(char DriveLetter, const std::string& Options);
+// The store's INI path: the first item whose name contains "PURGIT.INI".
+std::string FloppyIniPath();
+
+// The longest wiper parameters DOS can pass: "Purgit " and they must fit
+// the 127-character command line, or the batch line would cut them.
+constexpr size_t MaxWiperParams = 127 - 7;
 
 // The texts of the run.
 extern const char* const InstallationFailedText;

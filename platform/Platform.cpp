@@ -47,3 +47,22 @@ bool TPlatform::ReplaceFile(std::string_view, std::string_view) { return false; 
 bool TPlatform::FileReadOnly(std::string_view) { return false; }
 
 bool TPlatform::FolderWritable(std::string_view) { return false; }
+
+bool TPlatform::CreateFolder(std::string_view) {
+    LastErrorCode = ErrorFileNotFound;
+    return false;
+}
+
+std::unique_ptr<TChildProcess> TPlatform::StartProcess(std::string_view) {
+    LastErrorCode = ErrorFileNotFound;
+    return nullptr;
+}
+
+void TPlatform::Sleep(uint32_t) {}
+
+bool TPlatform::AttachFloppy(char Letter, std::string_view, std::string& Problem) {
+    Problem = std::string("drive ") + Letter + ": is the system's own here";
+    return false;
+}
+
+int64_t TPlatform::FloppyMismatch(char) { return -2; }

@@ -88,6 +88,18 @@ struct TDiskFreeSpace {
     uint32_t ClusterCount = 0;
 };
 
+// A child process whose standard input, output and error are pipes.
+class TChildProcess {
+public:
+    virtual ~TChildProcess() = default;
+    // What the child has written so far and not yet taken; never blocks.
+    virtual std::string ReadAvailable() = 0;
+    virtual bool WriteInput(std::string_view Text) = 0;
+    // The child has ended; ExitCode is then its code.
+    virtual bool Finished() = 0;
+    virtual uint32_t ExitCode() = 0;
+};
+
 class TPlatform {
 public:
     virtual ~TPlatform() = default;
@@ -163,6 +175,27 @@ public:
     // True when Folder ("" for the current one) exists and a file may be
     // created in it.
     virtual bool FolderWritable(std::string_view Folder);
+
+    // --- floppies: folders, a format command run as a child process, and
+    // drives that stand for a host's device node or image file.
+
+    // Makes one folder (its parent must exist); true when it exists after.
+    virtual bool CreateFolder(std::string_view Path);
+    // Starts CommandLine with standard input, output and error on pipes;
+    // null when it cannot be started (LastError says why).
+    virtual std::unique_ptr<TChildProcess> StartProcess(std::string_view CommandLine);
+    // Lets the caller wait between polls of a child without spinning a core.
+    virtual void Sleep(uint32_t Milliseconds);
+    // Layers without drives of their own: drive Letter stands for the host's
+    // device node or 1.44 MB image file Path from now on; raw writes go to
+    // it and Letter + ":\..." files are served by the FAT12 code on it.
+    // False (with Problem) where it cannot be opened or is not 1.44 MB, and
+    // where the system has real drive letters.
+    virtual bool AttachFloppy(char Letter, std::string_view Path, std::string& Problem);
+    // The first sector where the attached floppy now reads back differently
+    // from everything written to it since it was attached; -1 when it reads
+    // back as written, -2 when it cannot be read back or nothing is attached.
+    virtual int64_t FloppyMismatch(char Letter);
 
 protected:
     uint32_t LastErrorCode = 0;

@@ -15,6 +15,8 @@
 
 #include "platform/EmbeddedResources.h"
 #include "platform/Platform.h"
+#include "platform/posix/PosixFloppy.h"
+#include "platform/posix/PosixProcess.h"
 #include "platform/posix/PosixRegistry.h"
 
 namespace {
@@ -139,16 +141,19 @@ public:
     std::string WindowsDirectory() override { return "C:\\WINDOWS"; }
 
     bool FileExists(std::string_view Path) override {
+        if (const auto Floppy = PosixFloppyFileExists(Path)) return *Floppy;
         const auto Host = HostPath(Path);
         struct stat Info;
         return Host && ::stat(Host->c_str(), &Info) == 0 && S_ISREG(Info.st_mode);
     }
 
     std::unique_ptr<TStream> OpenFileRead(std::string_view Path) override {
+        if (auto Floppy = PosixFloppyOpenRead(Path)) return std::move(*Floppy);
         return Open(Path, O_RDONLY);
     }
 
     std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) override {
+        if (auto Floppy = PosixFloppyCreate(Path)) return std::move(*Floppy);
         return Open(Path, O_RDWR | O_CREAT | O_TRUNC);
     }
 
@@ -181,6 +186,36 @@ public:
         if (!Host || ::stat(Host->c_str(), &Info) != 0 || !S_ISDIR(Info.st_mode)) return false;
         return (Info.st_mode & 0222) != 0 && ::access(Host->c_str(), W_OK | X_OK) == 0;
     }
+
+    // Floppy drives and child processes.
+    std::unique_ptr<TDeviceHandle> OpenDevice(std::string_view Name, const TDeviceAccess& Access) override {
+        if (auto Floppy = PosixFloppyDevice(Name, LastErrorCode)) return std::move(*Floppy);
+        return TPlatform::OpenDevice(Name, Access);
+    }
+    TDriveType DriveType(char Letter) override {
+        if (const auto Floppy = PosixFloppyDriveType(Letter)) return *Floppy;
+        return TPlatform::DriveType(Letter);
+    }
+    bool DiskFreeSpace(char Letter, TDiskFreeSpace& Space) override {
+        if (const auto Floppy = PosixFloppyFreeSpace(Letter, Space, LastErrorCode)) return *Floppy;
+        return TPlatform::DiskFreeSpace(Letter, Space);
+    }
+    uint32_t LogicalDrives() override { return PosixFloppyDrives() | TPlatform::LogicalDrives(); }
+    bool AttachFloppy(char Letter, std::string_view Path, std::string& Problem) override {
+        return PosixAttachFloppy(Letter, Path, Problem);
+    }
+    int64_t FloppyMismatch(char Letter) override { return PosixFloppyMismatch(Letter); }
+    bool CreateFolder(std::string_view Path) override {
+        if (const auto Floppy = PosixFloppyCreateFolder(Path, LastErrorCode)) return *Floppy;
+        const auto Host = HostPath(Path);
+        struct stat Info;
+        if (!Host) return false;
+        return ::mkdir(Host->c_str(), 0777) == 0 || (::stat(Host->c_str(), &Info) == 0 && S_ISDIR(Info.st_mode));
+    }
+    std::unique_ptr<TChildProcess> StartProcess(std::string_view CommandLine) override {
+        return PosixStartProcess(CommandLine, LastErrorCode);
+    }
+    void Sleep(uint32_t Milliseconds) override { ::usleep(useconds_t(Milliseconds) * 1000); }
 
 private:
     static std::unique_ptr<TStream> Open(std::string_view Path, int Flags) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/win32/Win32Devices.h"
 
 namespace {
 
@@ -187,6 +188,49 @@ public:
         if (Result != ERROR_SUCCESS) return nullptr;
         return std::make_unique<TWin32RegistryKey>(Key);
     }
+
+    // Devices, drives and child processes.
+    std::unique_ptr<TDeviceHandle> OpenDevice(std::string_view Name, const TDeviceAccess& Access) override {
+        return Win32OpenDevice(Name, Access, LastErrorCode);
+    }
+    uint32_t LastError() override { return LastErrorCode; }
+    std::string ErrorText(uint32_t Code) override { return Win32ErrorText(Code); }
+    TDriveType DriveType(char Letter) override {
+        return TDriveType(GetDriveTypeA((std::string(1, Letter) + ":\\").c_str()));
+    }
+    bool DiskFreeSpace(char Letter, TDiskFreeSpace& Space) override {
+        const UINT OldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+        DWORD Cluster = 0, Sector = 0, Free = 0, Total = 0;
+        const BOOL Ok = GetDiskFreeSpaceA((std::string(1, Letter) + ":\\").c_str(), &Cluster,
+                                          &Sector, &Free, &Total);
+        if (!Ok) LastErrorCode = GetLastError();
+        SetErrorMode(OldMode);
+        if (Ok) Space = {Cluster, Sector, Free, Total};
+        return Ok != 0;
+    }
+    uint32_t LogicalDrives() override { return GetLogicalDrives(); }
+    std::vector<std::string> DosDeviceTargets(std::string_view DeviceName) override {
+        std::vector<char> Buffer(4096);
+        const DWORD Length = QueryDosDeviceA(std::string(DeviceName).c_str(), Buffer.data(),
+                                             DWORD(Buffer.size()));
+        std::vector<std::string> Targets;
+        for (DWORD i = 0; i < Length && Buffer[i];) {
+            Targets.emplace_back(&Buffer[i]);
+            i += DWORD(Targets.back().size()) + 1;
+        }
+        return Targets;
+    }
+    bool CreateFolder(std::string_view Path) override {
+        const std::string Name(Path);
+        if (CreateDirectoryA(Name.c_str(), nullptr)) return true;
+        LastErrorCode = GetLastError();
+        const DWORD Attributes = GetFileAttributesA(Name.c_str());
+        return Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    std::unique_ptr<TChildProcess> StartProcess(std::string_view CommandLine) override {
+        return Win32StartProcess(CommandLine, LastErrorCode);
+    }
+    void Sleep(uint32_t Milliseconds) override { ::Sleep(Milliseconds); }
 
 private:
     static std::unique_ptr<TStream> Open(std::string_view Path, DWORD Access, DWORD Share,

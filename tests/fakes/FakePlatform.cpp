@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "fakes/FakeFloppyDrive.h"
+#include "floppy/FloppyVolume.h"
+
 namespace {
 
 std::string Upper(std::string_view Text) {
@@ -76,9 +79,13 @@ std::optional<std::string> TFakePlatform::EnvironmentVariable(std::string_view N
     return Found->second;
 }
 
-bool TFakePlatform::FileExists(std::string_view Path) { return Files.count(Upper(Path)) != 0; }
+bool TFakePlatform::FileExists(std::string_view Path) {
+    if (Floppy && Floppy->Owns(Path)) return TFloppyVolume(*Floppy).FileExists(Floppy->Rest(Path));
+    return Files.count(Upper(Path)) != 0;
+}
 
 std::unique_ptr<TStream> TFakePlatform::OpenFileRead(std::string_view Path) {
+    if (Floppy && Floppy->Owns(Path)) return TFloppyVolume(*Floppy).OpenRead(Floppy->Rest(Path));
     const auto Found = Files.find(Upper(Path));
     if (Found == Files.end()) return nullptr;
     return std::make_unique<TMemoryStream>(
@@ -86,6 +93,8 @@ std::unique_ptr<TStream> TFakePlatform::OpenFileRead(std::string_view Path) {
 }
 
 std::unique_ptr<TStream> TFakePlatform::CreateFileWrite(std::string_view Path) {
+    if (Floppy && Floppy->Owns(Path))
+        return TFloppyVolume(*Floppy).CreateOrReplace(Floppy->Rest(Path));
     std::string& Target = Files[Upper(Path)];
     Target.clear();
     return std::make_unique<TFakeFileStream>(Target, FreeBytes);
@@ -116,4 +125,42 @@ std::unique_ptr<TRegistryKey> TFakePlatform::OpenRegistryKey(std::string_view Pa
     const std::string Key = Upper(Path);
     if (!Create && Registry.count(Key) == 0) return nullptr;
     return std::make_unique<TFakeRegistryKey>(Registry[Key]);
+}
+
+std::unique_ptr<TDeviceHandle> TFakePlatform::OpenDevice(std::string_view Name,
+                                                         const TDeviceAccess& Access) {
+    if (Floppy)
+        if (auto Device = Floppy->Open(Name, LastErrorCode, WindowsVersion)) return Device;
+    return TPlatform::OpenDevice(Name, Access);
+}
+
+TDriveType TFakePlatform::DriveType(char Letter) {
+    if (Floppy && Letter == Floppy->Letter) return DriveRemovable;
+    if (Letter == 'C') return DriveFixed;
+    return TPlatform::DriveType(Letter);
+}
+
+bool TFakePlatform::DiskFreeSpace(char Letter, TDiskFreeSpace& Space) {
+    if (Floppy && Letter == Floppy->Letter) return Floppy->FreeSpace(Space, LastErrorCode);
+    if (Letter == 'C') {
+        Space = {8, 512, 100000, 1000000};
+        return true;
+    }
+    return TPlatform::DiskFreeSpace(Letter, Space);
+}
+
+uint32_t TFakePlatform::LogicalDrives() {
+    return (Floppy ? 1u << (Floppy->Letter - 'A') : 0u) | 1u << 2;
+}
+
+bool TFakePlatform::CreateFolder(std::string_view Path) {
+    if (Floppy && Floppy->Owns(Path)) return TFloppyVolume(*Floppy).CreateFolder(Floppy->Rest(Path));
+    Folders.insert(Upper(Path));
+    return true;
+}
+
+std::unique_ptr<TChildProcess> TFakePlatform::StartProcess(std::string_view CommandLine) {
+    StartedCommands.emplace_back(CommandLine);
+    if (ProcessStarter) return ProcessStarter(CommandLine);
+    return TPlatform::StartProcess(CommandLine);
 }

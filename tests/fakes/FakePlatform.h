@@ -2,12 +2,15 @@
 // A simulated machine for tests: any version triple, resources and files
 // held in memory. Installed for the lifetime of the object.
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/Platform.h"
+
+class TFakeFloppyDrive;
 
 class TFakePlatform : public TPlatform {
 public:
@@ -53,6 +56,20 @@ public:
     bool ReplaceFile(std::string_view From, std::string_view To) override;
     bool FileReadOnly(std::string_view Path) override;
     bool FolderWritable(std::string_view Folder) override;
+
+    // Floppy drive, folders and child processes.
+    TFakeFloppyDrive* Floppy = nullptr; // its letter's devices and files
+    std::set<std::string> Folders;      // upper case
+    std::function<std::unique_ptr<TChildProcess>(std::string_view)> ProcessStarter;
+    std::vector<std::string> StartedCommands;
+    uint32_t SleptMs = 0;
+    std::unique_ptr<TDeviceHandle> OpenDevice(std::string_view Name, const TDeviceAccess& Access) override;
+    TDriveType DriveType(char Letter) override;
+    bool DiskFreeSpace(char Letter, TDiskFreeSpace& Space) override;
+    uint32_t LogicalDrives() override;
+    bool CreateFolder(std::string_view Path) override;
+    std::unique_ptr<TChildProcess> StartProcess(std::string_view CommandLine) override;
+    void Sleep(uint32_t Milliseconds) override { SleptMs += Milliseconds; }
 
 private:
     TPlatform* Previous = nullptr;

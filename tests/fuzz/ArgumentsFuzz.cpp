@@ -26,6 +26,12 @@ PURGEX_FUZZ_TARGET(ArgumentsFuzz) {
         PURGEX_FUZZ_CHECK(Os == "auto" || Os == "msdos" || Os == "rxdos");
         break;
     }
+    case TPurgexCommand::Floppy: {
+        const TFloppyOptions& Floppy = Command.FloppyOptions;
+        PURGEX_FUZZ_CHECK(Floppy.Os == "auto" || Floppy.Os == "msdos" || Floppy.Os == "rxdos");
+        PURGEX_FUZZ_CHECK(Floppy.Copies >= 1 && Floppy.Copies <= MaxFloppyCopies);
+        break;
+    }
     case TPurgexCommand::StoreList:
     case TPurgexCommand::StoreExtract:
         PURGEX_FUZZ_CHECK(!(Command.Store.Cd && Command.Store.Disk));

@@ -1,0 +1,55 @@
+#pragma once
+// What purgex iso and purgex floppy share: the wiper's choices, the boot
+// system, the console prompts and the progress bar on stderr.
+
+#include <iosfwd>
+#include <string>
+
+#include "image/CreationRun.h"
+#include "image/WiperOptions.h"
+
+struct TMediaOptions {
+    std::string Os = "auto"; // auto, msdos, rxdos
+    std::string MsDosDir;
+    std::string Bits;        // twelve '0'/'1', empty for the saved options
+    std::string Params;
+    bool Yes = false;
+    bool NoVerify = false;
+};
+
+// The checked options and the MS-DOS folder (with a trailing separator).
+// Returns 0, or the exit status after writing the message to Err.
+int ResolveMediaOptions(const TMediaOptions& Options, TWiperOptions& Checked,
+                        std::string& MsDosDir, std::ostream& Err);
+
+// Where the running system offers MS-DOS (a description), empty for nowhere.
+std::string OfferedMsDos(const std::string& MsDosDir);
+
+// One row of one target; the bar is drawn once work has begun and ended
+// before any prompt or message.
+class TConsoleFront : public TRunFront {
+public:
+    TConsoleFront(TOpticalDevice* Device, int Quantity, TWiperOptions Options, std::string Params,
+                  bool MsDos, std::ostream& Err, bool ShowProgress)
+        : Device(Device), Quantity(Quantity), Options(Options), Params(std::move(Params)),
+          MsDos(MsDos), Err(Err), ShowProgress(ShowProgress) {}
+
+    int RowCount() override { return 1; }
+    TOpticalDevice* RowDevice(int) override { return Device; }
+    int RowQuantity(int) override { return Quantity; }
+    TWiperOptions CheckedOptions() override { return Options; }
+    std::string CommandLine() override { return Params; }
+    bool FloppyUsesMsDos() override { return MsDos; }
+    void SetGauge(int Percent) override;
+    void EndLine();
+
+private:
+    TOpticalDevice* Device;
+    int Quantity;
+    TWiperOptions Options;
+    std::string Params;
+    bool MsDos;
+    std::ostream& Err;
+    bool ShowProgress;
+    bool LineOpen = false;
+};

@@ -1,0 +1,185 @@
+// purgex floppy on image files, judged by tools nobody here wrote: fsck.fat
+// checks the file system, mtools reads the files back, QEMU boots the image
+// as drive A:.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "QemuSupport.h"
+#include "TestSupport.h"
+#include "image/Composer.h"
+#include "image/ExeData.h"
+
+using namespace testing_support;
+
+#ifdef PURGEX_CLI
+namespace {
+
+const std::string Payload = PURGEX_CONTAINERS_DIR;
+const std::string TestSystemFolder = Payload + "/bootrecord/testsys";
+
+TCommandResult Purgex(const std::string& Arguments) {
+    return RunCommand(ShellQuote(PURGEX_CLI) + " " + Arguments + " </dev/null");
+}
+
+std::string Mtype(const std::string& Image, const std::string& Path) {
+    return RunCommand("MTOOLS_SKIP_CHECK=1 mtype -i " + ShellQuote(Image) + " " +
+                      ShellQuote("::" + Path))
+        .Output;
+}
+
+// How many entries of a folder carry Name (mdir -b lists one path a line).
+int EntriesNamed(const std::string& Image, const std::string& Folder, const std::string& Name) {
+    const auto Listing = RunCommand("MTOOLS_SKIP_CHECK=1 mdir -b -a -i " + ShellQuote(Image) + " " +
+                                    ShellQuote("::" + Folder));
+    int Count = 0;
+    size_t At = 0;
+    const std::string Wanted = "::" + Folder + Name + "\n";
+    while ((At = Listing.Output.find(Wanted, At)) != std::string::npos) {
+        ++Count;
+        At += Wanted.size();
+    }
+    return Count;
+}
+
+void ExpectSoundFat(const std::string& Image) {
+    const auto Fsck = RunCommand("fsck.fat -n " + ShellQuote(Image));
+    EXPECT_EQ(Fsck.ExitCode, 0) << Fsck.Output;
+}
+
+} // namespace
+#endif
+
+TEST(PurgexFloppy, RxDosImageCarriesTheBootImageTheWiperAndTheChoices) {
+    REQUIRE_HOST_TOOLS();
+#ifdef PURGEX_CLI
+    TScratchDir Dir;
+    const std::string Image = (Dir / "f.img").string();
+    const auto Made = Purgex("floppy " + ShellQuote(Image) +
+                             " --yes --os rxdos --options 010011000101 --params 'FAST /Q'");
+    ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
+    ASSERT_EQ(std::filesystem::file_size(Image), 1474560u);
+    ExpectSoundFat(Image);
+
+    // The boot sector is the embedded Rx-DOS floppy's.
+    ASSERT_TRUE(LoadDiskStore());
+    TMemoryStream* Boot = DiskStore->FindItem(".BOOT", 1);
+    ASSERT_NE(Boot, nullptr);
+    const auto Bytes = ReadFileBytes(Image);
+    EXPECT_TRUE(std::equal(Bytes.begin(), Bytes.begin() + 512, Boot->Bytes().begin()));
+
+    // Every store file reads back byte for byte; the two generated files
+    // replaced the store's copies and appear once each.
+    for (const auto& Item : DiskStore->Items) {
+        if (Item->ItemKind != 1 || IsImageItem(*Item)) continue;
+        std::string Path = "/" + Item->ItemName;
+        for (char& c : Path)
+            if (c == '\\') c = '/';
+        const std::string Upper = [&] {
+            std::string u = Path;
+            for (char& c : u) c = char(std::toupper(static_cast<unsigned char>(c)));
+            return u;
+        }();
+        if (Upper == "/AUTOEXEC.BAT" || Upper.find("PURGIT.INI") != std::string::npos) continue;
+        const auto& Data = Item->ItemData.Bytes();
+        EXPECT_EQ(Mtype(Image, Path), std::string(Data.begin(), Data.end())) << Path;
+    }
+    EXPECT_EQ(Mtype(Image, "/AUTOEXEC.BAT"), StartupBatch(false, "FAST /Q")); // mouse disabled
+    EXPECT_EQ(Mtype(Image, "/Purgit/DATA/PURGIT.INI"), WiperIni("010011000101"));
+    EXPECT_EQ(EntriesNamed(Image, "/", "AUTOEXEC.BAT"), 1);
+    EXPECT_EQ(EntriesNamed(Image, "/PURGIT/DATA/", "PURGIT.INI"), 1);
+    EXPECT_NE(Made.Output.find("qemu-system-i386 -fda"), std::string::npos) << Made.Output;
+#endif
+}
+
+TEST(PurgexFloppy, UnusableTargetsAreRefusedAndLeftAlone) {
+    REQUIRE_HOST_TOOLS();
+#ifdef PURGEX_CLI
+    TScratchDir Dir;
+    // Wrong size: untouched, clear message, no file beside it.
+    const auto Small = Dir / "small.img";
+    WriteFileBytes(Small, std::string(737280, 'x'));
+    const auto Refused = Purgex("floppy " + ShellQuote(Small.string()) + " --yes --os rxdos");
+    EXPECT_EQ(Refused.ExitCode, 2);
+    EXPECT_NE(Refused.Output.find("737280 bytes"), std::string::npos) << Refused.Output;
+    EXPECT_EQ(ReadFileBytes(Small), std::vector<uint8_t>(737280, 'x'));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir.Path()),
+                            std::filesystem::directory_iterator()),
+              1);
+
+    // Parameters DOS could not pass are refused before anything is written.
+    const auto Long = Purgex("floppy " + ShellQuote((Dir / "l.img").string()) +
+                             " --yes --os rxdos --params " + std::string(121, 'p'));
+    EXPECT_EQ(Long.ExitCode, 2);
+    EXPECT_FALSE(std::filesystem::exists(Dir / "l.img"));
+    const auto LongIso = Purgex("iso " + ShellQuote((Dir / "l.iso").string()) +
+                                " --yes --os rxdos --params " + std::string(121, 'p'));
+    EXPECT_EQ(LongIso.ExitCode, 2);
+
+    // MS-DOS without any source on this system: the floppy is not made and
+    // the user's existing image keeps its bytes.
+    const auto Kept = Dir / "kept.img";
+    WriteFileBytes(Kept, RandomBytes(1474560, 7));
+    const auto NoMsDos = Purgex("floppy " + ShellQuote(Kept.string()) + " --yes --os msdos");
+    EXPECT_EQ(NoMsDos.ExitCode, 1) << NoMsDos.Output;
+    EXPECT_EQ(ReadFileBytes(Kept), RandomBytes(1474560, 7));
+#endif
+}
+
+TEST(PurgexFloppy, MsDosFromAFolderGetsTheComposersBase) {
+    REQUIRE_HOST_TOOLS();
+#ifdef PURGEX_CLI
+    TScratchDir Dir;
+    const std::string Image = (Dir / "m.img").string();
+    const auto Made = Purgex("floppy " + ShellQuote(Image) + " --yes --os msdos --msdos-dir " +
+                             ShellQuote(TestSystemFolder) + " --copies 2");
+    ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
+    ExpectSoundFat(Image);
+    // Both copies were asked for, each naming the target.
+    EXPECT_NE(Made.Output.find("(" + Image + ", copy 2 of 2)"), std::string::npos) << Made.Output;
+    const auto Bytes = ReadFileBytes(Image);
+    const auto Base = ReadFileBytes(Payload + "/bootrecord/BOOTSECT.BIN");
+    ASSERT_GE(Base.size(), 512u);
+    EXPECT_TRUE(std::equal(Bytes.begin() + 62, Bytes.begin() + 510, Base.begin() + 62));
+    EXPECT_EQ(Mtype(Image, "/MSDOS.SYS"), MsDosConfigText);
+    EXPECT_EQ(EntriesNamed(Image, "/", "AUTOEXEC.BAT"), 1);
+#endif
+}
+
+TEST(QemuPurgexFloppy, RxDosFloppyBootsIntoTheWiper) {
+    REQUIRE_HOST_TOOLS();
+#ifdef PURGEX_CLI
+    TScratchDir Dir;
+    const std::string Image = (Dir / "f.img").string();
+    const auto Made = Purgex("floppy " + ShellQuote(Image) + " --yes --os rxdos --options "
+                             "010011000100 --params FAST");
+    ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
+    TQemuOptions Options;
+    Options.Floppy = Image;
+    Options.WaitForText = "A:\\PURGIT>";
+    Options.TimeoutSeconds = 90;
+    const TQemuResult Boot = RunQemu(Options);
+    ASSERT_TRUE(Boot.SawText) << Boot.Screen;
+    EXPECT_NE(Boot.Screen.find("Corvane mouse driver installed."), std::string::npos) << Boot.Screen;
+    EXPECT_NE(Boot.Screen.find("Running Corvane Purgex 2005 ..."), std::string::npos) << Boot.Screen;
+    EXPECT_NE(Boot.Screen.find("FAST"), std::string::npos) << Boot.Screen;
+#endif
+}
+
+TEST(QemuPurgexFloppy, MsDosFloppyBootsThroughTheMsDosBootSector) {
+    REQUIRE_HOST_TOOLS();
+#ifdef PURGEX_CLI
+    TScratchDir Dir;
+    const std::string Image = (Dir / "m.img").string();
+    const auto Made = Purgex("floppy " + ShellQuote(Image) + " --yes --os msdos --msdos-dir " +
+                             ShellQuote(TestSystemFolder));
+    ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
+    TQemuOptions Options;
+    Options.Floppy = Image;
+    Options.TimeoutSeconds = 60;
+    const TQemuResult Boot = RunQemu(Options);
+    EXPECT_TRUE(Boot.Exited) << Boot.Screen;
+    EXPECT_EQ(Boot.DebugExitCode, 0) << Boot.Screen;
+#endif
+}

@@ -1,0 +1,32 @@
+// The format command's output through the console dialogue: whatever the
+// command prints, in whatever pieces, the dialogue answers, ends and never
+// reads or writes outside its buffers.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "disk/WinFormat.h"
+#include "fakes/FakePlatform.h"
+#include "fakes/ScriptedChild.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+    if (Size < 2) return 0;
+    // First byte: exit code; second: piece length; the rest: the output.
+    const uint32_t Code = Data[0] & 3;
+    const size_t Piece = size_t(Data[1] % 64) + 1;
+    std::deque<std::string> Chunks;
+    for (size_t At = 2; At < Size; At += Piece)
+        Chunks.emplace_back(reinterpret_cast<const char*>(Data + At), std::min(Piece, Size - At));
+    TFakePlatform Machine;
+    std::string Answers;
+    Machine.ProcessStarter = [&](std::string_view) {
+        return std::make_unique<TScriptedChild>(Chunks, Code, &Answers);
+    };
+    double Last = -1;
+    const uint8_t Result = FormatFloppy('A', Data[1] & 0x80, [&](const std::string&, double f) { Last = f; });
+    if (Result < 1 || Result > 3) __builtin_trap();
+    if (Code == 0 && Last != 1.0) __builtin_trap();
+    return 0;
+}
