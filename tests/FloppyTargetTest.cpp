@@ -108,7 +108,7 @@ TEST_F(FloppyTarget, RxDosImageGoesTrackByTrackOn9x) {
 TEST_F(FloppyTarget, RefusedChunkIsOfferedAgainUntilAbort) {
     TFloppyMachine M({2, 5, 1});
     M.Drive.RefuseOffset = 2 * 147456;
-    M.Drive.RefuseTimes = 1;
+    M.Drive.RefuseTimes = 2; // both of the component's attempts
     ASSERT_TRUE(WriteFloppyBoot('A', false)); // closed box = Retry
     EXPECT_EQ(M.Ui.Log, std::vector<std::string>{"retryabort: Cannot write to drive A:"});
     EXPECT_TRUE(std::equal(BootImage().begin(), BootImage().end(), M.Drive.Medium->Image.begin()));
