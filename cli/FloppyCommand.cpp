@@ -29,11 +29,13 @@ public:
         : Console(Console), Target(std::move(Target)), Run(Run), Copies(Copies) {}
     void MsgInfo(const std::string& Text) override { Console.MsgInfo(Text); }
     int MsgRetryAbort(const std::string& Text) override { return Console.MsgRetryAbort(Text); }
-    int MsgAsk(const std::string& Text, const std::string& Left, const std::string& Right) override {
+    int MsgAsk(const std::string& Text, const std::string& Left,
+               const std::string& Right) override {
         if (Text != InsertPrompt) return Console.MsgAsk(Text, Left, Right);
         std::string Shown = Text + "\r(" + Target;
         if (Copies > 1)
-            Shown += ", copy " + std::to_string(Run.MediaDone + 1) + " of " + std::to_string(Copies);
+            Shown +=
+                ", copy " + std::to_string(Run.MediaDone + 1) + " of " + std::to_string(Copies);
         return Console.MsgAsk(Shown + ")", Left, Right);
     }
     std::optional<std::string> ChooseSaveFile(const std::string& Name, const std::string& Ext,
@@ -83,7 +85,8 @@ int RunFloppyCommand(const TFloppyOptions& Options, std::istream& In, std::ostre
     fs::path Temporary;
     std::error_code Code;
     const bool Letter = IsDriveLetter(Target);
-    const bool Device = !Letter && (fs::is_block_file(Target, Code) || fs::is_character_file(Target, Code));
+    const bool Device =
+        !Letter && (fs::is_block_file(Target, Code) || fs::is_character_file(Target, Code));
     std::string Problem;
     if (Letter && Platform().DriveType(Target[0]) != DriveRemovable) {
         Err << "purgex: there is no floppy drive " << Target << " on this system\n";
@@ -168,9 +171,10 @@ int RunFloppyCommand(const TFloppyOptions& Options, std::istream& In, std::ostre
         Run.FloppyWritten = [] {
             const int64_t Sector = Platform().FloppyMismatch('A');
             if (Sector == -1) return true;
-            CoolMsgInfo(Sector == -2 ? std::string("The floppy in drive A: cannot be read back.")
-                                     : "The floppy in drive A: reads back differently from sector " +
-                                           std::to_string(Sector) + " on.");
+            CoolMsgInfo(Sector == -2
+                            ? std::string("The floppy in drive A: cannot be read back.")
+                            : "The floppy in drive A: reads back differently from sector " +
+                                  std::to_string(Sector) + " on.");
             return false;
         };
     }
@@ -195,7 +199,8 @@ int RunFloppyCommand(const TFloppyOptions& Options, std::istream& In, std::ostre
         }
         Cleanup.Path.clear();
     }
-    Out << "Made " << Target << (Options.Copies > 1 ? " (" + std::to_string(Options.Copies) + " copies)" : "")
+    Out << "Made " << Target
+        << (Options.Copies > 1 ? " (" + std::to_string(Options.Copies) + " copies)" : "")
         << ". Boot it with: qemu-system-i386 -fda " << Target << "\n";
     return 0;
 }

@@ -15,8 +15,8 @@ bool ParseBits(const std::string& Bits, TWiperOptions& Options) {
 
 } // namespace
 
-int ResolveMediaOptions(const TMediaOptions& Options, TWiperOptions& Checked,
-                        std::string& MsDosDir, std::ostream& Err) {
+int ResolveMediaOptions(const TMediaOptions& Options, TWiperOptions& Checked, std::string& MsDosDir,
+                        std::ostream& Err) {
     if (Options.Params.size() > MaxWiperParams) {
         Err << "purgex: --params is " << Options.Params.size() << " characters long; DOS passes at "
             << "most " << MaxWiperParams << " to the wiper\n";

@@ -11,7 +11,7 @@
 struct TMediaOptions {
     std::string Os = "auto"; // auto, msdos, rxdos
     std::string MsDosDir;
-    std::string Bits;        // twelve '0'/'1', empty for the saved options
+    std::string Bits; // twelve '0'/'1', empty for the saved options
     std::string Params;
     bool Yes = false;
     bool NoVerify = false;
@@ -19,8 +19,8 @@ struct TMediaOptions {
 
 // The checked options and the MS-DOS folder (with a trailing separator).
 // Returns 0, or the exit status after writing the message to Err.
-int ResolveMediaOptions(const TMediaOptions& Options, TWiperOptions& Checked,
-                        std::string& MsDosDir, std::ostream& Err);
+int ResolveMediaOptions(const TMediaOptions& Options, TWiperOptions& Checked, std::string& MsDosDir,
+                        std::ostream& Err);
 
 // Where the running system offers MS-DOS (a description), empty for nowhere.
 std::string OfferedMsDos(const std::string& MsDosDir);

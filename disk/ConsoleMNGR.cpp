@@ -17,9 +17,13 @@ TConsoleApp::TConsoleApp(const std::string& Command) : ChildCommand(Command) {
     State = Child ? 2 : 1;
 }
 
-bool TConsoleApp::Finished() { return State == 2 && Child->Finished(); }
+bool TConsoleApp::Finished() {
+    return State == 2 && Child->Finished();
+}
 
-uint32_t TConsoleApp::ExitCode() { return State == 2 ? Child->ExitCode() : 0; }
+uint32_t TConsoleApp::ExitCode() {
+    return State == 2 ? Child->ExitCode() : 0;
+}
 
 void TConsoleApp::ReadAvailable(std::string& Text) {
     Text = State == 2 ? Child->ReadAvailable() : std::string();

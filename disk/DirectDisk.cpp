@@ -27,7 +27,8 @@ bool CloseAfterUse = false;
 
 uint32_t LargestMedium() {
     uint32_t Largest = 0;
-    for (const TMediaRow& Row : MediaTable) Largest = std::max<uint32_t>(Largest, Row.TotalSectors);
+    for (const TMediaRow& Row : MediaTable)
+        Largest = std::max<uint32_t>(Largest, Row.TotalSectors);
     return Largest;
 }
 
@@ -40,9 +41,13 @@ TDeviceAccess ReadWriteShared() {
 
 } // namespace
 
-TDirDisk::TDirDisk() : AboutText(DirDiskBanner) { SetDriveName('C'); }
+TDirDisk::TDirDisk() : AboutText(DirDiskBanner) {
+    SetDriveName('C');
+}
 
-TDirDisk::~TDirDisk() { CloseHandles(); }
+TDirDisk::~TDirDisk() {
+    CloseHandles();
+}
 
 bool TDirDisk::ReadFreeSpace(char Letter) {
     TDiskFreeSpace Space;
@@ -141,7 +146,8 @@ bool TDirDisk::VolumeWrite(char DriveLetter, uint32_t Offset, const uint8_t* Buf
     }
     bool Result = Written;
     // A failed write leaves the lock to the handle's close.
-    if (NeedDiskLock && Written) Result = VolumeDevice->Control(FsctlUnlockVolume, {}, {}, Returned);
+    if (NeedDiskLock && Written)
+        Result = VolumeDevice->Control(FsctlUnlockVolume, {}, {}, Returned);
     if (CloseAfterUse) CloseHandles();
     return Result;
 }

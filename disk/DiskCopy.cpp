@@ -17,7 +17,9 @@ bool LoadBootImage() {
     return true;
 }
 
-const std::string& LoadedBootImage() { return BootImage; }
+const std::string& LoadedBootImage() {
+    return BootImage;
+}
 
 bool WriteImageToFloppy(char Drive, const uint8_t* Data, size_t Size,
                         const TImageProgress& Progress) {

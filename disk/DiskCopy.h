@@ -18,6 +18,7 @@ bool LoadBootImage();
 const std::string& LoadedBootImage();
 // Writes Size bytes of Data from sector 0 on. Only A: and B: are ever
 // written: any other letter answers false.
-bool WriteImageToFloppy(char Drive, const uint8_t* Data, size_t Size, const TImageProgress& Progress);
+bool WriteImageToFloppy(char Drive, const uint8_t* Data, size_t Size,
+                        const TImageProgress& Progress);
 // 0 written, 1 no image available, 2 the write failed.
 uint8_t CopyBootImage(char Drive, const TImageProgress& Progress);

@@ -13,7 +13,9 @@ std::string Upper(std::string Text) {
     return Text;
 }
 
-bool Has(const std::string& Text, const char* Word) { return Text.find(Word) != std::string::npos; }
+bool Has(const std::string& Text, const char* Word) {
+    return Text.find(Word) != std::string::npos;
+}
 
 // The number a "percent" line starts with, 0 when it starts otherwise.
 int LeadingPercent(const std::string& Line) {

@@ -42,7 +42,8 @@ std::unique_ptr<TFloppyDirectory> TFloppyVolume::Parent(std::string_view Path, s
     if (!Formatted()) return nullptr;
     auto Folder = std::make_unique<TFloppyDirectory>(Floppy);
     std::string Rest(Path);
-    while (!Rest.empty() && (Rest.front() == '\\' || Rest.front() == '/')) Rest.erase(0, 1);
+    while (!Rest.empty() && (Rest.front() == '\\' || Rest.front() == '/'))
+        Rest.erase(0, 1);
     for (;;) {
         const size_t Slash = Rest.find_first_of("\\/");
         if (Slash == std::string::npos) break;

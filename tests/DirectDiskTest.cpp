@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include "TestSupport.h"
 #include "disk/DirectDisk.h"
 #include "fakes/FakeFloppyDrive.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/ScriptedUserInterface.h"
-#include "TestSupport.h"
 
 namespace {
 
@@ -34,7 +34,8 @@ struct TDiskMachine {
         return Disk.DiskWrite(Letter, Buffer.data(), Buffer.size(), FloppyMediaType);
     }
     bool Holds(uint32_t Sector, uint32_t Count, size_t From = 0) const {
-        return std::equal(Buffer.begin() + ptrdiff_t(From), Buffer.begin() + ptrdiff_t(From + Count * 512),
+        return std::equal(Buffer.begin() + ptrdiff_t(From),
+                          Buffer.begin() + ptrdiff_t(From + Count * 512),
                           Drive.Medium->Image.begin() + ptrdiff_t(Sector) * 512);
     }
 };
@@ -124,7 +125,7 @@ TEST(DirectDisk, RefusesOtherDrivesAndUnconfirmedWritesBeforeOpeningAnything) {
     TDirDisk Disk;
     EXPECT_FALSE(M.Write(Disk, 0, 18, 'C')); // fixed disk
     EXPECT_FALSE(M.Write(Disk, 0, 18, 'c'));
-    M.Drive.Letter = 'E';                     // a removable drive beyond B:
+    M.Drive.Letter = 'E'; // a removable drive beyond B:
     EXPECT_FALSE(M.Write(Disk, 0, 18, 'E'));
     EXPECT_TRUE(M.Drive.Events.empty());
     EXPECT_TRUE(M.Ui.Log.empty());
@@ -135,7 +136,8 @@ TEST(DirectDisk, RefusesOtherDrivesAndUnconfirmedWritesBeforeOpeningAnything) {
     EXPECT_FALSE(M.Write(Disk, 0, 18));
     EXPECT_TRUE(M.Drive.Events.empty());
     ASSERT_EQ(M.Ui.Log.size(), 1u);
-    EXPECT_EQ(M.Ui.Log[0], "ask: Dangerous!\rDo you want to write to the drive A: really? [No|Yes]");
+    EXPECT_EQ(M.Ui.Log[0],
+              "ask: Dangerous!\rDo you want to write to the drive A: really? [No|Yes]");
     M.Ui.AskAnswers = {2};
     EXPECT_TRUE(M.Write(Disk, 0, 18));
 }

@@ -23,7 +23,9 @@ using namespace testing_support;
 namespace {
 
 std::vector<double> Reported;
-void Record(double Fraction) { Reported.push_back(Fraction); }
+void Record(double Fraction) {
+    Reported.push_back(Fraction);
+}
 
 // A machine whose format command prints Output in the chunks given and
 // exits with Code; the command formats the simulated disk when it succeeds.
@@ -174,7 +176,11 @@ TEST(FormatDialogue, PromptsProgressAndErrorWords) {
     const std::vector<TCase> Cases = {
         {"silent success", {}, 0, false, 3, ""},
         {"percent", {"  45 Percent done\r\n"}, 0, false, 3, ""},
-        {"enter prompt without CR", {"Insert disk\r\n", "press ENTER when ready..."}, 0, false, 3,
+        {"enter prompt without CR",
+         {"Insert disk\r\n", "press ENTER when ready..."},
+         0,
+         false,
+         3,
          "\r\n"},
         {"y/n", {"Format another (Y/N)?"}, 0, false, 3, "n\r\n"},
         {"y/n dismount", {"Force a DISMOUNT of the volume (Y/N)?"}, 0, false, 3, "y\r\n"},
@@ -187,9 +193,9 @@ TEST(FormatDialogue, PromptsProgressAndErrorWords) {
         SCOPED_TRACE(Case.Name);
         TDosMachine M({1, 4, 10}, Case.Output, Case.Code);
         std::vector<std::pair<std::string, double>> Calls;
-        const uint8_t Result = FormatFloppy('A', Case.System, [&](const std::string& Text, double f) {
-            Calls.emplace_back(Text, f);
-        });
+        const uint8_t Result =
+            FormatFloppy('A', Case.System,
+                         [&](const std::string& Text, double f) { Calls.emplace_back(Text, f); });
         EXPECT_EQ(Result, Case.Result);
         EXPECT_EQ(M.Answers, Case.Answers);
         if (Case.Code == 0) {
@@ -201,6 +207,14 @@ TEST(FormatDialogue, PromptsProgressAndErrorWords) {
     std::vector<double> Fractions;
     FormatFloppy('A', true, [&](const std::string&, double f) { Fractions.push_back(f); });
     EXPECT_NE(std::find(Fractions.begin(), Fractions.end(), 0.375), Fractions.end());
+
+    // A child that is silent for a while: every pass reports progress, and
+    // each empty pass waits instead of spinning.
+    TDosMachine Silent({1, 4, 10}, {"", "", "", "done\r\n"});
+    int Passes = 0;
+    EXPECT_EQ(FormatFloppy('A', false, [&](const std::string&, double) { ++Passes; }), 3);
+    EXPECT_GE(Passes, 4);
+    EXPECT_EQ(Silent.Machine.SleptMs, 3 * FormatIdleWaitMs);
 
     TFakePlatform Bare; // no process can be started: 0, no progress at all
     int Calls = 0;
@@ -241,25 +255,30 @@ TEST(FormatDialogue, RealChildProcessIsAnswered) {
     TScratchDir Dir;
     const auto Script = Dir / "format.sh";
     WriteFileBytes(Script, "#!/bin/sh\n"
-                           "echo \"$@\" > '" + (Dir / "args").string() + "'\n"
-                           "printf '10 percent completed.\\r\\n'\n"
-                           "printf 'Insert new diskette and press ENTER when ready...'\n"
-                           "read a; echo \"enter:$a\" >> '" + (Dir / "answers").string() + "'\n"
-                           "printf '\\r\\n50 percent completed.\\r\\n'\n"
-                           "printf 'Force a DISMOUNT (Y/N)?'\n"
-                           "read b; echo \"yn:$b\" >> '" + (Dir / "answers").string() + "'\n"
-                           "printf '\\r\\nFormat complete.\\r\\n'\n"
-                           "exit ${FORMAT_EXIT:-0}\n");
+                           "echo \"$@\" > '" +
+                               (Dir / "args").string() +
+                               "'\n"
+                               "printf '10 percent completed.\\r\\n'\n"
+                               "printf 'Insert new diskette and press ENTER when ready...'\n"
+                               "read a; echo \"enter:$a\" >> '" +
+                               (Dir / "answers").string() +
+                               "'\n"
+                               "printf '\\r\\n50 percent completed.\\r\\n'\n"
+                               "printf 'Force a DISMOUNT (Y/N)?'\n"
+                               "read b; echo \"yn:$b\" >> '" +
+                               (Dir / "answers").string() +
+                               "'\n"
+                               "printf '\\r\\nFormat complete.\\r\\n'\n"
+                               "exit ${FORMAT_EXIT:-0}\n");
     std::filesystem::permissions(Script, std::filesystem::perms::owner_all);
     ::setenv("comspec", Script.c_str(), 1);
     std::vector<double> Fractions;
-    const uint8_t Result = FormatFloppy('A', false, [&](const std::string&, double f) {
-        Fractions.push_back(f);
-    });
+    const uint8_t Result =
+        FormatFloppy('A', false, [&](const std::string&, double f) { Fractions.push_back(f); });
     EXPECT_EQ(Result, 3);
     EXPECT_EQ(ReadFileBytes(Dir / "answers"),
-              std::vector<uint8_t>({'e', 'n', 't', 'e', 'r', ':', '\r', '\n', 'y', 'n', ':', 'y',
-                                    '\r', '\n'}));
+              std::vector<uint8_t>(
+                  {'e', 'n', 't', 'e', 'r', ':', '\r', '\n', 'y', 'n', ':', 'y', '\r', '\n'}));
     const auto Args = ReadFileBytes(Dir / "args");
     EXPECT_EQ(std::string(Args.begin(), Args.end()), "/c format A: /u\n");
     EXPECT_NE(std::find(Fractions.begin(), Fractions.end(), 0.5), Fractions.end());

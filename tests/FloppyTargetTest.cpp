@@ -108,7 +108,7 @@ TEST_F(FloppyTarget, RxDosImageGoesTrackByTrackOn9x) {
 TEST_F(FloppyTarget, RefusedChunkIsOfferedAgainUntilAbort) {
     TFloppyMachine M({2, 5, 1});
     M.Drive.RefuseOffset = 2 * 147456;
-    M.Drive.RefuseTimes = 2; // both of the component's attempts
+    M.Drive.RefuseTimes = 2;                  // both of the component's attempts
     ASSERT_TRUE(WriteFloppyBoot('A', false)); // closed box = Retry
     EXPECT_EQ(M.Ui.Log, std::vector<std::string>{"retryabort: Cannot write to drive A:"});
     EXPECT_TRUE(std::equal(BootImage().begin(), BootImage().end(), M.Drive.Medium->Image.begin()));
@@ -147,7 +147,7 @@ TEST_F(FloppyTarget, RunWritesTheStoreAndReplacesTheStartupFiles) {
 #ifdef PURGEX_HOST_CHECKS
     TScratchDir Dir;
     WriteFileBytes(Dir / "a.img", std::vector<uint8_t>(M.Drive.Medium->Image.begin(),
-                                                        M.Drive.Medium->Image.end()));
+                                                       M.Drive.Medium->Image.end()));
     const auto Fsck = RunCommand("fsck.fat -n " + ShellQuote((Dir / "a.img").string()));
     EXPECT_EQ(Fsck.ExitCode, 0) << Fsck.Output;
 #endif
@@ -176,11 +176,13 @@ TEST_F(FloppyTarget, FaultsEndTheFloppyAndAskForTheSameOneAgain) {
         {"write-protected", [](TFakeFloppyDrive& D) { D.WriteProtected = true; }, {3}},
         {"no disk", [](TFakeFloppyDrive& D) { D.DiskPresent = false; }, {4, 3}},
         {"vanishes mid-write", [](TFakeFloppyDrive& D) { D.WritesBeforeVanishing = 4; }, {3}},
-        {"full", [](TFakeFloppyDrive& D) {
+        {"full",
+         [](TFakeFloppyDrive& D) {
              D.OnRawWrite = [](TFakeFloppyDrive& Drive) {
                  if (Drive.RawWrites.size() == 10) Drive.FillUp(5);
              };
-         }, {}},
+         },
+         {}},
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Name);

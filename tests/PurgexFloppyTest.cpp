@@ -78,7 +78,8 @@ TEST(PurgexFloppy, RxDosImageCarriesTheBootImageTheWiperAndTheChoices) {
             if (c == '\\') c = '/';
         const std::string Upper = [&] {
             std::string u = Path;
-            for (char& c : u) c = char(std::toupper(static_cast<unsigned char>(c)));
+            for (char& c : u)
+                c = char(std::toupper(static_cast<unsigned char>(c)));
             return u;
         }();
         if (Upper == "/AUTOEXEC.BAT" || Upper.find("PURGIT.INI") != std::string::npos) continue;
@@ -152,7 +153,8 @@ TEST(QemuPurgexFloppy, RxDosFloppyBootsIntoTheWiper) {
 #ifdef PURGEX_CLI
     TScratchDir Dir;
     const std::string Image = (Dir / "f.img").string();
-    const auto Made = Purgex("floppy " + ShellQuote(Image) + " --yes --os rxdos --options "
+    const auto Made = Purgex("floppy " + ShellQuote(Image) +
+                             " --yes --os rxdos --options "
                              "010011000100 --params FAST");
     ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
     TQemuOptions Options;
@@ -161,8 +163,10 @@ TEST(QemuPurgexFloppy, RxDosFloppyBootsIntoTheWiper) {
     Options.TimeoutSeconds = 90;
     const TQemuResult Boot = RunQemu(Options);
     ASSERT_TRUE(Boot.SawText) << Boot.Screen;
-    EXPECT_NE(Boot.Screen.find("Corvane mouse driver installed."), std::string::npos) << Boot.Screen;
-    EXPECT_NE(Boot.Screen.find("Running Corvane Purgex 2005 ..."), std::string::npos) << Boot.Screen;
+    EXPECT_NE(Boot.Screen.find("Corvane mouse driver installed."), std::string::npos)
+        << Boot.Screen;
+    EXPECT_NE(Boot.Screen.find("Running Corvane Purgex 2005 ..."), std::string::npos)
+        << Boot.Screen;
     EXPECT_NE(Boot.Screen.find("FAST"), std::string::npos) << Boot.Screen;
 #endif
 }

@@ -79,8 +79,8 @@ struct TAttached : TGenericFloppy {
     int32_t WriteSectors(int32_t Sector, const uint8_t* Buffer, int32_t Count) override {
         if (Sector < 0 || Count < 1 || Count > FloppySectorCount - Sector) return 0;
         uint32_t Error = 0;
-        return WriteAt(uint64_t(Sector) * FloppySectorSize, Buffer, size_t(Count) * FloppySectorSize,
-                       Error)
+        return WriteAt(uint64_t(Sector) * FloppySectorSize, Buffer,
+                       size_t(Count) * FloppySectorSize, Error)
                    ? Count
                    : 0;
     }
@@ -97,7 +97,9 @@ std::map<char, std::unique_ptr<TAttached>>& Drives() {
     return Table;
 }
 
-char UpperLetter(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+char UpperLetter(char c) {
+    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
+}
 
 TAttached* Find(char Letter) {
     const auto Found = Drives().find(UpperLetter(Letter));
@@ -169,8 +171,8 @@ bool PosixAttachFloppy(char Letter, std::string_view Path, std::string& Problem)
     Drive->Fd = ::open(Name.c_str(), O_RDWR | O_CLOEXEC);
     if (Drive->Fd < 0) {
         Problem = errno == EROFS || errno == EACCES ? "it is write-protected or not writable"
-                  : errno == ENOMEDIUM             ? "there is no disk in the drive"
-                                                   : std::strerror(errno);
+                  : errno == ENOMEDIUM              ? "there is no disk in the drive"
+                                                    : std::strerror(errno);
         return false;
     }
     struct stat Info;
@@ -185,7 +187,8 @@ bool PosixAttachFloppy(char Letter, std::string_view Path, std::string& Problem)
         return false;
     }
     if (Size != uint64_t(FloppyImageSize)) {
-        Problem = "it holds " + std::to_string(Size) + " bytes, not the 1474560 of a 1.44 MB floppy";
+        Problem =
+            "it holds " + std::to_string(Size) + " bytes, not the 1474560 of a 1.44 MB floppy";
         return false;
     }
     if (!Drive->ReadAt(0, Drive->Written.data(), Drive->Written.size())) {
@@ -212,7 +215,7 @@ int64_t PosixFloppyMismatch(char Letter) {
 }
 
 std::optional<std::unique_ptr<TDeviceHandle>> PosixFloppyDevice(std::string_view Name,
-                                                               uint32_t& Error) {
+                                                                uint32_t& Error) {
     // "\\.\A:"
     if (Name.size() != 6 || Name.substr(0, 4) != "\\\\.\\" || Name[5] != ':') return std::nullopt;
     TAttached* Drive = Find(Name[4]);
@@ -240,7 +243,8 @@ std::optional<bool> PosixFloppyFreeSpace(char Letter, TDiskFreeSpace& Space, uin
 
 uint32_t PosixFloppyDrives() {
     uint32_t Bits = 0;
-    for (const auto& [Letter, Drive] : Drives()) Bits |= 1u << (Letter - 'A');
+    for (const auto& [Letter, Drive] : Drives())
+        Bits |= 1u << (Letter - 'A');
     return Bits;
 }
 

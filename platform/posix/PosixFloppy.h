@@ -18,7 +18,7 @@ int64_t PosixFloppyMismatch(char Letter);
 // The calls below answer empty when the name or letter is not an attached
 // floppy's, and the platform goes on with its other drives and files.
 std::optional<std::unique_ptr<TDeviceHandle>> PosixFloppyDevice(std::string_view Name,
-                                                               uint32_t& Error);
+                                                                uint32_t& Error);
 std::optional<TDriveType> PosixFloppyDriveType(char Letter);
 std::optional<bool> PosixFloppyFreeSpace(char Letter, TDiskFreeSpace& Space, uint32_t& Error);
 uint32_t PosixFloppyDrives();

@@ -33,7 +33,8 @@ std::vector<std::string> SplitCommand(std::string_view Line) {
 
 class TPosixChild : public TChildProcess {
 public:
-    TPosixChild(pid_t Pid, int InputFd, int OutputFd) : Pid(Pid), InputFd(InputFd), OutputFd(OutputFd) {}
+    TPosixChild(pid_t Pid, int InputFd, int OutputFd)
+        : Pid(Pid), InputFd(InputFd), OutputFd(OutputFd) {}
     ~TPosixChild() override {
         // A child still running when its owner lets go is ended, so no run
         // leaves a process behind.
@@ -104,7 +105,8 @@ std::unique_ptr<TChildProcess> PosixStartProcess(std::string_view CommandLine, u
         return Error = 8, nullptr;
     }
     std::vector<char*> Argv;
-    for (const std::string& Word : Words) Argv.push_back(const_cast<char*>(Word.c_str()));
+    for (const std::string& Word : Words)
+        Argv.push_back(const_cast<char*>(Word.c_str()));
     Argv.push_back(nullptr);
     const pid_t Pid = ::fork();
     if (Pid == 0) {
@@ -120,7 +122,8 @@ std::unique_ptr<TChildProcess> PosixStartProcess(std::string_view CommandLine, u
     ::close(Output[1]);
     ::close(Report[1]);
     int Failure = 0;
-    const bool ExecFailed = Pid < 0 || ::read(Report[0], &Failure, sizeof Failure) == sizeof Failure;
+    const bool ExecFailed =
+        Pid < 0 || ::read(Report[0], &Failure, sizeof Failure) == sizeof Failure;
     ::close(Report[0]);
     if (ExecFailed) {
         if (Pid > 0) {

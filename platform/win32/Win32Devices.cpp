@@ -30,9 +30,9 @@ public:
     bool Control(uint32_t Code, std::span<const uint8_t> In, std::span<uint8_t> Out,
                  uint32_t& Returned) override {
         DWORD Got = 0;
-        const BOOL Ok = DeviceIoControl(Handle, Code, const_cast<uint8_t*>(In.data()),
-                                        DWORD(In.size()), Out.data(), DWORD(Out.size()), &Got,
-                                        nullptr);
+        const BOOL Ok =
+            DeviceIoControl(Handle, Code, const_cast<uint8_t*>(In.data()), DWORD(In.size()),
+                            Out.data(), DWORD(Out.size()), &Got, nullptr);
         Returned = Got;
         return Ok != 0;
     }
@@ -89,7 +89,8 @@ std::unique_ptr<TDeviceHandle> Win32OpenDevice(std::string_view Name, const TDev
     // No "insert a disk" box from the system for an empty drive.
     const UINT OldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     const HANDLE Handle = CreateFileA(
-        std::string(Name).c_str(), (Access.Read ? GENERIC_READ : 0) | (Access.Write ? GENERIC_WRITE : 0),
+        std::string(Name).c_str(),
+        (Access.Read ? GENERIC_READ : 0) | (Access.Write ? GENERIC_WRITE : 0),
         (Access.ShareRead ? FILE_SHARE_READ : 0) | (Access.ShareWrite ? FILE_SHARE_WRITE : 0),
         nullptr, OPEN_EXISTING, Access.WriteThrough ? FILE_FLAG_WRITE_THROUGH : 0, nullptr);
     Error = Handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
@@ -103,9 +104,11 @@ std::string Win32ErrorText(uint32_t Code) {
     const DWORD Length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, Code, 0, reinterpret_cast<char*>(&Text), 0, nullptr);
-    std::string Result = Length && Text ? std::string(Text, Length) : "Error " + std::to_string(Code) + ".";
+    std::string Result =
+        Length && Text ? std::string(Text, Length) : "Error " + std::to_string(Code) + ".";
     if (Text) LocalFree(Text);
-    while (!Result.empty() && (Result.back() == '\n' || Result.back() == '\r')) Result.pop_back();
+    while (!Result.empty() && (Result.back() == '\n' || Result.back() == '\r'))
+        Result.pop_back();
     return Result;
 }
 

@@ -40,9 +40,12 @@ public:
     bool Control(uint32_t Code, std::span<const uint8_t>, std::span<uint8_t>,
                  uint32_t& Returned) override {
         Returned = 0;
-        if (Code == 0x90018) Drive.Events.push_back("lock");
-        else if (Code == 0x9001C) Drive.Events.push_back("unlock");
-        else return false;
+        if (Code == 0x90018)
+            Drive.Events.push_back("lock");
+        else if (Code == 0x9001C)
+            Drive.Events.push_back("unlock");
+        else
+            return false;
         return !Drive.Vanished();
     }
 
@@ -66,7 +69,7 @@ public:
         std::memcpy(Block, In.data(), 28);
         const uint32_t Ebx = GetLE32(Block), Edx = GetLE32(Block + 4), Ecx = GetLE32(Block + 8),
                        Eax = GetLE32(Block + 12);
-        TFakeFloppyDrive::TInt13Request R{uint8_t(Eax >> 8), uint8_t(Eax),       uint8_t(Ecx >> 8),
+        TFakeFloppyDrive::TInt13Request R{uint8_t(Eax >> 8), uint8_t(Eax),      uint8_t(Ecx >> 8),
                                           uint8_t(Ecx),      uint8_t(Edx >> 8), uint8_t(Edx)};
         Drive.Int13Requests.push_back(R);
         uint8_t Status = 0;
@@ -79,8 +82,10 @@ public:
         } else {
             const uint64_t Sector = ChsToSector(R.Head, R.Cylinder, R.Sector);
             const uint8_t* Source = nullptr;
-            if (Drive.ResolveAddress) Source = Drive.ResolveAddress(Ebx);
-            else if (sizeof(void*) == 4) Source = reinterpret_cast<const uint8_t*>(uintptr_t(Ebx));
+            if (Drive.ResolveAddress)
+                Source = Drive.ResolveAddress(Ebx);
+            else if (sizeof(void*) == 4)
+                Source = reinterpret_cast<const uint8_t*>(uintptr_t(Ebx));
             std::vector<uint8_t> Data(size_t(R.Count) * FloppySectorSize);
             if (Source) std::memcpy(Data.data(), Source, Data.size());
             if (!Drive.WriteRaw(Sector * FloppySectorSize, Data.data(), Data.size(), Error))

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         return std::make_unique<TScriptedChild>(Chunks, Code, &Answers);
     };
     double Last = -1;
-    const uint8_t Result = FormatFloppy('A', Data[1] & 0x80, [&](const std::string&, double f) { Last = f; });
+    const uint8_t Result =
+        FormatFloppy('A', Data[1] & 0x80, [&](const std::string&, double f) { Last = f; });
     if (Result < 1 || Result > 3) __builtin_trap();
     if (Code == 0 && Last != 1.0) __builtin_trap();
     return 0;
