@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "QemuSupport.h"
 #include "TestSupport.h"
 #include "image/Composer.h"
 #include "image/ExeData.h"
+#include "platform/Platform.h"
 
 using namespace testing_support;
 
@@ -187,3 +190,56 @@ TEST(QemuPurgexFloppy, MsDosFloppyBootsThroughTheMsDosBootSector) {
     EXPECT_EQ(Boot.DebugExitCode, 0) << Boot.Screen;
 #endif
 }
+
+#if defined(PURGEX_HOST_CHECKS) && defined(PURGEX_CLI)
+
+// The POSIX layer's drive A: on an image file: raw writes and FAT12 files on
+// the same sectors, and a read-back that names the first sector changed
+// behind its back.
+TEST(PosixFloppy, RawWritesFilesAndReadBackShareOneImage) {
+    TScratchDir Dir;
+    const auto Image = Dir / "a.img";
+    WriteFileBytes(Image, std::vector<uint8_t>(100, 0));
+    std::string Problem;
+    TPlatform& Native = NativePlatform();
+    EXPECT_FALSE(Native.AttachFloppy('A', Image.string(), Problem));
+    EXPECT_NE(Problem.find("100 bytes"), std::string::npos) << Problem;
+
+    ASSERT_TRUE(LoadDiskStore());
+    WriteFileBytes(Image, std::vector<uint8_t>(1474560, 0));
+    ASSERT_TRUE(Native.AttachFloppy('A', Image.string(), Problem)) << Problem;
+    EXPECT_EQ(Native.DriveType('A'), DriveRemovable);
+    TDiskFreeSpace Space;
+    EXPECT_FALSE(Native.DiskFreeSpace('A', Space)); // not formatted yet
+    {
+        const auto Device = Native.OpenDevice("\\\\.\\A:", TDeviceAccess{});
+        ASSERT_NE(Device, nullptr);
+        const auto& Boot = DiskStore->FindItem(".BOOT", 1)->Bytes();
+        uint32_t Done = 0;
+        ASSERT_TRUE(Device->Seek(0));
+        ASSERT_TRUE(Device->Write(Boot, Done));
+        EXPECT_EQ(Done, Boot.size());
+    }
+    ASSERT_TRUE(Native.DiskFreeSpace('A', Space));
+    EXPECT_EQ(Space.ClusterCount, 2847u);
+    ASSERT_TRUE(Native.CreateFolder("A:\\NEW"));
+    for (const char* Text : {"first version, longer than the second", "second"}) {
+        const auto File = Native.CreateFileWrite("A:\\NEW\\NOTE.TXT");
+        ASSERT_NE(File, nullptr);
+        File->WriteBuffer(Text, int64_t(std::strlen(Text)));
+    }
+    EXPECT_EQ(Mtype(Image.string(), "/NEW/NOTE.TXT"), "second");
+    EXPECT_EQ(EntriesNamed(Image.string(), "/NEW/", "NOTE.TXT"), 1);
+    ExpectSoundFat(Image.string()); // the replaced file's clusters were freed
+    EXPECT_EQ(Native.FloppyMismatch('A'), -1);
+
+    {
+        std::fstream Behind(Image, std::ios::in | std::ios::out | std::ios::binary);
+        Behind.seekg(700 * 512 + 3);
+        const char Was = char(Behind.get());
+        Behind.seekp(700 * 512 + 3);
+        Behind.put(char(~Was));
+    }
+    EXPECT_EQ(Native.FloppyMismatch('A'), 700);
+}
+#endif
