@@ -69,6 +69,18 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
         ->default_val(1);
     AddMediaOptions(Floppy, FloppyOptions, "do not read the written floppy back");
 
+    CLI::App* Devices = App.add_subcommand("devices", "List the CD/DVD drives and which can burn");
+    TBurnOptions& BurnOptions = Command.BurnOptions;
+    CLI::App* Burn = App.add_subcommand("burn", "Burn bootable discs in a CD/DVD writer");
+    Burn->add_option("DRIVE", BurnOptions.Drive,
+                     "the writer: a drive letter (E:), a device node (/dev/sr0) or the number "
+                     "that purgex devices shows")
+        ->required();
+    Burn->add_option("--copies", BurnOptions.Copies, "how many discs to burn, asking for each")
+        ->check(CLI::Range(1, MaxBurnCopies))
+        ->default_val(1);
+    AddMediaOptions(Burn, BurnOptions, "do not read each burned disc back");
+
     // CLI11 takes the arguments last first.
     std::vector<std::string> Reversed(Arguments.rbegin(), Arguments.rend());
     try {
@@ -82,6 +94,8 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
     else if (Extract->parsed()) Command.Kind = TPurgexCommand::StoreExtract;
     else if (Iso->parsed()) Command.Kind = TPurgexCommand::Iso;
     else if (Floppy->parsed()) Command.Kind = TPurgexCommand::Floppy;
+    else if (Devices->parsed()) Command.Kind = TPurgexCommand::Devices;
+    else if (Burn->parsed()) Command.Kind = TPurgexCommand::Burn;
     else Command.ExitCode = 2;
     return Command;
 }

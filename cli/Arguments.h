@@ -5,18 +5,20 @@
 #include <string>
 #include <vector>
 
+#include "cli/BurnCommand.h"
 #include "cli/FloppyCommand.h"
 #include "cli/IsoCommand.h"
 #include "cli/StoreCommands.h"
 
 struct TPurgexCommand {
-    enum TKind { Finished, StoreList, StoreExtract, Iso, Floppy } Kind = Finished;
+    enum TKind { Finished, StoreList, StoreExtract, Iso, Floppy, Devices, Burn } Kind = Finished;
     // With Kind Finished: the exit status (0 after --help or --version, 2 for
     // a usage error, whose message went to Err).
     int ExitCode = 0;
     TStoreOptions Store;
     TIsoOptions IsoOptions;
     TFloppyOptions FloppyOptions;
+    TBurnOptions BurnOptions;
 };
 
 // Arguments without the program name.

@@ -4,24 +4,10 @@
 
 #include "cli/ConsoleUserInterface.h"
 #include "cli/Terminal.h"
-#include "image/Composer.h"
 #include "image/CreationRun.h"
 #include "image/ExeData.h"
 #include "optical/ImageRecorder.h"
 #include "platform/Platform.h"
-
-// Where the running system offers MS-DOS: its own files (Windows 9x), the
-// image of "DiskCopy.dll", or the folder given on the command line.
-std::string OfferedMsDos(const std::string& MsDosDir) {
-    const TWindowsVersion v = Platform().Version();
-    if (v.PlatformId == 1 && !FindIoSys().empty() && !FindCommandCom().empty())
-        return "the files of this Windows installation";
-    const auto Probe = std::make_unique<TVirtualFloppy>(); // far too large for a stack
-    if (v.PlatformId == 2 && LoadDiskCopyImage(*Probe)) return "the boot floppy of DiskCopy.dll";
-    if (!MsDosDir.empty() && HoldsMsDosSystem(MsDosDir)) return MsDosDir;
-    return {};
-}
-
 
 int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Out,
                   std::ostream& Err) {
@@ -50,21 +36,10 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
     TCreationRun Run(Front);
     Console.BeforeOutput = [&] { Front.EndLine(); };
 
-    if (Options.Os == "rxdos") {
-        Run.DiscSystem = TDiscSystem::RxDos;
-        Out << "Boot system: Rx-DOS (embedded)\n";
-    } else if (Options.Os == "msdos") {
-        Run.DiscSystem = TDiscSystem::MsDos;
-        Out << "Boot system: MS-DOS\n";
-    } else {
-        const std::string Source = OfferedMsDos(MsDosDir);
-        Run.DiscSystem = Source.empty() ? TDiscSystem::RxDos : TDiscSystem::MsDos;
-        Out << (Source.empty() ? "Boot system: Rx-DOS (embedded; no MS-DOS system offered)\n"
-                               : "Boot system: MS-DOS from " + Source + "\n");
-    }
+    Run.DiscSystem = ChooseDiscSystem(Options.Os, MsDosDir, Out);
 
-    std::vector<uint8_t> Image;
-    Run.ImageBuilt = [&](const TMemoryStream& Iso) { Image = Iso.Bytes(); };
+    size_t ImageBytes = 0;
+    Run.ImageBuilt = [&](const TMemoryStream& Iso) { ImageBytes = Iso.Bytes().size(); };
     try {
         Run.CreateMedia();
     } catch (const std::exception& Error) {
@@ -85,7 +60,7 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
             << "\n";
         return 1;
     }
-    Out << "Made " << Options.File << " (" << Image.size() << " bytes). Boot it with: "
+    Out << "Made " << Options.File << " (" << ImageBytes << " bytes). Boot it with: "
         << "qemu-system-i386 -cdrom " << Options.File << "\n";
     return 0;
 }

@@ -1,6 +1,12 @@
 #include "cli/MediaOptions.h"
 
+#include <iomanip>
 #include <iostream>
+#include <memory>
+
+#include "cli/ConsoleUserInterface.h"
+#include "image/Composer.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -37,13 +43,51 @@ int ResolveMediaOptions(const TMediaOptions& Options, TWiperOptions& Checked, st
     return 0;
 }
 
+std::string OfferedMsDos(const std::string& MsDosDir) {
+    const TWindowsVersion v = Platform().Version();
+    if (v.PlatformId == 1 && !FindIoSys().empty() && !FindCommandCom().empty())
+        return "the files of this Windows installation";
+    const auto Probe = std::make_unique<TVirtualFloppy>(); // far too large for a stack
+    if (v.PlatformId == 2 && LoadDiskCopyImage(*Probe)) return "the boot floppy of DiskCopy.dll";
+    if (!MsDosDir.empty() && HoldsMsDosSystem(MsDosDir)) return MsDosDir;
+    return {};
+}
+
+TDiscSystem ChooseDiscSystem(const std::string& Os, const std::string& MsDosDir,
+                             std::ostream& Out) {
+    if (Os == "rxdos") {
+        Out << "Boot system: Rx-DOS (embedded)\n";
+        return TDiscSystem::RxDos;
+    }
+    if (Os == "msdos") {
+        Out << "Boot system: MS-DOS\n";
+        return TDiscSystem::MsDos;
+    }
+    const std::string Source = OfferedMsDos(MsDosDir);
+    Out << (Source.empty() ? "Boot system: Rx-DOS (embedded; no MS-DOS system offered)\n"
+                           : "Boot system: MS-DOS from " + Source + "\n");
+    return Source.empty() ? TDiscSystem::RxDos : TDiscSystem::MsDos;
+}
+
 void TConsoleFront::SetGauge(int Percent) {
-    if (!ShowProgress || (Percent == 0 && !LineOpen)) return;
-    const int Filled = Percent * 40 / 100;
+    Gauge = Percent;
+    Draw();
+}
+
+void TConsoleFront::SetFill(double Fill) {
+    BufferFill = int(Fill * 100 + 0.5);
+    Draw();
+}
+
+void TConsoleFront::Draw() {
+    if (!ShowProgress || (Gauge == 0 && !LineOpen)) return;
+    const int Filled = Gauge * 40 / 100;
     Err << "\r[" << std::string(size_t(Filled), '#') << std::string(size_t(40 - Filled), ' ')
-        << "] " << Percent << "%" << std::flush;
+        << "] " << std::setw(3) << Gauge << "%";
+    if (BufferFill >= 0) Err << "  drive buffer " << std::setw(3) << BufferFill << "%";
+    Err << std::flush;
     LineOpen = true;
-    if (Percent >= 100) EndLine();
+    if (Gauge >= 100) EndLine();
 }
 
 void TConsoleFront::EndLine() {

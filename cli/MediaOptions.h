@@ -6,6 +6,7 @@
 #include <string>
 
 #include "image/CreationRun.h"
+#include "image/DiscTarget.h"
 #include "image/WiperOptions.h"
 
 struct TMediaOptions {
@@ -22,11 +23,16 @@ struct TMediaOptions {
 int ResolveMediaOptions(const TMediaOptions& Options, TWiperOptions& Checked, std::string& MsDosDir,
                         std::ostream& Err);
 
-// Where the running system offers MS-DOS (a description), empty for nowhere.
+// Where the running system offers MS-DOS: its own files (Windows 9x), the
+// image of "DiskCopy.dll", or the folder given; empty for nowhere.
 std::string OfferedMsDos(const std::string& MsDosDir);
 
+// The disc system for "auto", "msdos" or "rxdos", told on Out.
+TDiscSystem ChooseDiscSystem(const std::string& Os, const std::string& MsDosDir,
+                             std::ostream& Out);
+
 // One row of one target; the bar is drawn once work has begun and ended
-// before any prompt or message.
+// before any prompt or message. A writer's burn adds its drive buffer's fill.
 class TConsoleFront : public TRunFront {
 public:
     TConsoleFront(TOpticalDevice* Device, int Quantity, TWiperOptions Options, std::string Params,
@@ -41,6 +47,7 @@ public:
     std::string CommandLine() override { return Params; }
     bool FloppyUsesMsDos() override { return MsDos; }
     void SetGauge(int Percent) override;
+    void SetFill(double Fill);
     void EndLine();
 
 private:
@@ -52,4 +59,7 @@ private:
     std::ostream& Err;
     bool ShowProgress;
     bool LineOpen = false;
+    int Gauge = 0;
+    int BufferFill = -1; // none reported
+    void Draw();
 };

@@ -1,5 +1,6 @@
 #include "platform/Platform.h"
 
+#include <chrono>
 #include <string>
 
 namespace {
@@ -66,3 +67,28 @@ bool TPlatform::AttachFloppy(char Letter, std::string_view, std::string& Problem
 }
 
 int64_t TPlatform::FloppyMismatch(char) { return -2; }
+
+uint64_t TPlatform::TickCount() {
+    return uint64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
+TAspiLibrary& TPlatform::AspiLibrary() {
+    static TAspiLibrary Substitute; // answers 0: no adapters, nothing pending
+    return Substitute;
+}
+
+namespace {
+// An event nobody signals: a machine without the ASPI library never waits on one.
+class TUnsignalledEvent : public TEvent {
+public:
+    void Reset() override {}
+    bool Wait(uint32_t) override { return false; }
+    uint32_t Handle() override { return 0; }
+};
+} // namespace
+
+std::unique_ptr<TEvent> TPlatform::CreateManualEvent() {
+    return std::make_unique<TUnsignalledEvent>();
+}

@@ -58,6 +58,13 @@ public:
     // DeviceIoControl with no overlapped structure.
     virtual bool Control(uint32_t Code, std::span<const uint8_t> In, std::span<uint8_t> Out,
                          uint32_t& Returned) = 0;
+    // A control request that points at a caller's buffer (a direct SCSI
+    // pass-through): Windows reaches Data through the address inside the
+    // request, a backend that cannot (64-bit addresses) through Data itself.
+    virtual bool ControlDirect(uint32_t Code, std::span<const uint8_t> In, std::span<uint8_t> Out,
+                               std::span<uint8_t> /*Data*/, uint32_t& Returned) {
+        return Control(Code, In, Out, Returned);
+    }
 };
 
 // What opening a device asks for.
@@ -99,6 +106,9 @@ public:
     virtual bool Finished() = 0;
     virtual uint32_t ExitCode() = 0;
 };
+
+class TAspiLibrary;
+class TEvent;
 
 class TPlatform {
 public:
@@ -197,8 +207,44 @@ public:
     // back as written, -2 when it cannot be read back or nothing is attached.
     virtual int64_t FloppyMismatch(char Letter);
 
+    // --- CD/DVD writers: the ASPI library, the events its requests signal,
+    // and a clock for bounding the waits on drives.
+
+    // Milliseconds from an arbitrary start, never going back (GetTickCount).
+    virtual uint64_t TickCount();
+    // The entry points of "wnaspi32.dll", loaded once; substitutes that answer
+    // 0 when the library or an entry point is missing.
+    virtual TAspiLibrary& AspiLibrary();
+    // A manual-reset event, not signalled.
+    virtual std::unique_ptr<TEvent> CreateManualEvent();
+
 protected:
     uint32_t LastErrorCode = 0;
+};
+
+// A manual-reset event that an ASPI request signals when it completes.
+class TEvent {
+public:
+    static constexpr uint32_t Infinite = 0xFFFFFFFF;
+    virtual ~TEvent() = default;
+    virtual void Reset() = 0;
+    // True when the event is signalled within Milliseconds.
+    virtual bool Wait(uint32_t Milliseconds) = 0;
+    // The handle as a request block carries it (32 bits).
+    virtual uint32_t Handle() = 0;
+};
+
+// "GetASPI32SupportInfo" and "SendASPI32Command". Block is a request block
+// laid out as the library defines it; Data is the buffer whose address the
+// block carries (the real library reads the address, a simulated one may use
+// Data). Both answer the library's 32-bit value.
+class TAspiLibrary {
+public:
+    virtual ~TAspiLibrary() = default;
+    virtual uint32_t GetASPI32SupportInfo() { return 0; }
+    virtual uint32_t SendASPI32Command(std::span<uint8_t> /*Block*/, std::span<uint8_t> /*Data*/) {
+        return 0;
+    }
 };
 
 // The installed platform: the native backend unless a test installed another.

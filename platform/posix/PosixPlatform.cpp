@@ -18,6 +18,7 @@
 #include "platform/posix/PosixFloppy.h"
 #include "platform/posix/PosixProcess.h"
 #include "platform/posix/PosixRegistry.h"
+#include "platform/posix/PosixScsi.h"
 
 namespace {
 
@@ -187,10 +188,17 @@ public:
         return (Info.st_mode & 0222) != 0 && ::access(Host->c_str(), W_OK | X_OK) == 0;
     }
 
-    // Floppy drives and child processes.
-    std::unique_ptr<TDeviceHandle> OpenDevice(std::string_view Name, const TDeviceAccess& Access) override {
+    // Devices: drive A: (and B:) attached to a floppy node or image file;
+    // CD/DVD drives /dev/sr* as D:, E:, ...
+    std::unique_ptr<TDeviceHandle> OpenDevice(std::string_view Name,
+                                              const TDeviceAccess& Access) override {
         if (auto Floppy = PosixFloppyDevice(Name, LastErrorCode)) return std::move(*Floppy);
+        if (!ScsiNodeOf(Name).empty()) return OpenScsiDevice(Name, Access, LastErrorCode);
         return TPlatform::OpenDevice(Name, Access);
+    }
+    std::vector<std::string> DosDeviceTargets(std::string_view DeviceName) override {
+        if (auto Node = ScsiDosDevice(DeviceName); !Node.empty()) return Node;
+        return TPlatform::DosDeviceTargets(DeviceName);
     }
     TDriveType DriveType(char Letter) override {
         if (const auto Floppy = PosixFloppyDriveType(Letter)) return *Floppy;
@@ -200,7 +208,9 @@ public:
         if (const auto Floppy = PosixFloppyFreeSpace(Letter, Space, LastErrorCode)) return *Floppy;
         return TPlatform::DiskFreeSpace(Letter, Space);
     }
-    uint32_t LogicalDrives() override { return PosixFloppyDrives() | TPlatform::LogicalDrives(); }
+    uint32_t LogicalDrives() override {
+        return PosixFloppyDrives() | ScsiDriveMask() | TPlatform::LogicalDrives();
+    }
     bool AttachFloppy(char Letter, std::string_view Path, std::string& Problem) override {
         return PosixAttachFloppy(Letter, Path, Problem);
     }

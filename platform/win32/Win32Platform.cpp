@@ -8,6 +8,8 @@
 #include "platform/Platform.h"
 #include "platform/win32/Win32Devices.h"
 
+#include "platform/win32/Win32Aspi.h"
+
 namespace {
 
 class THandleStream : public TStream {
@@ -94,6 +96,19 @@ private:
 
 class TWin32Platform : public TPlatform {
 public:
+    // CD/DVD writers: the ASPI library, its events, the tick count.
+    TAspiLibrary& AspiLibrary() override { return Win32AspiLibrary(); }
+    std::unique_ptr<TEvent> CreateManualEvent() override { return Win32ManualEvent(); }
+    uint64_t TickCount() override {
+        // GetTickCount64 is missing before Vista: carry the 32-bit count across its wrap.
+        static uint32_t Last = 0;
+        static uint64_t High = 0;
+        const uint32_t Now = GetTickCount();
+        if (Now < Last) High += uint64_t(1) << 32;
+        Last = Now;
+        return High | Now;
+    }
+
     TWindowsVersion Version() override {
         OSVERSIONINFOA Info{};
         Info.dwOSVersionInfoSize = sizeof Info;

@@ -32,6 +32,14 @@ PURGEX_FUZZ_TARGET(ArgumentsFuzz) {
         PURGEX_FUZZ_CHECK(Floppy.Copies >= 1 && Floppy.Copies <= MaxFloppyCopies);
         break;
     }
+    case TPurgexCommand::Devices:
+        break;
+    case TPurgexCommand::Burn: {
+        const TBurnOptions& Burn = Command.BurnOptions;
+        PURGEX_FUZZ_CHECK(Burn.Os == "auto" || Burn.Os == "msdos" || Burn.Os == "rxdos");
+        PURGEX_FUZZ_CHECK(Burn.Copies >= 1 && Burn.Copies <= MaxBurnCopies);
+        break;
+    }
     case TPurgexCommand::StoreList:
     case TPurgexCommand::StoreExtract:
         PURGEX_FUZZ_CHECK(!(Command.Store.Cd && Command.Store.Disk));

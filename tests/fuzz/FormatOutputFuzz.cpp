@@ -7,11 +7,12 @@
 #include <deque>
 #include <string>
 
+#include "FuzzTarget.h"
 #include "disk/WinFormat.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/ScriptedChild.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+PURGEX_FUZZ_TARGET(FormatOutputFuzz) {
     if (Size < 2) return 0;
     // First byte: exit code; second: piece length; the rest: the output.
     const uint32_t Code = Data[0] & 3;
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     double Last = -1;
     const uint8_t Result =
         FormatFloppy('A', Data[1] & 0x80, [&](const std::string&, double f) { Last = f; });
-    if (Result < 1 || Result > 3) __builtin_trap();
-    if (Code == 0 && Last != 1.0) __builtin_trap();
+    PURGEX_FUZZ_CHECK(Result >= 1 && Result <= 3);
+    PURGEX_FUZZ_CHECK(Code != 0 || Last == 1.0);
     return 0;
 }

@@ -1,0 +1,289 @@
+#include "cli/BurnCommand.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iomanip>
+#include <iostream>
+#include <vector>
+
+#include "cli/ConsoleUserInterface.h"
+#include "cli/Terminal.h"
+#include "image/CreationRun.h"
+#include "image/ExeData.h"
+#include "optical/Optical_devices.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr uint32_t ErrorFileNotFound = 2, ErrorAccessDenied = 5;
+
+std::string Capabilities(const TOpticalDevice& D, bool Write) {
+    std::string Text;
+    const auto Add = [&](bool Has, const char* Name) {
+        if (Has) Text += (Text.empty() ? "" : ",") + std::string(Name);
+    };
+    if (Write) {
+        Add(D.WritesCdR, "CD-R");
+        Add(D.WritesCdRw, "CD-RW");
+        Add(D.WritesDvdR, "DVD-R");
+        Add(D.WritesDvdRam, "DVD-RAM");
+        Add(D.TestWrite, "test");
+    } else {
+        Add(D.ReadsCdR, "CD-R");
+        Add(D.ReadsCdRw, "CD-RW");
+        Add(D.ReadsDvdRom, "DVD-ROM");
+        Add(D.ReadsDvdR, "DVD-R");
+        Add(D.ReadsDvdRam, "DVD-RAM");
+    }
+    return Text.empty() ? "-" : Text;
+}
+
+// The chosen transport's whole list, in discovery order.
+std::vector<TScsiOpticalDevice*> Listed(TOpticalDevices& Discovery) {
+    std::vector<TScsiOpticalDevice*> All;
+    if (Discovery.Transport == TransportAspi)
+        for (auto& D : Discovery.Aspi->Devices) All.push_back(D.get());
+    else
+        for (auto& D : Discovery.Spti->Devices) All.push_back(D.get());
+    return All;
+}
+
+std::string DriveText(const TOpticalDevice& D) {
+    if (D.DriveLetter != ' ') return std::string(1, D.DriveLetter) + ":";
+    const auto& A = static_cast<const TASPIdevice&>(D);
+    return std::to_string(A.Adapter) + ":" + std::to_string(A.Target) + ":" +
+           std::to_string(A.Lun);
+}
+
+// Why Letter's drive cannot be opened for burning; empty when it can.
+std::string OpenProblem(char Letter) {
+    TDeviceAccess Access;
+    Access.Write = true;
+    if (Platform().OpenDevice(SptiDevicePath(Letter), Access)) return {};
+    const uint32_t Code = Platform().LastError();
+    if (Code == ErrorFileNotFound) return "no such drive";
+    if (Code == ErrorAccessDenied)
+        return "permission denied: burning needs the drive opened for reading and writing "
+               "(on Linux, membership of the group that owns the device node, usually cdrom)";
+    return Platform().ErrorText(Code);
+}
+
+std::string NodeOf(char Letter) {
+    const auto Targets = Platform().DosDeviceTargets(std::string(1, Letter) + ":");
+    return Targets.empty() ? std::string() : Targets.front().substr(0, Targets.front().find('\0'));
+}
+
+// Passes a burn's reports on and tells the front the buffer's fill.
+class TFillTap : public TBurningIO {
+public:
+    TFillTap(TBurningIO* Next, TConsoleFront& Front) : Next(Next), Front(Front) {}
+    void Progress(uint8_t Stage, double Done, double Fill) override {
+        if (Next) Next->Progress(Stage, Done, Fill);
+        Front.SetFill(Fill);
+    }
+    void StageStarted(uint8_t Stage, int32_t Reserved) override {
+        if (Next) Next->StageStarted(Stage, Reserved);
+    }
+
+private:
+    TBurningIO* Next;
+    TConsoleFront& Front;
+};
+
+// The writer as the run sees it: the drive, with its progress tapped and each
+// burned disc read back.
+class TCheckedWriter : public TOpticalDevice {
+public:
+    TCheckedWriter(TScsiOpticalDevice& Drive, bool Verify, std::ostream& Err)
+        : Drive(Drive), Verify(Verify), Err(Err) {
+        Name = Drive.Name;
+        DeviceType = Drive.DeviceType;
+        TypeName = Drive.TypeName;
+        DriveLetter = Drive.DriveLetter;
+    }
+    TConsoleFront* Front = nullptr;
+    std::function<void()> BeforeOutput;
+
+    bool IsWriter() override { return Drive.IsWriter(); }
+    bool CheckReady(TDeviceStatus& Status) override { return Drive.CheckReady(Status); }
+    bool Burn(TBurnError& Error, TStream& Source, TBurningIO* Observer) override {
+        const int64_t Start = Source.Position();
+        TFillTap Tap(Observer, *Front);
+        if (!Drive.Burn(Error, Source, &Tap)) return false;
+        if (!Verify) return true;
+        Source.SetPosition(Start);
+        std::vector<uint8_t> Image(size_t(Source.Size() - Start));
+        Source.ReadBuffer(Image.data(), int64_t(Image.size()));
+        const int64_t Block = FirstDifference(Image);
+        if (Block < 0) return true;
+        if (BeforeOutput) BeforeOutput();
+        Err << "purgex: the disc differs from the image from block " << Block
+            << " on (read back from block " << Drive.LastBurnStart << ")\n";
+        Error.Step = BurnStepWrite;
+        return false;
+    }
+
+private:
+    // The first block (counted from the image's start) that reads back
+    // differently, or -1.
+    int64_t FirstDifference(const std::vector<uint8_t>& Image) {
+        const uint32_t Blocks = uint32_t((Image.size() + BlockBytes - 1) / BlockBytes);
+        std::vector<uint8_t> Read(10 * BlockBytes);
+        for (uint32_t First = 0; First < Blocks; First += 10) {
+            const uint16_t Count = uint16_t(std::min<uint32_t>(10, Blocks - First));
+            if (Drive.ReadBlocks(Drive.LastBurnStart + First, Count,
+                                 std::span(Read).first(Count * BlockBytes)) != 0)
+                return First;
+            for (uint32_t i = 0; i < Count; ++i) {
+                const size_t Offset = size_t(First + i) * BlockBytes;
+                const size_t Length = std::min<size_t>(BlockBytes, Image.size() - Offset);
+                if (!std::equal(Image.begin() + Offset, Image.begin() + Offset + Length,
+                                Read.begin() + i * BlockBytes))
+                    return First + i;
+            }
+        }
+        return -1;
+    }
+
+    TScsiOpticalDevice& Drive;
+    bool Verify;
+    std::ostream& Err;
+};
+
+} // namespace
+
+int RunDevicesCommand(std::ostream& Out, std::ostream& /*Err*/) {
+    TOpticalDevices Discovery;
+    const auto All = Listed(Discovery);
+    Out << "Transport: "
+        << (Discovery.Transport == TransportAspi ? "ASPI (wnaspi32.dll)" : "SCSI pass-through")
+        << "\n";
+    if (All.empty()) {
+        Out << "No CD/DVD drives found.\n";
+        return 0;
+    }
+    int Number = 0;
+    for (TScsiOpticalDevice* D : All) {
+        ++Number;
+        const bool CdDrive = D->DeviceType == DeviceTypeCdRom;
+        const bool Offered = CdDrive && D->IsWriter();
+        Out << std::setw(2) << Number << "  " << std::left << std::setw(7) << DriveText(*D)
+            << std::right;
+        if (D->DriveLetter != ' ') {
+            const std::string Node = NodeOf(D->DriveLetter);
+            if (!Node.empty() && Node[0] == '/') Out << "(" << Node << ") ";
+        }
+        Out << D->Name << "  [" << D->TypeName << "]  reads " << Capabilities(*D, false)
+            << ", writes " << Capabilities(*D, true) << "  "
+            << (Offered ? "offered" : CdDrive ? "not offered: writes neither CD-R nor CD-RW"
+                                              : "not offered: not a CD/DVD drive");
+        if (D->DriveLetter != ' ' && D->Vendor.empty() && D->Product.empty()) {
+            const std::string Problem = OpenProblem(D->DriveLetter);
+            if (!Problem.empty()) Out << " (cannot be queried: " << Problem << ")";
+        }
+        Out << "\n";
+    }
+    return 0;
+}
+
+int RunBurnCommand(const TBurnOptions& Options, std::istream& In, std::ostream& Out,
+                   std::ostream& Err) {
+    if (Options.Copies < 1 || Options.Copies > MaxBurnCopies) {
+        Err << "purgex: --copies takes 1 to " << MaxBurnCopies << "\n";
+        return 2;
+    }
+    TWiperOptions Checked;
+    std::string MsDosDir;
+    if (const int Status = ResolveMediaOptions(Options, Checked, MsDosDir, Err)) return Status;
+
+    // The drive: a letter, a device node, or a number from purgex devices.
+    TOpticalDevices Discovery;
+    const auto All = Listed(Discovery);
+    const std::string& Name = Options.Drive;
+    TScsiOpticalDevice* Drive = nullptr;
+    char Letter = 0;
+    if (!Name.empty() && std::all_of(Name.begin(), Name.end(), ::isdigit)) {
+        const size_t Number = size_t(std::stoul(Name.substr(0, 3)));
+        if (Number < 1 || Number > All.size()) {
+            Err << "purgex: there is no drive number " << Name
+                << " (purgex devices lists the drives)\n";
+            return 1;
+        }
+        Drive = All[Number - 1];
+        Letter = Drive->DriveLetter;
+    } else {
+        if (Name.size() == 1 || (Name.size() == 2 && Name[1] == ':'))
+            Letter = char(std::toupper(static_cast<unsigned char>(Name[0])));
+        else
+            for (int Bit = 0; Bit < 26 && !Letter; ++Bit)
+                if ((Platform().LogicalDrives() >> Bit & 1) && NodeOf(char('A' + Bit)) == Name)
+                    Letter = char('A' + Bit);
+        if (!std::isalpha(static_cast<unsigned char>(Letter))) {
+            Err << "purgex: no such drive: " << Name << " (purgex devices lists the drives)\n";
+            return 1;
+        }
+        for (TScsiOpticalDevice* D : All)
+            if (D->DriveLetter == Letter) Drive = D;
+    }
+    const std::string Shown = Letter && Letter != ' ' ? std::string(1, Letter) + ":" : Name;
+    const std::string Node = Letter && Letter != ' ' ? NodeOf(Letter) : std::string();
+    const std::string Where = Shown + (!Node.empty() && Node[0] == '/' ? " (" + Node + ")" : "");
+    if (!Drive || Drive->DeviceType != DeviceTypeCdRom) {
+        std::string Problem = Letter && Letter != ' ' ? OpenProblem(Letter) : "";
+        if (Problem.empty()) Problem = Drive ? "not a CD/DVD drive" : "no such drive";
+        Err << "purgex: cannot use drive " << Where << ": " << Problem << "\n";
+        return 1;
+    }
+    if (!Drive->IsWriter()) {
+        Err << "purgex: drive " << Where << " (" << Drive->Name
+            << ") writes neither CD-R nor CD-RW\n";
+        return 1;
+    }
+    if (Letter && Letter != ' ') {
+        const std::string Problem = OpenProblem(Letter);
+        if (!Problem.empty()) {
+            Err << "purgex: cannot open drive " << Where << ": " << Problem << "\n";
+            return 1;
+        }
+    }
+
+    if (!LoadCdStore()) {
+        Err << "purgex: the embedded store PURGXCD is corrupt or missing\n";
+        return 1;
+    }
+
+    TConsoleUserInterface Console(In, Out, !Options.Yes && StandardInputIsTerminal());
+    Console.SystemFolder = MsDosDir;
+    TUserInterface* Previous = InstallUserInterface(&Console);
+    struct TRestore {
+        TUserInterface* Previous;
+        ~TRestore() { InstallUserInterface(Previous); }
+    } Restore{Previous};
+
+    TCheckedWriter Writer(*Drive, !Options.NoVerify, Err);
+    TConsoleFront Front(&Writer, Options.Copies, Checked, Options.Params, false, Err,
+                        StandardErrorIsTerminal());
+    Writer.Front = &Front;
+    Writer.BeforeOutput = [&] { Front.EndLine(); };
+    Console.BeforeOutput = [&] { Front.EndLine(); };
+    TCreationRun Run(Front);
+    Run.DiscSystem = ChooseDiscSystem(Options.Os, MsDosDir, Out);
+    Out << "Writer: " << Where << " " << Drive->Name << "\n";
+    try {
+        Run.CreateMedia();
+    } catch (const std::exception& Error) {
+        Front.EndLine();
+        Err << "purgex: Error: " << Error.what() << "\n";
+        return 1;
+    }
+    Front.EndLine();
+    if (Run.MediaDone != Run.MediaTotal) {
+        Err << "purgex: " << Run.MediaDone << " of " << Run.MediaTotal << " discs burned"
+            << (Console.LastMessage.empty() ? "" : ": " + Console.LastMessage) << "\n";
+        return 1;
+    }
+    Out << "Burned " << Run.MediaDone << (Run.MediaDone == 1 ? " disc" : " discs") << " in "
+        << Where << (Options.NoVerify ? "" : ", each read back and equal to the image")
+        << ".\n";
+    return 0;
+}
