@@ -42,17 +42,18 @@ std::string Capabilities(const TOpticalDevice& D, bool Write) {
 std::vector<TScsiOpticalDevice*> Listed(TOpticalDevices& Discovery) {
     std::vector<TScsiOpticalDevice*> All;
     if (Discovery.Transport == TransportAspi)
-        for (auto& D : Discovery.Aspi->Devices) All.push_back(D.get());
+        for (auto& D : Discovery.Aspi->Devices)
+            All.push_back(D.get());
     else
-        for (auto& D : Discovery.Spti->Devices) All.push_back(D.get());
+        for (auto& D : Discovery.Spti->Devices)
+            All.push_back(D.get());
     return All;
 }
 
 std::string DriveText(const TOpticalDevice& D) {
     if (D.DriveLetter != ' ') return std::string(1, D.DriveLetter) + ":";
     const auto& A = static_cast<const TASPIdevice&>(D);
-    return std::to_string(A.Adapter) + ":" + std::to_string(A.Target) + ":" +
-           std::to_string(A.Lun);
+    return std::to_string(A.Adapter) + ":" + std::to_string(A.Target) + ":" + std::to_string(A.Lun);
 }
 
 // Why Letter's drive cannot be opened for burning; empty when it can.
@@ -175,8 +176,9 @@ int RunDevicesCommand(std::ostream& Out, std::ostream& /*Err*/) {
         }
         Out << D->Name << "  [" << D->TypeName << "]  reads " << Capabilities(*D, false)
             << ", writes " << Capabilities(*D, true) << "  "
-            << (Offered ? "offered" : CdDrive ? "not offered: writes neither CD-R nor CD-RW"
-                                              : "not offered: not a CD/DVD drive");
+            << (Offered   ? "offered"
+                : CdDrive ? "not offered: writes neither CD-R nor CD-RW"
+                          : "not offered: not a CD/DVD drive");
         if (D->DriveLetter != ' ' && D->Vendor.empty() && D->Product.empty()) {
             const std::string Problem = OpenProblem(D->DriveLetter);
             if (!Problem.empty()) Out << " (cannot be queried: " << Problem << ")";

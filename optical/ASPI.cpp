@@ -12,7 +12,9 @@ TBurningIO AspiDefaultBurningIO;
 // Blocks of aborted requests stay alive: the library may still write to them.
 std::vector<std::unique_ptr<std::array<uint8_t, AspiExecuteBytes>>> AbortedBlocks;
 
-uint32_t Address32(const void* p) { return uint32_t(reinterpret_cast<uintptr_t>(p)); }
+uint32_t Address32(const void* p) {
+    return uint32_t(reinterpret_cast<uintptr_t>(p));
+}
 
 } // namespace
 
@@ -74,7 +76,9 @@ std::unique_ptr<TScsiDrive> TASPIdevice::OpenDrive() {
     return std::make_unique<TAspiDrive>(Address());
 }
 
-TBurningIO& TASPIdevice::DefaultObserver() { return AspiDefaultBurningIO; }
+TBurningIO& TASPIdevice::DefaultObserver() {
+    return AspiDefaultBurningIO;
+}
 
 uint8_t TASPIdevice::Eject() {
     TAspiDrive Drive(Address());
@@ -97,8 +101,7 @@ TASPIdevices::TASPIdevices() {
                 Type[2] = Adapter;
                 Type[8] = uint8_t(Target);
                 Type[9] = Lun;
-                if (ScsiResultOf(uint8_t(Library.SendASPI32Command(Type, {})), 0, 0) != 0)
-                    continue;
+                if (ScsiResultOf(uint8_t(Library.SendASPI32Command(Type, {})), 0, 0) != 0) continue;
                 Devices.push_back(
                     std::make_unique<TASPIdevice>(Adapter, uint8_t(Target), Lun, Inquiry, Type));
             }

@@ -5,14 +5,18 @@
 #include "base/ByteOrder.h"
 #include "base/UserInterface.h"
 
-std::string SptiDevicePath(char Letter) { return std::string("\\\\.\\") + Letter + ":"; }
+std::string SptiDevicePath(char Letter) {
+    return std::string("\\\\.\\") + Letter + ":";
+}
 
 namespace {
 
 TBurningIO SptiDefaultBurningIO;
 
 // The system's text for the last error, in a plain box.
-void ShowLastError() { CoolMsgInfo(Platform().ErrorText(Platform().LastError())); }
+void ShowLastError() {
+    CoolMsgInfo(Platform().ErrorText(Platform().LastError()));
+}
 
 void FillHeader(uint8_t* Request, const TScsiCommand& Command, bool DataIn, uint32_t Length,
                 uint32_t Timeout) {
@@ -72,7 +76,9 @@ std::unique_ptr<TScsiDrive> TSPTIdevice::OpenDrive() {
     return std::make_unique<TSptiDrive>(std::move(Handle));
 }
 
-TBurningIO& TSPTIdevice::DefaultObserver() { return SptiDefaultBurningIO; }
+TBurningIO& TSPTIdevice::DefaultObserver() {
+    return SptiDefaultBurningIO;
+}
 
 uint8_t TSPTIdevice::Eject() {
     TDeviceAccess Access; // read access only

@@ -100,7 +100,8 @@ std::string InquiryText(std::span<const uint8_t> Bytes) {
         if (b < 32) break;
         Text += char(b);
     }
-    while (!Text.empty() && Text.back() == ' ') Text.pop_back();
+    while (!Text.empty() && Text.back() == ' ')
+        Text.pop_back();
     return Text;
 }
 
@@ -112,7 +113,9 @@ double Fill(uint32_t Length, uint32_t Blank) {
 
 } // namespace
 
-uint8_t TestUnitReady(TScsiDrive& Drive) { return Drive.Execute(Command({0x00}, 6)); }
+uint8_t TestUnitReady(TScsiDrive& Drive) {
+    return Drive.Execute(Command({0x00}, 6));
+}
 
 uint8_t Inquiry(TScsiDrive& Drive, std::span<uint8_t, InquiryLength> Data) {
     TScsiCommand C = Command({0x12, 0, 0, 0, uint8_t(InquiryLength)}, 6);
@@ -123,7 +126,8 @@ uint8_t Inquiry(TScsiDrive& Drive, std::span<uint8_t, InquiryLength> Data) {
 }
 
 uint8_t ModeSenseCapabilities(TScsiDrive& Drive, std::span<uint8_t, CapabilitiesLength> Data) {
-    TScsiCommand C = DataIn(Command({0x5A, ModeByte1(Drive, Drive.IsAspi() ? 0x08 : 0x00), 0x2A}, 10), Data);
+    TScsiCommand C =
+        DataIn(Command({0x5A, ModeByte1(Drive, Drive.IsAspi() ? 0x08 : 0x00), 0x2A}, 10), Data);
     C.TimeoutSeconds = 2;
     const uint8_t Result = Drive.Execute(C);
     // The 16-bit speed and buffer fields, page bytes 8-14, 18 and 20, to host order.
@@ -215,8 +219,7 @@ void ApplyInquiry(TOpticalDevice& Device, std::span<const uint8_t, InquiryLength
     Device.Name = InquiryText(Data.subspan(16, 16)) + " (" + InquiryText(Data.subspan(8, 8)) + ")";
 }
 
-void ApplyCapabilities(TOpticalDevice& Device,
-                       std::span<const uint8_t, CapabilitiesLength> Data) {
+void ApplyCapabilities(TOpticalDevice& Device, std::span<const uint8_t, CapabilitiesLength> Data) {
     const uint8_t* Page = &Data[8];
     const auto Bit = [](uint8_t Byte, int n) { return (Byte >> n & 1) != 0; };
     Device.ReadsCdR = Bit(Page[2], 0);
@@ -288,8 +291,7 @@ bool RunBurn(TScsiDrive& Drive, TBurnError& Error, TStream& Source, TBurningIO& 
         return false;
 
     std::array<uint8_t, TrackInformationLength> Track{};
-    if (!Step(BurnStepReadTrackInformation, ReadTrackInformation(Drive, 0xFF, Track)))
-        return false;
+    if (!Step(BurnStepReadTrackInformation, ReadTrackInformation(Drive, 0xFF, Track))) return false;
     Step(BurnStepInvalidTrack, 0);
     const uint8_t TrackState = Track[6] >> 5; // reserved track, blank, packet
     if (TrackState != 2 && TrackState != 6) return false;
@@ -394,7 +396,11 @@ uint8_t TScsiOpticalDevice::Erase(bool Full, TEraseCallback Callback, void* Argu
     auto Drive = OpenDrive();
     if (!Drive) return ScsiResultControlFailed;
     return Blank(
-        *Drive, Full, [&] { if (Callback) Callback(Argument); }, ErasePollTimeout());
+        *Drive, Full,
+        [&] {
+            if (Callback) Callback(Argument);
+        },
+        ErasePollTimeout());
 }
 
 bool TScsiOpticalDevice::CheckReady(TDeviceStatus& Status) {

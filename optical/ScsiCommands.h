@@ -28,7 +28,7 @@ struct TScsiCommand {
     std::array<uint8_t, 16> Cdb{};
     uint8_t CdbLength = 10;
     TScsiData Direction = TScsiData::None;
-    std::span<uint8_t> Data; // the command's data length is Data.size()
+    std::span<uint8_t> Data;       // the command's data length is Data.size()
     uint32_t TimeoutSeconds = 120; // SPTI's timeout
     // Accepted at once and finished in the background (no time limit on ASPI).
     bool Immediate = false;
@@ -67,8 +67,7 @@ uint8_t TestUnitReady(TScsiDrive& Drive);
 uint8_t Inquiry(TScsiDrive& Drive, std::span<uint8_t, InquiryLength> Data);
 // Page 2Ah; the 16-bit speed fields come back in host order.
 uint8_t ModeSenseCapabilities(TScsiDrive& Drive, std::span<uint8_t, CapabilitiesLength> Data);
-uint8_t ModeSenseWriteParameters(TScsiDrive& Drive,
-                                 std::span<uint8_t, WriteParametersLength> Data);
+uint8_t ModeSenseWriteParameters(TScsiDrive& Drive, std::span<uint8_t, WriteParametersLength> Data);
 // Sends Data (mode header and page); its mode data length is cleared first.
 uint8_t ModeSelect(TScsiDrive& Drive, std::span<uint8_t> Data);
 uint8_t ReadDiscInformation(TScsiDrive& Drive, std::span<uint8_t, DiscInformationLength> Data,

@@ -98,7 +98,8 @@ TEST(PurgexBurn, BurnsReadsBackAndTheDiscBoots) {
     EXPECT_TRUE(Has(Run.Out, "Burned 1 disc in E:, each read back")) << Run.Out;
     EXPECT_EQ(Writer.Writes.size(), 74u);
     const auto Opcodes = Writer.Opcodes();
-    EXPECT_EQ(std::count(Opcodes.begin(), Opcodes.end(), 0x28), 74); // read back 10 blocks at a time
+    EXPECT_EQ(std::count(Opcodes.begin(), Opcodes.end(), 0x28),
+              74); // read back 10 blocks at a time
     EXPECT_TRUE(Writer.NextSessionAllowed);
 
 #ifdef PURGEX_HOST_CHECKS
@@ -111,9 +112,9 @@ TEST(PurgexBurn, BurnsReadsBackAndTheDiscBoots) {
     EXPECT_EQ(ReadFileBytes(Dir / "floppy.img").size(), 1474560u);
     const auto Fsck = RunCommand("fsck.fat -n " + ShellQuote((Dir / "floppy.img").string()));
     EXPECT_EQ(Fsck.ExitCode, 0) << Fsck.Output;
-    const auto Ini = RunCommand("MTOOLS_SKIP_CHECK=1 mtype -i " +
-                                ShellQuote((Dir / "floppy.img").string()) +
-                                " ::/PURGIT/DATA/PURGIT.INI");
+    const auto Ini =
+        RunCommand("MTOOLS_SKIP_CHECK=1 mtype -i " + ShellQuote((Dir / "floppy.img").string()) +
+                   " ::/PURGIT/DATA/PURGIT.INI");
     EXPECT_EQ(Ini.ExitCode, 0) << Ini.Output;
 #endif
 }

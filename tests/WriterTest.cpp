@@ -149,7 +149,8 @@ TEST(SptiWriter, FullBurnOfTheCdImage) {
     ASSERT_TRUE(M.Burn(*Device, Error, &Observer)) << int(Error.Step);
     ExpectBurnCommands(M.Writer, false, 0);
     ASSERT_EQ(M.Writer.Writes.size(), 74u);
-    for (const auto& [Address, Blocks] : M.Writer.Writes) EXPECT_EQ(Blocks, 10u);
+    for (const auto& [Address, Blocks] : M.Writer.Writes)
+        EXPECT_EQ(Blocks, 10u);
     EXPECT_EQ(M.Writer.Recorded(0, 740), Image());
     EXPECT_EQ(M.Writer.SessionsClosed, 1);
     EXPECT_TRUE(M.Writer.NextSessionAllowed);
@@ -174,13 +175,14 @@ TEST(SptiWriter, FullBurnOfTheCdImage) {
     EXPECT_EQ(Observer.Count("progress 0"), 74);
     EXPECT_DOUBLE_EQ(Observer.Done.front(), (20480.0 + 1) / (1515520.0 + 1));
     EXPECT_DOUBLE_EQ(Observer.Done.back(), 1.0);
-    EXPECT_EQ(Observer.Count("progress 1"), 6); // three polls each for SYNCHRONIZE CACHE and CLOSE TRACK
+    EXPECT_EQ(Observer.Count("progress 1"),
+              6); // three polls each for SYNCHRONIZE CACHE and CLOSE TRACK
     EXPECT_EQ(Observer.Count("progress 3"), 3);
     std::vector<std::string> Stages;
     for (const auto& Call : Observer.Calls)
         if (Call.rfind("stage", 0) == 0) Stages.push_back(Call);
-    EXPECT_EQ(Stages, (std::vector<std::string>{"stage 0", "stage 1", "stage 2", "stage 3",
-                                                "stage 4"}));
+    EXPECT_EQ(Stages,
+              (std::vector<std::string>{"stage 0", "stage 1", "stage 2", "stage 3", "stage 4"}));
     // The buffer fills with the writes and drains while the cache is written.
     EXPECT_GT(Observer.Fill[73], Observer.Fill[0]);
     EXPECT_LT(Observer.Fill[76], Observer.Fill[74]);
@@ -276,8 +278,8 @@ TEST(AspiWriter, FullBurnOfTheCdImageThroughRequestBlocks) {
     EXPECT_EQ(Write[48], 0x2A);
     EXPECT_EQ(Write[3], 0x50);
     EXPECT_EQ(GetLE32(&Write[12]), 20480u);
-    const auto Sync = std::find_if(Blocks.begin(), Blocks.end(),
-                                   [](const TBytes& b) { return b[48] == 0x35; });
+    const auto Sync =
+        std::find_if(Blocks.begin(), Blocks.end(), [](const TBytes& b) { return b[48] == 0x35; });
     ASSERT_NE(Sync, Blocks.end());
     EXPECT_EQ((*Sync)[3], 0x40);
     EXPECT_EQ(GetLE32(&(*Sync)[12]), 0u);
@@ -352,8 +354,8 @@ TEST(BurnSequence, EdgesOfTheDriveAnswers) {
     EXPECT_EQ(M.Writer.Recorded(0, 740), Image());
 
     // The invisible track: blank with data mode 15 passes; not blank, or packet, stop.
-    for (const auto& [Byte6, Passes] :
-         std::vector<std::pair<uint8_t, bool>>{{0x4F, true}, {0xC0, true}, {0x00, false}, {0x60, false}}) {
+    for (const auto& [Byte6, Passes] : std::vector<std::pair<uint8_t, bool>>{
+             {0x4F, true}, {0xC0, true}, {0x00, false}, {0x60, false}}) {
         M.Writer = TSimulatedWriter();
         M.Machine.AddDrive('E', M.Writer);
         M.Writer.InvisibleTrackByte6 = Byte6;
@@ -418,8 +420,8 @@ struct TFault {
     const char* Name;
     bool Aspi;
     std::function<void(TSimulatedWriter&)> Arrange;
-    std::string Message;   // shown after the failed attempt
-    bool SystemText;       // the system's error text is shown first
+    std::string Message; // shown after the failed attempt
+    bool SystemText;     // the system's error text is shown first
 };
 
 std::string BurnText(int Step) {
@@ -477,8 +479,8 @@ TEST(WriterFaults, EachFaultShowsItsMessageAndTheRunAsksForTheDiscAgain) {
         M.Ui.AskAnswers = {1, 2, 1}; // OK, then Cancel and stop
         Run.CreateMedia();
         EXPECT_EQ(Run.MediaDone, 0);
-        const std::string Prompt = "ask: Please insert a blank CD/DVD in writer.\r(" +
-                                   Device.Name + ") [OK|Cancel]";
+        const std::string Prompt =
+            "ask: Please insert a blank CD/DVD in writer.\r(" + Device.Name + ") [OK|Cancel]";
         std::vector<std::string> Expected = {Prompt};
         if (Fault.SystemText) Expected.push_back("info: " + M.Machine.ErrorText(1167));
         Expected.push_back(Fault.Message);
@@ -536,12 +538,13 @@ TEST(Discovery, NamesTypesAndWhatIsOffered) {
     Machine.AddDrive('G', Invalid);
     Machine.AddDrive('H', Other);
     Machine.OtherDrives['Z'] = "\\Device\\LanmanRedirector\\;Z:\\server\\share"; // a network drive
-    Machine.OtherDrives['S'] = "\\??\\C:\\subst";                                 // a subst drive
+    Machine.OtherDrives['S'] = "\\??\\C:\\subst";                                // a subst drive
 
     TOpticalDevices Discovery;
     ASSERT_EQ(Discovery.Spti->Devices.size(), 6u);
     std::string Letters;
-    for (auto& D : Discovery.Spti->Devices) Letters += D->DriveLetter;
+    for (auto& D : Discovery.Spti->Devices)
+        Letters += D->DriveLetter;
     EXPECT_EQ(Letters, "DFGHSZ");
     EXPECT_EQ(Discovery.Transport, TransportSpti);
     auto& Found = Discovery.Spti->Devices;
@@ -622,7 +625,9 @@ TEST(SptiWriter, EjectEraseAndCheckReady) {
 
     int Polls = 0;
     M.Writer.Cdbs.clear();
-    EXPECT_EQ(Device->Erase(true, [](void* p) { ++*static_cast<int*>(p); }, &Polls), 0);
+    EXPECT_EQ(Device->Erase(
+                  true, [](void* p) { ++*static_cast<int*>(p); }, &Polls),
+              0);
     EXPECT_EQ(Polls, 3);
     EXPECT_EQ(M.Writer.Cdbs[0], Cdb({0xA1, 0x10}, 12));
     EXPECT_TRUE(Device->CheckReady(Status));
@@ -648,7 +653,8 @@ TEST(DriveReplies, GarbledRepliesNeverPassForASuccessfulBurn) {
         Total.Succeeded += O.Succeeded;
         Total.FalseSuccesses += O.FalseSuccesses;
     };
-    for (uint32_t Seed = 1; Seed <= 64; ++Seed) Add(RandomBytes(64 + Seed * 29, Seed));
+    for (uint32_t Seed = 1; Seed <= 64; ++Seed)
+        Add(RandomBytes(64 + Seed * 29, Seed));
     // All zero and all ones: zero-length buffers, huge free space and buffers.
     for (uint8_t Fill : {uint8_t(0x00), uint8_t(0xFF), uint8_t(0x01), uint8_t(0x09)})
         Add(TBytes(2000, Fill));

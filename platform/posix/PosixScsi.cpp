@@ -14,12 +14,14 @@
 
 namespace {
 
-constexpr uint32_t PassThrough = 0x4D004, PassThroughDirect = 0x4D014,
-                   MediaRemoval = 0x2D4804, EjectMedia = 0x2D4808;
+constexpr uint32_t PassThrough = 0x4D004, PassThroughDirect = 0x4D014, MediaRemoval = 0x2D4804,
+                   EjectMedia = 0x2D4808;
 constexpr char FirstLetter = 'D';
 constexpr int MaxNodes = 23; // D: to Z:
 
-std::string NodeName(int Index) { return "/dev/sr" + std::to_string(Index); }
+std::string NodeName(int Index) {
+    return "/dev/sr" + std::to_string(Index);
+}
 
 bool NodeExists(int Index) {
     struct stat Info;
@@ -73,7 +75,7 @@ public:
         Io.interface_id = 'S';
         Io.dxfer_direction = Request.Direction == TSgDirection::FromDevice ? SG_DXFER_FROM_DEV
                              : Request.Direction == TSgDirection::ToDevice ? SG_DXFER_TO_DEV
-                                                                            : SG_DXFER_NONE;
+                                                                           : SG_DXFER_NONE;
         Io.cmd_len = Request.CdbLength;
         Io.cmdp = Request.Cdb.data();
         Io.dxfer_len = Request.DataLength;
@@ -116,8 +118,8 @@ bool SptiToSg(uint32_t Code, std::span<uint8_t> Request, std::span<uint8_t> Data
     std::copy_n(&Request[28], CdbLength, Sg.Cdb.begin());
     Sg.Sense = SenseLength ? &Request[SenseOffset] : nullptr;
     Sg.SenseLength = SenseLength;
-    Sg.TimeoutMilliseconds = uint32_t(std::min<uint64_t>(uint64_t(GetLE32(&Request[16])) * 1000,
-                                                         UINT32_MAX));
+    Sg.TimeoutMilliseconds =
+        uint32_t(std::min<uint64_t>(uint64_t(GetLE32(&Request[16])) * 1000, UINT32_MAX));
     if (Direct) {
         // The address inside the request cannot name a 64-bit buffer: Data does.
         if (Length != Data.size()) return false;
@@ -128,7 +130,7 @@ bool SptiToSg(uint32_t Code, std::span<uint8_t> Request, std::span<uint8_t> Data
         Sg.Data = Length ? &Request[Offset] : nullptr;
     }
     Sg.DataLength = Length;
-    Sg.Direction = Length == 0 ? TSgDirection::None
+    Sg.Direction = Length == 0       ? TSgDirection::None
                    : Request[8] == 1 ? TSgDirection::FromDevice
                                      : TSgDirection::ToDevice;
     Error = 0;

@@ -42,8 +42,7 @@ bool SptiToSg(uint32_t Code, std::span<uint8_t> Request, std::span<uint8_t> Data
 
 // After SG_IO returned: the SCSI status becomes the request's ScsiStatus.
 // A host or transport failure fails the device control call (false, Error).
-bool SgToSpti(uint8_t ScsiStatus, uint16_t HostStatus, std::span<uint8_t> Request,
-              uint32_t& Error);
+bool SgToSpti(uint8_t ScsiStatus, uint16_t HostStatus, std::span<uint8_t> Request, uint32_t& Error);
 
 // The Windows error code for an errno of open or ioctl.
 uint32_t WindowsErrorOf(int Errno);

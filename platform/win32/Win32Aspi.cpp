@@ -24,7 +24,9 @@ public:
         }
 #endif
     }
-    uint32_t GetASPI32SupportInfo() override { return SupportInfo ? SupportInfo() : 0; }
+    uint32_t GetASPI32SupportInfo() override {
+        return SupportInfo ? SupportInfo() : 0;
+    }
     uint32_t SendASPI32Command(std::span<uint8_t> Block, std::span<uint8_t>) override {
         return SendCommand ? SendCommand(Block.data()) : 0;
     }
@@ -60,4 +62,6 @@ TAspiLibrary& Win32AspiLibrary() {
     return Library;
 }
 
-std::unique_ptr<TEvent> Win32ManualEvent() { return std::make_unique<TWin32Event>(); }
+std::unique_ptr<TEvent> Win32ManualEvent() {
+    return std::make_unique<TWin32Event>();
+}

@@ -77,7 +77,8 @@ uint8_t TSimulatedWriter::Execute(std::span<const uint8_t> Cdb, std::span<uint8_
         const size_t Length = std::min<size_t>(Data.size(), GetBE16(&Cdb[7]));
         SelectedParameters.assign(Data.begin(), Data.begin() + Length);
         if (!(Cdb[1] & 0x10) || Length < 10 || (Data[8] & 0x3F) != 0x05) return CheckCondition;
-        std::copy_n(Data.begin() + 8, std::min<size_t>(Length - 8, 56), WriteParameters.begin() + 8);
+        std::copy_n(Data.begin() + 8, std::min<size_t>(Length - 8, 56),
+                    WriteParameters.begin() + 8);
         return Good;
     }
     case 0x51: { // READ DISC INFORMATION
@@ -175,7 +176,8 @@ std::vector<uint8_t> TSimulatedWriter::Recorded(uint32_t Address, uint32_t Count
 
 std::vector<uint8_t> TSimulatedWriter::Opcodes() const {
     std::vector<uint8_t> Codes;
-    for (const auto& Cdb : Cdbs) Codes.push_back(Cdb[0]);
+    for (const auto& Cdb : Cdbs)
+        Codes.push_back(Cdb[0]);
     return Codes;
 }
 
@@ -375,8 +377,10 @@ std::unique_ptr<TDeviceHandle> TWriterPlatform::OpenDevice(std::string_view Name
 
 uint32_t TWriterPlatform::LogicalDrives() {
     uint32_t Mask = TFakePlatform::LogicalDrives();
-    for (const auto& [Letter, Writer] : Drives) Mask |= 1u << (Letter - 'A');
-    for (const auto& [Letter, Target] : OtherDrives) Mask |= 1u << (Letter - 'A');
+    for (const auto& [Letter, Writer] : Drives)
+        Mask |= 1u << (Letter - 'A');
+    for (const auto& [Letter, Target] : OtherDrives)
+        Mask |= 1u << (Letter - 'A');
     return Mask;
 }
 

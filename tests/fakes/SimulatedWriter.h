@@ -46,8 +46,8 @@ public:
     int PendingPolls = 3;
 
     // Faults.
-    bool NotReady = false;          // TEST UNIT READY fails
-    bool Vanished = false;          // the drive is gone: nothing opens or answers
+    bool NotReady = false; // TEST UNIT READY fails
+    bool Vanished = false; // the drive is gone: nothing opens or answers
     uint32_t FailWriteAtBlock = UINT32_MAX;
     std::map<uint8_t, uint8_t> Refuse; // opcode -> status answered instead
     std::set<uint8_t> ControlFails;    // opcode whose request itself fails
@@ -128,7 +128,7 @@ public:
     std::vector<std::vector<uint8_t>> Requests;
     std::vector<uint32_t> ControlCodes;
     bool EjectRefused = false;
-    std::set<char> WriteDenied; // opened read-write: access denied (no permission)
+    std::set<char> WriteDenied;      // opened read-write: access denied (no permission)
     std::vector<std::string> Opened; // device names, with "r" or "rw"
 
     TWriterPlatform() { Aspi.Clock = &Ticks; }
