@@ -28,7 +28,13 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
     Extract->add_option("DIR", StoreOptions.Directory, "destination folder")->required();
     AddStoreChoice(Extract);
 
-    // The choices both media commands take.
+    CLI::App* Options = App.add_subcommand(
+        "options", "List the wiping options saved for the wizard and purgex, or save new ones");
+    Options->add_option("--set", Command.SetBits,
+                        "twelve 0/1 characters: the wiper's options 1-11, then \"Disable mouse "
+                        "support\"");
+
+    // The choices the media commands take.
     auto AddMediaOptions = [](CLI::App* Sub, TMediaOptions& Options, const char* Verify) {
         Sub->add_option("--os", Options.Os,
                         "system it boots: auto (MS-DOS where offered, else Rx-DOS), msdos, rxdos")
@@ -96,6 +102,7 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
     else if (Floppy->parsed()) Command.Kind = TPurgexCommand::Floppy;
     else if (Devices->parsed()) Command.Kind = TPurgexCommand::Devices;
     else if (Burn->parsed()) Command.Kind = TPurgexCommand::Burn;
+    else if (Options->parsed()) Command.Kind = TPurgexCommand::Options;
     else Command.ExitCode = 2;
     return Command;
 }

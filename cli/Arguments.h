@@ -8,10 +8,11 @@
 #include "cli/BurnCommand.h"
 #include "cli/FloppyCommand.h"
 #include "cli/IsoCommand.h"
+#include "cli/OptionsCommand.h"
 #include "cli/StoreCommands.h"
 
 struct TPurgexCommand {
-    enum TKind { Finished, StoreList, StoreExtract, Iso, Floppy, Devices, Burn } Kind = Finished;
+    enum TKind { Finished, StoreList, StoreExtract, Iso, Floppy, Devices, Burn, Options } Kind = Finished;
     // With Kind Finished: the exit status (0 after --help or --version, 2 for
     // a usage error, whose message went to Err).
     int ExitCode = 0;
@@ -19,6 +20,7 @@ struct TPurgexCommand {
     TIsoOptions IsoOptions;
     TFloppyOptions FloppyOptions;
     TBurnOptions BurnOptions;
+    std::string SetBits; // purgex options --set
 };
 
 // Arguments without the program name.

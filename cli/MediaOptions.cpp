@@ -5,21 +5,9 @@
 #include <memory>
 
 #include "cli/ConsoleUserInterface.h"
+#include "cli/OptionsCommand.h"
 #include "image/Composer.h"
 #include "platform/Platform.h"
-
-namespace {
-
-bool ParseBits(const std::string& Bits, TWiperOptions& Options) {
-    if (Bits.size() != size_t(OptionCount)) return false;
-    for (size_t i = 0; i < Bits.size(); ++i) {
-        if (Bits[i] != '0' && Bits[i] != '1') return false;
-        Options[i] = Bits[i] == '1';
-    }
-    return true;
-}
-
-} // namespace
 
 int ResolveMediaOptions(const TMediaOptions& Options, TWiperOptions& Checked, std::string& MsDosDir,
                         std::ostream& Err) {
@@ -30,7 +18,7 @@ int ResolveMediaOptions(const TMediaOptions& Options, TWiperOptions& Checked, st
     }
     Checked = DefaultOptions();
     if (!Options.Bits.empty()) {
-        if (!ParseBits(Options.Bits, Checked)) {
+        if (!ParseOptionBits(Options.Bits, Checked)) {
             Err << "purgex: --options takes twelve characters 0 or 1 (options 1 to 11, then "
                    "\"Disable mouse support\")\n";
             return 2;

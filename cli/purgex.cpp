@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     case TPurgexCommand::Devices: return RunDevicesCommand(std::cout, std::cerr);
     case TPurgexCommand::Burn:
         return RunBurnCommand(Command.BurnOptions, std::cin, std::cout, std::cerr);
+    case TPurgexCommand::Options: return RunOptionsCommand(Command.SetBits, std::cout, std::cerr);
     case TPurgexCommand::Finished: break;
     }
     return Command.ExitCode;

@@ -218,6 +218,28 @@ public:
     // A manual-reset event, not signalled.
     virtual std::unique_ptr<TEvent> CreateManualEvent();
 
+    // --- the wizard's shell services. A backend without a shell beeps
+    // nowhere, opens nothing and answers every dialog as cancelled.
+
+    // The standard system beep.
+    virtual void Beep() {}
+    // The shell's "open" on a file (a page, a shortcut, a text), maximised;
+    // false when the shell refused.
+    virtual bool ShellOpen(std::string_view /*Path*/) { return false; }
+    // The common save dialog: the chosen path, or empty when cancelled.
+    virtual std::optional<std::string> SaveFileDialog(std::string_view /*DefaultName*/,
+                                                      std::string_view /*DefaultExtension*/,
+                                                      std::string_view /*Filter*/) {
+        return std::nullopt;
+    }
+    // The shell's folder tree rooted at My Computer: the chosen folder's
+    // path, or empty when cancelled or when it is no file-system folder.
+    virtual std::optional<std::string> BrowseForFolder(std::string_view /*Title*/) {
+        return std::nullopt;
+    }
+    // The folder of the running program, without a trailing separator.
+    virtual std::string ProgramFolder() { return "."; }
+
 protected:
     uint32_t LastErrorCode = 0;
 };

@@ -14,6 +14,8 @@ packages=(
   xvfb
   fdisk libbenchmark-dev
   clang libclang-rt-14-dev
+
+  xauth imagemagick
 )
 
 missing=()

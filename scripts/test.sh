@@ -42,6 +42,15 @@ export WINEPREFIX=$top/build/wineprefix WINEDEBUG=-all
 grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/win64.log" || true
 wineserver -k 2>/dev/null || true
 
+echo "=== wizard windows under wine64 on Xvfb"
+screens=$top/build/win64/screens
+rm -rf "$screens" && mkdir -p "$screens"
+PURGEX_SCREENS=$screens xvfb-run -a -s "-screen 0 1024x768x24" \
+  "$wine_loader" build/win64/tests/gui/purgex_gui_tests.exe >"$logs/gui.log" 2>&1 || status=1
+grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/gui.log" || true
+for bmp in "$screens"/*.bmp; do [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm "$bmp"; done
+wineserver -k 2>/dev/null || true
+
 echo "=== native under ASan and UBSan (QEMU boots run in the native pass only)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   build/asan/tests/purgex_tests --gtest_filter='-Qemu*' >"$logs/asan.log" 2>&1 || status=1
@@ -52,7 +61,7 @@ fuzz_failed=0
 scripts/fuzz.sh 2>&1 | tee "$logs/fuzz.log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || { status=1; fuzz_failed=$(grep -c 'FINDING' "$logs/fuzz.log"); fuzz_failed=$((fuzz_failed > 0 ? fuzz_failed : 1)); }
 
-runs=(native win64 asan)
+runs=(native win64 gui asan)
 # Totals from the runs' GoogleTest summaries.
 count() { # PASSED, FAILED or SKIPPED
   for log in "${runs[@]}"; do sed 's/^[0-9]*: //' "$logs/$log.log"; done |

@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <commdlg.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -246,6 +250,59 @@ public:
         return Win32StartProcess(CommandLine, LastErrorCode);
     }
     void Sleep(uint32_t Milliseconds) override { ::Sleep(Milliseconds); }
+
+    void Beep() override { MessageBeep(MB_OK); }
+
+    bool ShellOpen(std::string_view Path) override {
+        const std::string Quoted = "\"" + std::string(Path) + "\"";
+        const auto Result = reinterpret_cast<INT_PTR>(
+            ShellExecuteA(GetActiveWindow(), "open", Quoted.c_str(), "", "", SW_SHOWMAXIMIZED));
+        return Result > 32;
+    }
+
+    std::optional<std::string> SaveFileDialog(std::string_view DefaultName,
+                                              std::string_view DefaultExtension,
+                                              std::string_view Filter) override {
+        char File[MAX_PATH] = {};
+        std::string(DefaultName).copy(File, MAX_PATH - 1);
+        // The filter names its pattern twice, the list ends with two zeros.
+        std::string Filters = std::string(Filter) + '\0' + std::string(Filter) + '\0' + '\0';
+        const std::string Extension(DefaultExtension);
+        OPENFILENAMEA Dialog{};
+        Dialog.lStructSize = sizeof Dialog;
+        Dialog.hwndOwner = GetActiveWindow();
+        Dialog.lpstrFilter = Filters.c_str();
+        Dialog.lpstrFile = File;
+        Dialog.nMaxFile = MAX_PATH;
+        Dialog.lpstrDefExt = Extension.c_str();
+        Dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+        if (!GetSaveFileNameA(&Dialog)) return std::nullopt;
+        return std::string(File);
+    }
+
+    std::optional<std::string> BrowseForFolder(std::string_view Title) override {
+        const std::string Text(Title);
+        BROWSEINFOA Info{};
+        Info.hwndOwner = GetActiveWindow();
+        Info.pidlRoot = nullptr;
+        Info.lpszTitle = Text.c_str();
+        Info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+        LPITEMIDLIST Chosen = SHBrowseForFolderA(&Info);
+        if (!Chosen) return std::nullopt;
+        char Path[MAX_PATH] = {};
+        const bool IsFolder = SHGetPathFromIDListA(Chosen, Path);
+        CoTaskMemFree(Chosen);
+        if (!IsFolder) return std::nullopt;
+        return std::string(Path);
+    }
+
+    std::string ProgramFolder() override {
+        char Path[MAX_PATH] = {};
+        const DWORD Length = GetModuleFileNameA(nullptr, Path, MAX_PATH);
+        std::string Folder(Path, Length);
+        const size_t Slash = Folder.find_last_of("\\/");
+        return Slash == std::string::npos ? "." : Folder.substr(0, Slash);
+    }
 
 private:
     static std::unique_ptr<TStream> Open(std::string_view Path, DWORD Access, DWORD Share,

@@ -163,4 +163,14 @@ std::unique_ptr<TChildProcess> TFakePlatform::StartProcess(std::string_view Comm
     StartedCommands.emplace_back(CommandLine);
     if (ProcessStarter) return ProcessStarter(CommandLine);
     return TPlatform::StartProcess(CommandLine);
+
+std::optional<std::string> TFakePlatform::SaveFileDialog(std::string_view DefaultName,
+                                                         std::string_view DefaultExtension,
+                                                         std::string_view Filter) {
+    SaveDialogs.push_back(std::string(DefaultName) + "|" + std::string(DefaultExtension) + "|" +
+                          std::string(Filter));
+    if (SaveAnswers.empty()) return std::nullopt;
+    auto Answer = SaveAnswers.front();
+    SaveAnswers.pop_front();
+    return Answer;
 }

@@ -3,6 +3,8 @@
 // held in memory. Installed for the lifetime of the object.
 
 #include <functional>
+
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -70,6 +72,23 @@ public:
     bool CreateFolder(std::string_view Path) override;
     std::unique_ptr<TChildProcess> StartProcess(std::string_view CommandLine) override;
     void Sleep(uint32_t Milliseconds) override { SleptMs += Milliseconds; }
+
+    // The shell services: beeps counted, opened paths and save dialogs
+    // recorded; each save dialog takes the next answer (none left: cancelled).
+    int Beeps = 0;
+    std::vector<std::string> Opened;
+    std::vector<std::string> SaveDialogs; // "name|extension|filter"
+    std::deque<std::optional<std::string>> SaveAnswers;
+    std::string ProgramDir = "C:\\PURGEX";
+    void Beep() override { ++Beeps; }
+    bool ShellOpen(std::string_view Path) override {
+        Opened.emplace_back(Path);
+        return true;
+    }
+    std::optional<std::string> SaveFileDialog(std::string_view DefaultName,
+                                              std::string_view DefaultExtension,
+                                              std::string_view Filter) override;
+    std::string ProgramFolder() override { return ProgramDir; }
 
 private:
     TPlatform* Previous = nullptr;

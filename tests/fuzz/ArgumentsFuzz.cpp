@@ -33,6 +33,7 @@ PURGEX_FUZZ_TARGET(ArgumentsFuzz) {
         break;
     }
     case TPurgexCommand::Devices:
+    case TPurgexCommand::Options:
         break;
     case TPurgexCommand::Burn: {
         const TBurnOptions& Burn = Command.BurnOptions;
