@@ -26,7 +26,7 @@ TAboutForm::TAboutForm(TMainForm& Main) : Main(Main) {
                 "treaties. Unauthorized reproduction or distribution of this program, or any "
                 "portion of it, may result in severe civil and criminal penalties, and will be "
                 "prosecuted to the maximum extent possible under the law.",
-                SS_NOPREFIX, 16, 292, 325, 62, Notice);                                   // Label9
+                SS_NOPREFIX, 16, 288, 325, 72, Notice);                                   // Label9
     BtnOk = std::make_unique<TImageButton>(Wnd, 253, 120, 95, 28, ButtonPictures(95, 28, "OK"));
     BtnSupport =
         std::make_unique<TImageButton>(Wnd, 253, 180, 95, 28, ButtonPictures(95, 28, "Support"));

@@ -14,8 +14,7 @@ packages=(
   xvfb
   fdisk libbenchmark-dev
   clang libclang-rt-14-dev
-
-  xauth imagemagick
+  xauth imagemagick fonts-liberation
 )
 
 missing=()

@@ -19,8 +19,10 @@ TCreateListFrame::TCreateListFrame(HWND Parent, int Top) {
                               15, UiFont("MS Sans Serif", 8), IdEdit);
     SendMessageA(EditNrDisks, EM_SETLIMITTEXT, 2, 0);
     HFONT Arrows = UiFont("Webdings", 7, false, false, SYMBOL_CHARSET);
-    BtnInc1 = MakeControl(Wnd, "BUTTON", "5", BS_PUSHBUTTON, 49, 2, 13, 10, Arrows, IdInc);
-    BtnDec1 = MakeControl(Wnd, "BUTTON", "6", BS_PUSHBUTTON, 49, 12, 13, 9, Arrows, IdDec);
+    // Webdings "5" and "6" are arrows; the row draws them itself, so they
+    // show where that font is missing too.
+    BtnInc1 = MakeControl(Wnd, "BUTTON", "5", BS_OWNERDRAW, 49, 2, 13, 10, Arrows, IdInc);
+    BtnDec1 = MakeControl(Wnd, "BUTTON", "6", BS_OWNERDRAW, 49, 12, 13, 9, Arrows, IdDec);
     Rectangle2 = std::make_unique<TRectangle>(Wnd, 65, 0, 1, RowHeight - 1, SkyBlue);
     Rectangle1 = std::make_unique<TRectangle>(Wnd, 0, RowHeight - 1, Width, 1, SkyBlue);
     Rectangle2->OnMouseDown = [this] { SelectRow(); };
@@ -118,6 +120,24 @@ LRESULT TCreateListFrame::HandleMessage(UINT Msg, WPARAM w, LPARAM l) {
             break;
         }
         return 0;
+    case WM_DRAWITEM: {
+        const auto* Item = reinterpret_cast<const DRAWITEMSTRUCT*>(l);
+        RECT r = Item->rcItem;
+        const bool Pushed = Item->itemState & ODS_SELECTED;
+        DrawFrameControl(Item->hDC, &r, DFC_BUTTON, DFCS_BUTTONPUSH | (Pushed ? DFCS_PUSHED : 0));
+        const int cx = (r.left + r.right) / 2 + (Pushed ? 1 : 0);
+        const int cy = (r.top + r.bottom) / 2 + (Pushed ? 1 : 0);
+        const bool Up = Item->CtlID == IdInc;
+        const POINT Arrow[3] = {{cx - 3, Up ? cy + 1 : cy - 1},
+                                {cx + 3, Up ? cy + 1 : cy - 1},
+                                {cx, Up ? cy - 2 : cy + 2}};
+        HGDIOBJ OldBrush = SelectObject(Item->hDC, GetStockObject(BLACK_BRUSH));
+        HGDIOBJ OldPen = SelectObject(Item->hDC, GetStockObject(BLACK_PEN));
+        Polygon(Item->hDC, Arrow, 3);
+        SelectObject(Item->hDC, OldBrush);
+        SelectObject(Item->hDC, OldPen);
+        return TRUE;
+    }
     case WM_LBUTTONDOWN: // FrameMouseDown
         SelectRow();
         return 0;

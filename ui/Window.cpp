@@ -4,9 +4,31 @@
 #include <tuple>
 #include <vector>
 
+namespace {
+int CALLBACK FaceFound(const LOGFONTA*, const TEXTMETRICA*, DWORD, LPARAM Found) {
+    *reinterpret_cast<bool*>(Found) = true;
+    return 0;
+}
+
+bool FaceInstalled(const char* Face) {
+    LOGFONTA Wanted{};
+    Wanted.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynA(Wanted.lfFaceName, Face, LF_FACESIZE);
+    bool Found = false;
+    HDC Screen = GetDC(nullptr);
+    EnumFontFamiliesExA(Screen, &Wanted, FaceFound, reinterpret_cast<LPARAM>(&Found), 0);
+    ReleaseDC(nullptr, Screen);
+    return Found;
+}
+} // namespace
+
 HFONT UiFont(const char* Face, int Points, bool Bold, bool Underline, int Charset) {
     static std::map<std::tuple<std::string, int, bool, bool, int>, HFONT> Fonts;
     HFONT& Font = Fonts[{Face, Points, Bold, Underline, Charset}];
+    // Where Arial is missing (Wine without the Windows fonts), its metric
+    // twin keeps the layouts' text widths.
+    static const bool HasArial = FaceInstalled("Arial");
+    if (!HasArial && std::string(Face) == "Arial") Face = "Liberation Sans";
     if (!Font)
         Font = CreateFontA(-MulDiv(Points, 96, 72), 0, 0, 0, Bold ? FW_BOLD : FW_NORMAL, FALSE,
                            Underline, FALSE, DWORD(Charset), OUT_DEFAULT_PRECIS,

@@ -53,8 +53,10 @@ void Screenshot(HWND Window, const std::string& Name) {
                  RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
     GdiFlush();
     Sleep(60);
+    // The client area: without a window manager nobody draws the frame.
     RECT r;
-    GetWindowRect(Window, &r);
+    GetClientRect(Window, &r);
+    MapWindowPoints(Window, nullptr, reinterpret_cast<POINT*>(&r), 2);
     const int w = r.right - r.left, h = r.bottom - r.top;
     HDC Screen = GetDC(nullptr);
     HDC Mem = CreateCompatibleDC(Screen);

@@ -115,7 +115,7 @@ TEST(GuiMessageBox, ButtonsAndCloseBoxGiveTheStatedResults) {
 }
 
 TEST(GuiImageButton, PicturesAndCaptionColoursFollowTheState) {
-    HWND Parent = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 100, 100, 200, 80,
+    HWND Parent = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 100, 100, 200, 80,
                                   nullptr, nullptr, nullptr, nullptr);
     TImageButton Button(Parent, 10, 10, 95, 28, ButtonPictures(95, 28, nullptr));
     Button.ImgNormalIdx = 0, Button.ImgFocusedIdx = 1, Button.ImgPushedIdx = 2,
@@ -165,9 +165,14 @@ TEST(GuiImageButton, PicturesAndCaptionColoursFollowTheState) {
     // No picture list: a dashed outline and the caption.
     Button.SetImageList(nullptr);
     EXPECT_EQ(Button.LastPicture, -1);
+    RunFor(30);
     HDC Dc = GetDC(Button.Handle());
-    EXPECT_EQ(GetPixel(Dc, 0, 0), RGB(0, 0, 0));
+    int Black = 0;
+    for (int x = 0; x < 95; ++x) Black += GetPixel(Dc, x, 0) == RGB(0, 0, 0);
     ReleaseDC(Button.Handle(), Dc);
+    EXPECT_GT(Black, 20); // dashes along the top edge
+    EXPECT_LT(Black, 95);
+    Screenshot(Parent, "image_button_without_pictures");
     DestroyWindow(Parent);
 }
 
@@ -227,12 +232,14 @@ TEST_F(GuiWizard, FirstAppearanceRowsAndTheTimersButtonStates) {
     EXPECT_EQ(WindowText(Row(0).EditNrDisks), "5");
     SetWindowTextA(Row(0).EditNrDisks, "");
     EXPECT_EQ(WindowText(Row(0).EditNrDisks), "1");
-    SendMessageA(Row(0).BtnDec1, BM_CLICK, 0, 0);
-    EXPECT_EQ(WindowText(Row(0).EditNrDisks), "1");
     SetWindowTextA(Row(0).EditNrDisks, "99");
     SendMessageA(Row(0).BtnInc1, BM_CLICK, 0, 0);
     EXPECT_EQ(Main().RowQuantity(0), 99);
     EXPECT_FALSE(Row(0).Selected()); // the up arrow does not select
+    SetWindowTextA(Row(0).EditNrDisks, "1");
+    SendMessageA(Row(0).BtnDec1, BM_CLICK, 0, 0);
+    EXPECT_EQ(WindowText(Row(0).EditNrDisks), "1");
+    EXPECT_TRUE(Row(0).Selected()); // the down arrow does
 
     // Rows up to 51, then only a beep.
     for (int i = 0; i < 50; ++i) Click(*Main().BtnAdd);
@@ -247,10 +254,12 @@ TEST_F(GuiWizard, FirstAppearanceRowsAndTheTimersButtonStates) {
 
     // Selection: one row at a time; the timer enables Remove.
     RunFor(120);
-    EXPECT_FALSE(Main().BtnRemove->Enabled());
+    EXPECT_TRUE(Main().BtnRemove->Enabled());
     SendMessageA(Row(1).Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(30, 5));
     EXPECT_EQ(Main().SelectedFrame, &Row(1));
-    SendMessageA(Row(2).ComboBox, WM_COMMAND, 0, 0);
+    EXPECT_FALSE(Row(0).Selected());
+    SendMessageA(Row(1).Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(30, 5));
+    EXPECT_TRUE(Row(1).Selected()); // again: no change
     SendMessageA(Row(2).Handle(), WM_COMMAND,
                  MAKEWPARAM(GetDlgCtrlID(Row(2).ComboBox), CBN_DROPDOWN), LPARAM(Row(2).ComboBox));
     EXPECT_EQ(Main().SelectedFrame, &Row(2));
@@ -305,6 +314,7 @@ TEST_F(GuiWizard, PagesPanelsAndACompleteImageRecorderRun) {
     Screenshot(Main().Handle(), "page_program_options");
     Click(*Main().BtnBack);
     SendMessageA(Row(0).Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(30, 5));
+    RunFor(120); // the timer enables Remove
     Click(*Main().BtnRemove);
     ASSERT_EQ(Main().CreateList.size(), 1u);
     Click(*Main().BtnNext);
