@@ -13,20 +13,20 @@ TAboutForm::TAboutForm(TMainForm& Main) : Main(Main) {
                 UiFont("Arial", 9, true));
     MakeControl(Wnd, "STATIC", "Build 3.3.0.350", SS_NOPREFIX, 16, 94, 200, 16, UiFont("Arial", 9));
     const HFONT Notice = UiFont("Arial", 8);
-    MakeControl(Wnd, "STATIC", "Copyright \xA9 2005 Corvantis.\r\nAll rights reserved.", SS_NOPREFIX,
-                16, 124, 220, 30, Notice);                                                // Label5
+    MakeControl(Wnd, "STATIC", "Copyright \xA9 2005 Corvantis.\r\nAll rights reserved.",
+                SS_NOPREFIX, 16, 124, 220, 30, Notice); // Label5
     MakeControl(Wnd, "STATIC", "Corvane and Purgex are trademarks of Corvantis.", SS_NOPREFIX, 16,
-                162, 220, 30, Notice);                                                    // Label6
+                162, 220, 30, Notice); // Label6
     MakeControl(Wnd, "STATIC", "The Purgit disk wiper runs under DOS from the boot disk.",
-                SS_NOPREFIX, 16, 200, 196, 30, Notice);                                   // Label7
+                SS_NOPREFIX, 16, 200, 196, 30, Notice); // Label7
     MakeControl(Wnd, "STATIC", "Other names may be trademarks of their owners.", SS_NOPREFIX, 16,
-                238, 196, 30, Notice);                                                    // Label1
+                238, 196, 30, Notice); // Label1
     MakeControl(Wnd, "STATIC",
                 "Warning: this program is protected by copyright law and international "
                 "treaties. Unauthorized reproduction or distribution of this program, or any "
                 "portion of it, may result in severe civil and criminal penalties, and will be "
                 "prosecuted to the maximum extent possible under the law.",
-                SS_NOPREFIX, 16, 288, 325, 72, Notice);                                   // Label9
+                SS_NOPREFIX, 16, 288, 325, 72, Notice); // Label9
     BtnOk = std::make_unique<TImageButton>(Wnd, 253, 120, 95, 28, ButtonPictures(95, 28, "OK"));
     BtnSupport =
         std::make_unique<TImageButton>(Wnd, 253, 180, 95, 28, ButtonPictures(95, 28, "Support"));
@@ -55,13 +55,18 @@ void TAboutForm::FormActivate() {
                  CentredOver(Owner.left, Owner.right - Owner.left, Box.right - Box.left),
                  CentredOver(Owner.top, Owner.bottom - Owner.top, Box.bottom - Box.top), 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    for (TImageButton* b : {BtnOk.get(), BtnSupport.get(), BtnView.get()}) b->Repaint();
+    for (TImageButton* b : {BtnOk.get(), BtnSupport.get(), BtnView.get()})
+        b->Repaint();
 }
 
 // The wizard's "Technical Support" page: the box has no help file of its own.
-void TAboutForm::BtnSupportClick() { Main.ShowHelpTopic(9020); }
+void TAboutForm::BtnSupportClick() {
+    Main.ShowHelpTopic(9020);
+}
 
-void TAboutForm::BtnViewClick() { Platform().ShellOpen(Platform().ProgramFolder() + "\\license.txt"); }
+void TAboutForm::BtnViewClick() {
+    Platform().ShellOpen(Platform().ProgramFolder() + "\\license.txt");
+}
 
 LRESULT TAboutForm::HandleMessage(UINT Msg, WPARAM w, LPARAM l) {
     switch (Msg) {

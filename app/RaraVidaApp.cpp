@@ -9,7 +9,9 @@ TRaraVida::TRaraVida() {
     SearchSysForm();
 }
 
-TRaraVida::~TRaraVida() { InstallUserInterface(PreviousUserInterface); }
+TRaraVida::~TRaraVida() {
+    InstallUserInterface(PreviousUserInterface);
+}
 
 bool TRaraVida::StartUp() {
     if (Splash.ShowModal()) return true;

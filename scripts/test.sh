@@ -45,9 +45,15 @@ wineserver -k 2>/dev/null || true
 echo "=== wizard windows under wine64 on Xvfb"
 screens=$top/build/win64/screens
 rm -rf "$screens" && mkdir -p "$screens"
-PURGEX_SCREENS=$screens xvfb-run -a -s "-screen 0 1024x768x24" \
+SOURCE_DATE_EPOCH=1136073600 PURGEX_SCREENS=$screens PURGEX_WIZARD_ISO=$screens/wizard.iso \
+  xvfb-run -a -s "-screen 0 1024x768x24" \
   "$wine_loader" build/win64/tests/gui/purgex_gui_tests.exe >"$logs/gui.log" 2>&1 || status=1
 grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/gui.log" || true
+# The wizard's image is the one purgex makes from the same choices.
+SOURCE_DATE_EPOCH=1136073600 build/linux/cli/purgex iso "$screens/purgex.iso" --yes --os rxdos \
+  --options 100111001010 >/dev/null 2>&1 &&
+  cmp "$screens/wizard.iso" "$screens/purgex.iso" || { echo "wizard.iso differs from purgex.iso"; status=1; }
+rm -f "$screens"/*.iso
 for bmp in "$screens"/*.bmp; do [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm "$bmp"; done
 wineserver -k 2>/dev/null || true
 

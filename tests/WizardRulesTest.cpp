@@ -47,9 +47,9 @@ TEST(WizardRules, ImageButtonTakesTheFirstRuleThatHolds) {
 
 TEST(WizardRules, OsChoicesByVersionAndTheMsDosDecision) {
     const std::vector<std::string> Both{"Ms-Dos", "Rx-Dos"};
-    for (TWindowsVersion v : {TWindowsVersion{1, 4, 0}, TWindowsVersion{1, 4, 10},
-                              TWindowsVersion{1, 4, 90}, TWindowsVersion{2, 5, 1},
-                              TWindowsVersion{2, 5, 2}})
+    for (TWindowsVersion v :
+         {TWindowsVersion{1, 4, 0}, TWindowsVersion{1, 4, 10}, TWindowsVersion{1, 4, 90},
+          TWindowsVersion{2, 5, 1}, TWindowsVersion{2, 5, 2}})
         EXPECT_EQ(OsChoices(v), Both);
     // Outside the table the floppy boots Rx-DOS, and the list says so.
     for (TWindowsVersion v : {TWindowsVersion{2, 5, 0}, TWindowsVersion{2, 4, 0},

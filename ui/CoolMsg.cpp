@@ -14,8 +14,12 @@ HIMAGELIST ImageList1() {
 }
 } // namespace
 
-void SetMainWindow(HWND Main) { TheMainWindow = Main; }
-HWND MainWindow() { return TheMainWindow; }
+void SetMainWindow(HWND Main) {
+    TheMainWindow = Main;
+}
+HWND MainWindow() {
+    return TheMainWindow;
+}
 
 TCoolMessage::TCoolMessage() {
     CreateAs("TCoolMessage", WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_DLGMODALFRAME, 0, 0, 320,
@@ -132,4 +136,6 @@ std::optional<std::string> TWindowUserInterface::PickSystemFolder() {
     return SearchSysForm().Pick();
 }
 
-void TWindowUserInterface::ProcessMessages() { PumpMessages(); }
+void TWindowUserInterface::ProcessMessages() {
+    PumpMessages();
+}

@@ -35,7 +35,8 @@ const int PageHelp[PageCount] = {10300, 10400, 10500, 10600, 1020};
 // Labels write line breaks as single carriage returns.
 std::string Lines(const std::string& Text) {
     std::string Out;
-    for (char c : Text) Out += c == '\r' ? std::string("\r\n") : std::string(1, c);
+    for (char c : Text)
+        Out += c == '\r' ? std::string("\r\n") : std::string(1, c);
     return Out;
 }
 
@@ -98,7 +99,9 @@ LRESULT TGauge::HandleMessage(UINT Msg, WPARAM w, LPARAM l) {
     return 0;
 }
 
-void TMainForm::Add(TPage Page, HWND Control) { PageControls[Page].push_back(Control); }
+void TMainForm::Add(TPage Page, HWND Control) {
+    PageControls[Page].push_back(Control);
+}
 
 HWND TMainForm::Label(TPage Page, const char* Text, int x, int y, int w, int h, bool Bold) {
     HWND c = MakeControl(Wnd, "STATIC", Lines(Text).c_str(), SS_NOPREFIX, x, PageTop + y, w, h,
@@ -131,7 +134,8 @@ TMainForm::TMainForm() {
     BtnClose = std::make_unique<TImageButton>(Wnd, 25, FooterTop + 23, 95, 28, ImageListClose);
     BtnBack = std::make_unique<TImageButton>(Wnd, 352, FooterTop + 23, 95, 28, ImageListBack);
     BtnNext = std::make_unique<TImageButton>(Wnd, 456, FooterTop + 23, 95, 28, ImageListNext);
-    for (TImageButton* b : {BtnClose.get(), BtnBack.get(), BtnNext.get()}) b->Color = FooterColour;
+    for (TImageButton* b : {BtnClose.get(), BtnBack.get(), BtnNext.get()})
+        b->Color = FooterColour;
 
     // CreateOptions
     Label(CreateOptions, "What do you want to create?", 40, 16, 400, 16);
@@ -139,7 +143,8 @@ TMainForm::TMainForm() {
     Label(CreateOptions, "Boot Disk Type", 118, 41, 200, 14, false);
     ScrollCreateList = std::make_unique<TScrollBox>(Wnd, 48, PageTop + 56, 417, 137);
     Add(CreateOptions, ScrollCreateList->Handle());
-    BtnAdd = std::make_unique<TImageButton>(Wnd, 489, PageTop + 53, 44, 44, SymbolPictures(44, '+'));
+    BtnAdd =
+        std::make_unique<TImageButton>(Wnd, 489, PageTop + 53, 44, 44, SymbolPictures(44, '+'));
     BtnRemove =
         std::make_unique<TImageButton>(Wnd, 489, PageTop + 102, 44, 44, SymbolPictures(44, '-'));
     BtnClear =
@@ -170,8 +175,9 @@ TMainForm::TMainForm() {
     Label(ProgramOptions, "Command line parameters:", 72, 130, 154, 14);
     HyperLink4 = std::make_unique<THyperLink>(Wnd, 228, PageTop + 130, "more info...");
     Add(ProgramOptions, HyperLink4->Handle());
-    CommandLineEdit = MakeControl(Wnd, "EDIT", "", WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP, 112,
-                                  PageTop + 146, 353, 19, UiFont("MS Sans Serif", 8), IdCommandLine);
+    CommandLineEdit =
+        MakeControl(Wnd, "EDIT", "", WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP, 112, PageTop + 146,
+                    353, 19, UiFont("MS Sans Serif", 8), IdCommandLine);
     SendMessageA(CommandLineEdit, EM_SETLIMITTEXT, MaxCommandLineLength, 0);
     Add(ProgramOptions, CommandLineEdit);
     Label(ProgramOptions, "Boot disk OS type (leave unchanged if unsure) :", 72, 176, 390, 14);
@@ -186,9 +192,9 @@ TMainForm::TMainForm() {
     PanelFloppyBoot[0] = MakeControl(Wnd, "STATIC", FloppyText, SS_NOPREFIX, 113, PageTop + 212,
                                      FloppyWidth, 15, UiFont("MS Sans Serif", 8));
     // Placed at the right edge of its label.
-    ComboBoxOS = MakeControl(Wnd, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_TABSTOP,
-                             113 + FloppyWidth + 4, PageTop + 209, 65, 120,
-                             UiFont("MS Sans Serif", 8), IdComboOS);
+    ComboBoxOS =
+        MakeControl(Wnd, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_TABSTOP, 113 + FloppyWidth + 4,
+                    PageTop + 209, 65, 120, UiFont("MS Sans Serif", 8), IdComboOS);
     PanelFloppyBoot[1] = ComboBoxOS;
     for (HWND c : {PanelCDBoot[0], PanelCDBoot[1], PanelFloppyBoot[0], PanelFloppyBoot[1]})
         Add(ProgramOptions, c);
@@ -200,7 +206,8 @@ TMainForm::TMainForm() {
           "order.\r\rClick Create to start the creation process.",
           48, 32, 480, 110);
     HyperLink1 = std::make_unique<THyperLink>(
-        Wnd, 48, PageTop + 200, "What should I do after the boot disk is created (opens in a new window)?");
+        Wnd, 48, PageTop + 200,
+        "What should I do after the boot disk is created (opens in a new window)?");
     Add(PageStart, HyperLink1->Handle());
 
     // Progress
@@ -267,7 +274,8 @@ TMainForm::~TMainForm() {
 void TMainForm::BuildDeviceChoices() {
     DeviceChoices.clear();
     DeviceChoices.push_back({"Floppy disk (drive A:)", nullptr});
-    for (auto& Writer : DiscoverWriters(OpticalDevices)) DeviceChoices.push_back(Writer);
+    for (auto& Writer : DiscoverWriters(OpticalDevices))
+        DeviceChoices.push_back(Writer);
     DeviceChoices.push_back({"Image recorder (Save CD image as ISO file)", &RecorderDevice});
 }
 
@@ -288,7 +296,8 @@ void TMainForm::AddRow() {
 
 void TMainForm::LayOutRows() {
     std::vector<HWND> Rows;
-    for (auto& Row : CreateList) Rows.push_back(Row->Handle());
+    for (auto& Row : CreateList)
+        Rows.push_back(Row->Handle());
     ScrollCreateList->LayOut(Rows);
 }
 
@@ -302,14 +311,17 @@ void TMainForm::SetButtons(bool Next, bool Back, bool Close, bool Help) {
 void TMainForm::ShowPage(TPage Page) {
     Shown = Page;
     for (int p = 0; p < PageCount; ++p)
-        for (HWND c : PageControls[p]) ShowWindow(c, p == Page ? SW_SHOW : SW_HIDE);
+        for (HWND c : PageControls[p])
+            ShowWindow(c, p == Page ? SW_SHOW : SW_HIDE);
     if (Page == ProgramOptions) ShowOsLines();
     PagesPageChanged();
 }
 
 void TMainForm::ShowOsLines() {
-    for (HWND c : PanelCDBoot) ShowWindow(c, CdLineShown ? SW_SHOW : SW_HIDE);
-    for (HWND c : PanelFloppyBoot) ShowWindow(c, FloppyLineShown ? SW_SHOW : SW_HIDE);
+    for (HWND c : PanelCDBoot)
+        ShowWindow(c, CdLineShown ? SW_SHOW : SW_HIDE);
+    for (HWND c : PanelFloppyBoot)
+        ShowWindow(c, FloppyLineShown ? SW_SHOW : SW_HIDE);
     // The floppy line fills the area under the CD/DVD line, or all of it.
     const int Top = PageTop + (CdLineShown ? 212 : 197);
     SetWindowPos(PanelFloppyBoot[0], nullptr, 113, Top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
@@ -319,14 +331,17 @@ void TMainForm::ShowOsLines() {
                  SWP_NOSIZE | SWP_NOZORDER);
 }
 
-void TMainForm::PagesPageChanged() { HelpContext = PageHelp[Shown]; }
+void TMainForm::PagesPageChanged() {
+    HelpContext = PageHelp[Shown];
+}
 
 void TMainForm::GoNext() {
     switch (Shown) {
     case CreateOptions: {
         if (CreateList.empty()) return;
         bool AnyDisc = false, AnyFloppy = false;
-        for (auto& Row : CreateList) (Row->RowDevice() ? AnyDisc : AnyFloppy) = true;
+        for (auto& Row : CreateList)
+            (Row->RowDevice() ? AnyDisc : AnyFloppy) = true;
         CdLineShown = AnyDisc;
         FloppyLineShown = AnyFloppy;
         ShowPage(ProgramOptions);
@@ -420,7 +435,8 @@ void TMainForm::BtnRemoveClick() {
 }
 
 void TMainForm::BtnClearClick() {
-    for (auto& Row : CreateList) Row->DestroyRow();
+    for (auto& Row : CreateList)
+        Row->DestroyRow();
     CreateList.clear();
     SelectedFrame = nullptr;
     LayOutRows();
@@ -442,7 +458,9 @@ void TMainForm::ShowHelpTopic(int Topic) {
     OpenBeside(("help\\" + std::to_string(Topic) + ".htm").c_str());
 }
 
-void TMainForm::HelpContents() { OpenBeside("help\\index.htm"); }
+void TMainForm::HelpContents() {
+    OpenBeside("help\\index.htm");
+}
 
 void TMainForm::OpenBeside(const char* File) {
     Platform().ShellOpen(Platform().ProgramFolder() + "\\" + File);
@@ -450,7 +468,8 @@ void TMainForm::OpenBeside(const char* File) {
 
 void TMainForm::SetDefaultOptions() {
     const TWiperOptions Defaults = DefaultOptions();
-    for (int i = 0; i < OptionCount; ++i) SetOption(i, Defaults[size_t(i)]);
+    for (int i = 0; i < OptionCount; ++i)
+        SetOption(i, Defaults[size_t(i)]);
 }
 
 void TMainForm::SetOption(int Index, bool Checked) {
@@ -463,7 +482,8 @@ void TMainForm::SetOption(int Index, bool Checked) {
 TWiperOptions TMainForm::CheckedOptions() {
     TWiperOptions Options{};
     for (int i = 0; i < OptionCount; ++i) {
-        const auto State = SendMessageA(ChkOptions, LVM_GETITEMSTATE, WPARAM(i), LVIS_STATEIMAGEMASK);
+        const auto State =
+            SendMessageA(ChkOptions, LVM_GETITEMSTATE, WPARAM(i), LVIS_STATEIMAGEMASK);
         Options[size_t(i)] = ((State & LVIS_STATEIMAGEMASK) >> 12) == 2;
     }
     return Options;
@@ -472,7 +492,8 @@ TWiperOptions TMainForm::CheckedOptions() {
 void TMainForm::LoadOptions() {
     TWiperOptions Options = CheckedOptions();
     const auto Problem = ::LoadOptions(Options);
-    for (int i = 0; i < OptionCount; ++i) SetOption(i, Options[size_t(i)]);
+    for (int i = 0; i < OptionCount; ++i)
+        SetOption(i, Options[size_t(i)]);
     if (Problem) TWindowUserInterface::MsgInfo(*Problem);
 }
 
@@ -481,14 +502,18 @@ void TMainForm::SaveOptions() {
         TWindowUserInterface::MsgInfo(*Problem);
 }
 
-std::string TMainForm::CommandLine() { return WindowText(CommandLineEdit); }
+std::string TMainForm::CommandLine() {
+    return WindowText(CommandLineEdit);
+}
 
 bool TMainForm::FloppyUsesMsDos() {
     return UsesMsDos(size_t(SendMessageA(ComboBoxOS, CB_GETCOUNT, 0, 0)),
                      int(SendMessageA(ComboBoxOS, CB_GETCURSEL, 0, 0)));
 }
 
-void TMainForm::SetGauge(int Percent) { ProgressBar->SetProgress(Percent); }
+void TMainForm::SetGauge(int Percent) {
+    ProgressBar->SetProgress(Percent);
+}
 
 void TMainForm::MsgInfo(const std::string& Text) {
     if (!StopRequested) TWindowUserInterface::MsgInfo(Text);

@@ -35,8 +35,7 @@ void TImageButton::Click() {
 void TImageButton::Paint(HDC Dc) {
     RECT r;
     GetClientRect(Wnd, &r);
-    const TButtonState State{List != nullptr, GetFocus() == Wnd, MouseInside, MouseDown,
-                             Enabled()};
+    const TButtonState State{List != nullptr, GetFocus() == Wnd, MouseInside, MouseDown, Enabled()};
     const TButtonLook Picture = ButtonPicture(State);
     auto TextColour = [&](TButtonLook Look) {
         switch (Look) {

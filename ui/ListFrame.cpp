@@ -15,8 +15,8 @@ TCreateListFrame::TCreateListFrame(HWND Parent, int Top) {
     GetClientRect(Parent, &Client);
     const int Width = Client.right;
     CreateAs("TCreateListFrame", WS_CHILD | WS_CLIPCHILDREN, 0, 0, Top, Width, RowHeight, Parent);
-    EditNrDisks = MakeControl(Wnd, "EDIT", "", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, 24, 5, 25,
-                              15, UiFont("MS Sans Serif", 8), IdEdit);
+    EditNrDisks = MakeControl(Wnd, "EDIT", "", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, 24, 5, 25, 15,
+                              UiFont("MS Sans Serif", 8), IdEdit);
     SendMessageA(EditNrDisks, EM_SETLIMITTEXT, 2, 0);
     HFONT Arrows = UiFont("Webdings", 7, false, false, SYMBOL_CHARSET);
     // Webdings "5" and "6" are arrows; the row draws them itself, so they
@@ -35,11 +35,12 @@ TCreateListFrame::TCreateListFrame(HWND Parent, int Top) {
     SetWindowSubclass(BtnDec1, SelectOnPress, 1, DWORD_PTR(this));
 }
 
-std::unique_ptr<TCreateListFrame> TCreateListFrame::CreateRow(
-    const std::string& Quantity, TCreateListFrame** SelectionLink, HWND Parent,
-    const std::vector<TDeviceChoice>& DeviceChoices) {
+std::unique_ptr<TCreateListFrame>
+TCreateListFrame::CreateRow(const std::string& Quantity, TCreateListFrame** SelectionLink,
+                            HWND Parent, const std::vector<TDeviceChoice>& DeviceChoices) {
     int Controls = 0;
-    for (HWND c = GetWindow(Parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) ++Controls;
+    for (HWND c = GetWindow(Parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+        ++Controls;
     std::unique_ptr<TCreateListFrame> Row(new TCreateListFrame(Parent, Controls * RowHeight));
     SetWindowTextA(Row->EditNrDisks, Quantity.c_str());
     Row->Choices = DeviceChoices;
@@ -55,7 +56,8 @@ std::unique_ptr<TCreateListFrame> TCreateListFrame::CreateRow(
 int TCreateListFrame::RowQuantity() {
     const std::string Digits = CleanNumber(WindowText(EditNrDisks));
     int n = 0;
-    for (char c : Digits) n = std::min(n * 10 + (c - '0'), 99);
+    for (char c : Digits)
+        n = std::min(n * 10 + (c - '0'), 99);
     return n;
 }
 
@@ -178,8 +180,8 @@ void TScrollBox::LayOut(const std::vector<HWND>& NewRows) {
     GetClientRect(Wnd, &Client);
     const int MaxPos = std::max(0, Total - int(Client.bottom));
     ScrollPos = std::clamp(ScrollPos, 0, MaxPos);
-    SCROLLINFO Info{sizeof Info, SIF_ALL, 0, std::max(0, Total - 1), UINT(Client.bottom),
-                    ScrollPos, 0};
+    SCROLLINFO Info{sizeof Info,         SIF_ALL,   0, std::max(0, Total - 1),
+                    UINT(Client.bottom), ScrollPos, 0};
     if (Scrolls) SetScrollInfo(Wnd, SB_VERT, &Info, TRUE);
     for (size_t i = 0; i < Rows.size(); ++i)
         SetWindowPos(Rows[i], nullptr, 0, int(i) * TCreateListFrame::RowHeight - ScrollPos,

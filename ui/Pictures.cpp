@@ -176,7 +176,9 @@ HBITMAP HeaderPicture() {
     return Banner(574, 57, "Corvane Purgex 2005", "Boot Disk Creator");
 }
 
-HBITMAP AboutPicture() { return Banner(357, 60, "Corvane Purgex 2005", "Boot Disk Creator"); }
+HBITMAP AboutPicture() {
+    return Banner(357, 60, "Corvane Purgex 2005", "Boot Disk Creator");
+}
 
 HBITMAP SplashPicture() {
     const int w = 351, h = 163;

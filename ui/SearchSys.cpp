@@ -10,7 +10,8 @@
 
 namespace {
 std::string Upper(std::string s) {
-    for (char& c : s) c = char(toupper(static_cast<unsigned char>(c)));
+    for (char& c : s)
+        c = char(toupper(static_cast<unsigned char>(c)));
     return s;
 }
 } // namespace
@@ -74,7 +75,8 @@ void TSearchSysForm::FillChildren(HTREEITEM Item) {
     if (Find != INVALID_HANDLE_VALUE) {
         do {
             const std::string Name = Found.cFileName;
-            if ((Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && Name != "." && Name != "..") {
+            if ((Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && Name != "." &&
+                Name != "..") {
                 AddFolder(Item, Name, Folder + "\\" + Name);
                 ++Count;
             }
@@ -100,7 +102,8 @@ std::string TSearchSysForm::SelectedPath() {
 
 bool TSearchSysForm::SelectFolder(const std::string& Path) {
     std::string Wanted = Upper(Path);
-    while (!Wanted.empty() && (Wanted.back() == '\\' || Wanted.back() == '/')) Wanted.pop_back();
+    while (!Wanted.empty() && (Wanted.back() == '\\' || Wanted.back() == '/'))
+        Wanted.pop_back();
     HTREEITEM Item = HTREEITEM(SendMessageA(ShellTreeView, TVM_GETNEXTITEM, TVGN_ROOT, 0));
     while (Item) {
         TVITEMA Info{};
@@ -115,7 +118,8 @@ bool TSearchSysForm::SelectFolder(const std::string& Path) {
         if (Wanted.rfind(Here + "\\", 0) == 0) { // go down into it
             FillChildren(Item);
             SendMessageA(ShellTreeView, TVM_EXPAND, TVE_EXPAND, LPARAM(Item));
-            Item = HTREEITEM(SendMessageA(ShellTreeView, TVM_GETNEXTITEM, TVGN_CHILD, LPARAM(Item)));
+            Item =
+                HTREEITEM(SendMessageA(ShellTreeView, TVM_GETNEXTITEM, TVGN_CHILD, LPARAM(Item)));
         } else {
             Item = HTREEITEM(SendMessageA(ShellTreeView, TVM_GETNEXTITEM, TVGN_NEXT, LPARAM(Item)));
         }
@@ -167,7 +171,8 @@ LRESULT TSearchSysForm::HandleMessage(UINT Msg, WPARAM w, LPARAM l) {
             TVHITTESTINFO Hit{};
             GetCursorPos(&Hit.pt);
             ScreenToClient(ShellTreeView, &Hit.pt);
-            if (HTREEITEM Item = HTREEITEM(SendMessageA(ShellTreeView, TVM_HITTEST, 0, LPARAM(&Hit))))
+            if (HTREEITEM Item =
+                    HTREEITEM(SendMessageA(ShellTreeView, TVM_HITTEST, 0, LPARAM(&Hit))))
                 SendMessageA(ShellTreeView, TVM_SELECTITEM, TVGN_CARET, LPARAM(Item));
         }
         return 0;

@@ -68,7 +68,9 @@ bool TWindow::CreateAs(const char* ClassName, DWORD Style, DWORD ExStyle, int x,
     return Wnd != nullptr;
 }
 
-LRESULT TWindow::HandleMessage(UINT Msg, WPARAM w, LPARAM l) { return Default(Msg, w, l); }
+LRESULT TWindow::HandleMessage(UINT Msg, WPARAM w, LPARAM l) {
+    return Default(Msg, w, l);
+}
 
 LRESULT CALLBACK TWindow::Dispatch(HWND Wnd, UINT Msg, WPARAM w, LPARAM l) {
     if (Msg == WM_NCCREATE) {
@@ -88,9 +90,9 @@ LRESULT CALLBACK TWindow::Dispatch(HWND Wnd, UINT Msg, WPARAM w, LPARAM l) {
 
 HWND MakeControl(HWND Parent, const char* ClassName, const char* Text, DWORD Style, int x, int y,
                  int w, int h, HFONT Font, int Id) {
-    HWND Control = CreateWindowExA(0, ClassName, Text, WS_CHILD | WS_VISIBLE | Style, x, y, w, h,
-                                   Parent, reinterpret_cast<HMENU>(INT_PTR(Id)),
-                                   GetModuleHandleA(nullptr), nullptr);
+    HWND Control =
+        CreateWindowExA(0, ClassName, Text, WS_CHILD | WS_VISIBLE | Style, x, y, w, h, Parent,
+                        reinterpret_cast<HMENU>(INT_PTR(Id)), GetModuleHandleA(nullptr), nullptr);
     if (Control && Font) SendMessageA(Control, WM_SETFONT, WPARAM(Font), FALSE);
     return Control;
 }

@@ -19,7 +19,8 @@ namespace {
 // without overflow.
 long long ReadNumber(const std::string& Digits) {
     long long n = 0;
-    for (char c : Digits) n = std::min<long long>(n * 10 + (c - '0'), 1000000);
+    for (char c : Digits)
+        n = std::min<long long>(n * 10 + (c - '0'), 1000000);
     return n;
 }
 } // namespace
@@ -48,13 +49,16 @@ TButtonLook ButtonCaptionColour(const TButtonState& s) {
 }
 
 std::vector<std::string> OsChoices(const TWindowsVersion& v) {
-    static const TWindowsVersion WithMsDos[] = {{1, 4, 0}, {1, 4, 10}, {1, 4, 90}, {2, 5, 1}, {2, 5, 2}};
+    static const TWindowsVersion WithMsDos[] = {
+        {1, 4, 0}, {1, 4, 10}, {1, 4, 90}, {2, 5, 1}, {2, 5, 2}};
     for (const auto& Listed : WithMsDos)
         if (v == Listed) return {"Ms-Dos", "Rx-Dos"};
     return {"Rx-Dos"};
 }
 
-bool UsesMsDos(size_t ItemCount, int Selected) { return ItemCount == 2 && Selected == 0; }
+bool UsesMsDos(size_t ItemCount, int Selected) {
+    return ItemCount == 2 && Selected == 0;
+}
 
 int CentredOver(int OwnerStart, int OwnerSize, int BoxSize) {
     return OwnerStart + (OwnerSize - BoxSize) / 2;

@@ -20,7 +20,9 @@ namespace {
 
 const char* const IsoPath = "C:\\OUT\\PURGIT.ISO";
 
-void Click(TImageButton& Button) { SendMessageA(Button.Handle(), BM_CLICK, 0, 0); }
+void Click(TImageButton& Button) {
+    SendMessageA(Button.Handle(), BM_CLICK, 0, 0);
+}
 
 std::string ComboText(HWND Combo) {
     const auto Index = SendMessageA(Combo, CB_GETCURSEL, 0, 0);
@@ -103,9 +105,9 @@ TEST(GuiMessageBox, ButtonsAndCloseBoxGiveTheStatedResults) {
             ButtonsAsExpected.back() && Client.right == 306 && Client.bottom == 106;
     };
     CoolMsgInfo("The device is not ready. Try again...");
-    EXPECT_EQ(CoolMsgRetryAbort("Write error"), 4); // closed
-    EXPECT_EQ(CoolMsgRetryAbort("Write error"), 3); // Abort
-    EXPECT_EQ(CoolMsgRetryAbort("Write error"), 4); // Retry
+    EXPECT_EQ(CoolMsgRetryAbort("Write error"), 4);                             // closed
+    EXPECT_EQ(CoolMsgRetryAbort("Write error"), 3);                             // Abort
+    EXPECT_EQ(CoolMsgRetryAbort("Write error"), 4);                             // Retry
     EXPECT_EQ(CoolMsgAsk("Do you want to stop the process ?", "Yes", "No"), 1); // closed
     EXPECT_EQ(CoolMsgAsk("Do you want to stop the process ?", "Yes", "No"), 2); // right
     ASSERT_EQ(Answerer.Texts.size(), 6u);
@@ -115,8 +117,8 @@ TEST(GuiMessageBox, ButtonsAndCloseBoxGiveTheStatedResults) {
 }
 
 TEST(GuiImageButton, PicturesAndCaptionColoursFollowTheState) {
-    HWND Parent = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 100, 100, 200, 80,
-                                  nullptr, nullptr, nullptr, nullptr);
+    HWND Parent = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, 100,
+                                  100, 200, 80, nullptr, nullptr, nullptr, nullptr);
     TImageButton Button(Parent, 10, 10, 95, 28, ButtonPictures(95, 28, nullptr));
     Button.ImgNormalIdx = 0, Button.ImgFocusedIdx = 1, Button.ImgPushedIdx = 2,
     Button.ImgInactiveIdx = 3;
@@ -168,7 +170,8 @@ TEST(GuiImageButton, PicturesAndCaptionColoursFollowTheState) {
     RunFor(30);
     HDC Dc = GetDC(Button.Handle());
     int Black = 0;
-    for (int x = 0; x < 95; ++x) Black += GetPixel(Dc, x, 0) == RGB(0, 0, 0);
+    for (int x = 0; x < 95; ++x)
+        Black += GetPixel(Dc, x, 0) == RGB(0, 0, 0);
     ReleaseDC(Button.Handle(), Dc);
     EXPECT_GT(Black, 20); // dashes along the top edge
     EXPECT_LT(Black, 95);
@@ -242,7 +245,8 @@ TEST_F(GuiWizard, FirstAppearanceRowsAndTheTimersButtonStates) {
     EXPECT_TRUE(Row(0).Selected()); // the down arrow does
 
     // Rows up to 51, then only a beep.
-    for (int i = 0; i < 50; ++i) Click(*Main().BtnAdd);
+    for (int i = 0; i < 50; ++i)
+        Click(*Main().BtnAdd);
     EXPECT_EQ(Main().CreateList.size(), 51u);
     EXPECT_EQ(Fake.Beeps, 0);
     Click(*Main().BtnAdd);
@@ -361,7 +365,8 @@ TEST_F(GuiWizard, PagesPanelsAndACompleteImageRecorderRun) {
                                       !Main().BtnClose->Enabled() && !Main().BtnHelp->Enabled());
     };
     Answerer.OnTick = [&] {
-        if (!ProgressPictured && Main().Page() == Progress && !FindWindowA("TCoolMessage", nullptr)) {
+        if (!ProgressPictured && Main().Page() == Progress &&
+            !FindWindowA("TCoolMessage", nullptr)) {
             ProgressPictured = true;
             Screenshot(Main().Handle(), "page_progress");
         }
@@ -429,7 +434,8 @@ TEST_F(GuiWizard, ClosingDuringARunAsksAndStopsAtTheNextPrompt) {
     EXPECT_FALSE(Fake.FileExists(IsoPath));
     EXPECT_FALSE(IsWindow(Window));
     // Ending saved the options.
-    EXPECT_EQ(Fake.Registry["SOFTWARE\\CORVANTIS\\CORVANE PURGEX 2005\\CONFIGURATIONS"].size(), 12u);
+    EXPECT_EQ(Fake.Registry["SOFTWARE\\CORVANTIS\\CORVANE PURGEX 2005\\CONFIGURATIONS"].size(),
+              12u);
 }
 
 TEST_F(GuiWizard, HelpMenuLinksAndTheAboutBox) {
@@ -473,8 +479,8 @@ TEST_F(GuiWizard, HelpMenuLinksAndTheAboutBox) {
     };
     Choose(7);
     EXPECT_TRUE(Centred);
-    EXPECT_EQ(Fake.Opened, (std::vector<std::string>{"C:\\PURGEX\\help\\9020.htm",
-                                                      "C:\\PURGEX\\license.txt"}));
+    EXPECT_EQ(Fake.Opened,
+              (std::vector<std::string>{"C:\\PURGEX\\help\\9020.htm", "C:\\PURGEX\\license.txt"}));
 }
 
 // The real registry of the Wine prefix.
@@ -540,7 +546,7 @@ TEST(GuiSettings, OptionsLiveInTheCurrentUsersRegistry) {
         TUserInterface* Previous = InstallUserInterface(&Windows);
         TMainForm Form;
         TWiperOptions Expected = DefaultOptions();
-        Expected[0] = false; // read before the string
+        Expected[0] = false;                        // read before the string
         EXPECT_EQ(Form.CheckedOptions(), Expected); // opt4 after it keeps its default
         InstallUserInterface(Previous);
         RegDeleteTreeA(HKEY_CURRENT_USER, Key); // the form saves on its way out
@@ -558,4 +564,81 @@ int main(int argc, char** argv) {
     const int Status = RUN_ALL_TESTS();
     CoUninitialize();
     return Status;
+}
+
+namespace {
+// The real machine under Wine, with the save dialog answered: the files, the
+// clock, the environment and the registry are Wine's own.
+class TSavingPlatform : public TPlatform {
+public:
+    explicit TSavingPlatform(std::string Path) : Path(std::move(Path)) {
+        Previous = InstallPlatform(this);
+    }
+    ~TSavingPlatform() override { InstallPlatform(Previous); }
+    TWindowsVersion Version() override { return Real().Version(); }
+    TSystemTime LocalTime() override { return Real().LocalTime(); }
+    std::optional<std::span<const uint8_t>> OwnResource(std::string_view Type,
+                                                        std::string_view Name) override {
+        return Real().OwnResource(Type, Name);
+    }
+    std::optional<std::string> LibraryResource(std::string_view Library, std::string_view Type,
+                                               std::string_view Name) override {
+        return Real().LibraryResource(Library, Type, Name);
+    }
+    std::optional<std::string> EnvironmentVariable(std::string_view Name) override {
+        return Real().EnvironmentVariable(Name);
+    }
+    std::string WindowsDirectory() override { return Real().WindowsDirectory(); }
+    bool FileExists(std::string_view File) override { return Real().FileExists(File); }
+    std::unique_ptr<TStream> OpenFileRead(std::string_view File) override {
+        return Real().OpenFileRead(File);
+    }
+    std::unique_ptr<TStream> CreateFileWrite(std::string_view File) override {
+        return Real().CreateFileWrite(File);
+    }
+    std::unique_ptr<TRegistryKey> OpenRegistryKey(std::string_view Key, bool Create) override {
+        return Real().OpenRegistryKey(Key, Create);
+    }
+    std::optional<std::string> SaveFileDialog(std::string_view, std::string_view,
+                                              std::string_view) override {
+        return Path;
+    }
+
+private:
+    static TPlatform& Real() { return NativePlatform(); }
+    std::string Path;
+    TPlatform* Previous = nullptr;
+};
+} // namespace
+
+// The test script compares this file with what purgex makes natively from
+// the same choices (PURGEX_WIZARD_ISO names it).
+TEST(GuiRealMachine, TheWizardSavesAnImageFileThroughItsWindows) {
+    const char* Path = getenv("PURGEX_WIZARD_ISO");
+    if (!Path || !*Path) GTEST_SKIP() << "PURGEX_WIZARD_ISO names the file to make";
+    DeleteFileA(Path);
+    TSavingPlatform Machine(Path);
+    TRaraVida App;
+    ASSERT_TRUE(App.StartUp());
+    TMainForm& Main = App.Main;
+    ShowWindow(Main.Handle(), SW_SHOW);
+    Main.FormActivate();
+    Main.SetDefaultOptions();
+    ChooseDevice(*Main.CreateList.at(0), int(Main.DeviceChoices.size()) - 1);
+    TBoxAnswerer Answerer;
+    // The location prompt; then, where the picker appears, "Are you sure?"
+    // and Rx-DOS for the disc.
+    Answerer.Answers = {'L', 'L', 'L'};
+    Answerer.OnPicker = [&](HWND) {
+        PostMessageA(SearchSysForm().BtnCancel->Handle(), BM_CLICK, 0, 0);
+    };
+    Click(*Main.BtnNext);
+    Click(*Main.BtnNext);
+    Click(*Main.BtnNext);
+    RunFor(100);
+    EXPECT_EQ(Main.Page(), Finish);
+    EXPECT_EQ(Main.ProgressBar->Progress(), 100);
+    WIN32_FILE_ATTRIBUTE_DATA Info;
+    ASSERT_TRUE(GetFileAttributesExA(Path, GetFileExInfoStandard, &Info));
+    EXPECT_EQ(Info.nFileSizeLow, 740u * 2048u);
 }
