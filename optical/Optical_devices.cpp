@@ -5,6 +5,13 @@ TOpticalDevices::TOpticalDevices()
     SelectTransport(Aspi->Available() ? TransportAspi : TransportSpti);
 }
 
+std::vector<TOpticalDevice*> TOpticalDevices::Writers() const {
+    std::vector<TOpticalDevice*> Offered;
+    for (TOpticalDevice* Device : Devices)
+        if (Device->IsWriter()) Offered.push_back(Device);
+    return Offered;
+}
+
 void TOpticalDevices::SelectTransport(uint8_t Chosen) {
     if (Chosen != TransportAspi && Chosen != TransportSpti) return;
     Transport = Chosen;

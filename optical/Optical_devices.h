@@ -17,6 +17,9 @@ public:
     // 0 ASPI, 1 SPTI; any other value changes nothing.
     void SelectTransport(uint8_t Transport);
     int Count() const { return int(Devices.size()); }
+    // What the wizard offers: the drives of Devices that write CD-R or
+    // CD-RW, in discovery order.
+    std::vector<TOpticalDevice*> Writers() const;
 
     std::unique_ptr<TASPIdevices> Aspi;
     std::unique_ptr<TSPTIdevices> Spti;

@@ -559,6 +559,7 @@ TEST(Discovery, NamesTypesAndWhatIsOffered) {
     ASSERT_EQ(Discovery.Count(), 2);
     EXPECT_FALSE(Discovery.Devices[0]->IsWriter());
     EXPECT_TRUE(Discovery.Devices[1]->IsWriter());
+    EXPECT_EQ(Discovery.Writers(), std::vector<TOpticalDevice*>{Discovery.Devices[1]});
 
     // The Windows 9x family has no SPTI.
     Machine.WindowsVersion = {1, 4, 10};

@@ -51,10 +51,11 @@ int TextWidth(HWND Wnd, HFONT Font, const std::string& Text) {
 }
 } // namespace
 
-std::vector<TDeviceChoice> DiscoverWriters(std::vector<std::unique_ptr<TOpticalDevice>>&) {
-    // Writer discovery joins here: each writer found, in discovery order,
-    // whose IsWriter answers true.
-    return {};
+std::vector<TDeviceChoice> DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned) {
+    Owned = std::make_unique<TOpticalDevices>();
+    std::vector<TDeviceChoice> Choices;
+    for (TOpticalDevice* Writer : Owned->Writers()) Choices.push_back({Writer->Name, Writer});
+    return Choices;
 }
 
 TGauge::TGauge(HWND Parent, int x, int y, int w, int h) {

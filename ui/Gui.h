@@ -8,6 +8,7 @@
 
 #include "image/CreationRun.h"
 #include "optical/ImageRecorder.h"
+#include "optical/Optical_devices.h"
 #include "ui/CoolMsg.h"
 #include "ui/HyperLink.h"
 #include "ui/ListFrame.h"
@@ -29,7 +30,7 @@ private:
 // The optical writers offered besides the floppy and the image recorder,
 // with the objects that own them. The one place where discovery meets the
 // wizard.
-std::vector<TDeviceChoice> DiscoverWriters(std::vector<std::unique_ptr<TOpticalDevice>>& Owned);
+std::vector<TDeviceChoice> DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned);
 
 class TMainForm : public TWindow, public TRunFront, public TWindowUserInterface {
 public:
@@ -84,7 +85,7 @@ public:
     std::vector<TDeviceChoice> DeviceChoices;
     std::vector<std::unique_ptr<TCreateListFrame>> CreateList;
     TCreateListFrame* SelectedFrame = nullptr;
-    std::vector<std::unique_ptr<TOpticalDevice>> OpticalDevices;
+    std::unique_ptr<TOpticalDevices> OpticalDevices;
     TimageRecorder RecorderDevice;
 
     std::unique_ptr<TImageButton> BtnHelp, BtnClose, BtnBack, BtnNext, BtnAdd, BtnRemove, BtnClear;

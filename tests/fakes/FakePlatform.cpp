@@ -163,6 +163,7 @@ std::unique_ptr<TChildProcess> TFakePlatform::StartProcess(std::string_view Comm
     StartedCommands.emplace_back(CommandLine);
     if (ProcessStarter) return ProcessStarter(CommandLine);
     return TPlatform::StartProcess(CommandLine);
+}
 
 std::optional<std::string> TFakePlatform::SaveFileDialog(std::string_view DefaultName,
                                                          std::string_view DefaultExtension,
