@@ -6,6 +6,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "base/TemporaryFiles.h"
 #include "cli/ConsoleUserInterface.h"
 #include "cli/Terminal.h"
 #include "floppy/Vfloppy.h"
@@ -83,6 +84,16 @@ int RunFloppyCommand(const TFloppyOptions& Options, std::istream& In, std::ostre
     // a failed run leaves the user's file as it was.
     const std::string& Target = Options.Target;
     fs::path Temporary;
+    // Removes the temporary image on every way out but success.
+    struct TCleanup {
+        fs::path& Path;
+        ~TCleanup() {
+            std::error_code Ignored;
+            if (Path.empty()) return;
+            fs::remove(Path, Ignored);
+            ForgetTemporaryFile(Path.string());
+        }
+    } Cleanup{Temporary};
     std::error_code Code;
     const bool Letter = IsDriveLetter(Target);
     const bool Device =
@@ -108,29 +119,23 @@ int RunFloppyCommand(const TFloppyOptions& Options, std::istream& In, std::ostre
         const char Drive = 'A';
         std::string Attach = Target;
         if (!Device) {
-            const fs::path Path(Target);
-            Temporary = Path.parent_path() / (Path.filename().string() + ".purgex-tmp");
+            // As purgex iso names its temporary file, noted so that an
+            // interruption removes it too.
+            Temporary = Target + ".partial";
+            for (int n = 2; n < 1000 && fs::exists(Temporary, Code); ++n)
+                Temporary = Target + ".partial" + std::to_string(n);
+            RegisterTemporaryFile(Temporary.string());
             if (!MakeBlankImage(Temporary)) {
-                fs::remove(Temporary, Code);
                 Err << "purgex: cannot create " << Temporary.string() << "\n";
                 return 1;
             }
             Attach = Temporary.string();
         }
         if (!Platform().AttachFloppy(Drive, Attach, Problem)) {
-            if (!Temporary.empty()) fs::remove(Temporary, Code);
-            Err << "purgex: " << Target << " cannot be used as drive A:: " << Problem << "\n";
+            Err << "purgex: " << Target << " cannot be used as drive A: " << Problem << "\n";
             return 2;
         }
     }
-    struct TCleanup {
-        fs::path Path;
-        ~TCleanup() {
-            std::error_code Ignored;
-            if (!Path.empty()) fs::remove(Path, Ignored);
-        }
-    } Cleanup{Temporary};
-
     if (!LoadDiskStore() || !LoadCdStore()) {
         Err << "purgex: the embedded stores are corrupt or missing\n";
         return 1;
@@ -197,7 +202,8 @@ int RunFloppyCommand(const TFloppyOptions& Options, std::istream& In, std::ostre
             Err << "purgex: cannot put " << Target << " in place: " << Code.message() << "\n";
             return 1;
         }
-        Cleanup.Path.clear();
+        ForgetTemporaryFile(Temporary.string());
+        Temporary.clear();
     }
     Out << "Made " << Target
         << (Options.Copies > 1 ? " (" + std::to_string(Options.Copies) + " copies)" : "")

@@ -91,38 +91,52 @@ TEST(Interrupt, NotedTemporaryFilesGoWhenTheProgramIsStopped) {
 // (130/143) or finished (0); the file is the old one or the whole new
 // image (a signal after the rename finds the work done), never anything
 // else, and no temporary file is left.
-TEST(Interrupt, PurgexStoppedAtAnyMomentKeepsTheOldFile) {
-    REQUIRE_HOST_TOOLS();
-    TScratchDir Dir;
-    const auto File = Dir / "keep.iso";
-    const std::vector<std::string> Arguments{"iso", File.string(), "--yes", "--os", "rxdos"};
+namespace {
 
-    WriteFileBytes(File, std::string("precious"));
+// Runs Command on File (holding Old) to the end once, then stops it at
+// twelve moments spread over that time: each stop leaves exactly File,
+// holding Old or the whole new output.
+void StopAtEveryMoment(const std::string& Command, const std::string& Name,
+                       const std::vector<uint8_t>& Old, size_t NewSize) {
+    TScratchDir Dir;
+    const auto File = Dir / Name;
+    const std::vector<std::string> Arguments{Command, File.string(), "--yes", "--os", "rxdos"};
+
+    WriteFileBytes(File, Old);
     const auto Start = std::chrono::steady_clock::now();
     ASSERT_EQ(RunAndSignal(Arguments, 0, {}), 0);
     const auto Whole = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::steady_clock::now() - Start);
-    const auto Image = ReadFileBytes(File);
-    ASSERT_EQ(Image.size(), 1515520u);
+    const auto Made = ReadFileBytes(File);
+    ASSERT_EQ(Made.size(), NewSize);
 
-    const std::vector<uint8_t> Old{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'};
     int KeptOld = 0;
     for (int Step = 0; Step <= 12; ++Step) {
         const int Signal = Step % 3 == 2 ? SIGTERM : SIGINT;
-        SCOPED_TRACE("signal " + std::to_string(Signal) + " at step " + std::to_string(Step));
+        SCOPED_TRACE(Command + ": signal " + std::to_string(Signal) + " at step " +
+                     std::to_string(Step));
         WriteFileBytes(File, Old);
         const int Status = RunAndSignal(Arguments, Signal, Whole * Step / 12);
-        EXPECT_EQ(FilesIn(Dir.Path()), std::vector<std::string>{"keep.iso"});
+        EXPECT_EQ(FilesIn(Dir.Path()), std::vector<std::string>{Name});
         const auto Now = ReadFileBytes(File);
         if (Status == 0) {
-            EXPECT_TRUE(Now == Image);
+            EXPECT_TRUE(Now == Made);
         } else {
             EXPECT_EQ(Status, Signal == SIGINT ? 130 : 143);
-            EXPECT_TRUE(Now == Old || Now == Image) << Now.size() << " bytes";
+            EXPECT_TRUE(Now == Old || Now == Made) << Now.size() << " bytes";
         }
         KeptOld += Now == Old;
     }
     EXPECT_GT(KeptOld, 0);
+}
+
+} // namespace
+
+TEST(Interrupt, PurgexStoppedAtAnyMomentKeepsTheOldFile) {
+    REQUIRE_HOST_TOOLS();
+    StopAtEveryMoment("iso", "keep.iso", {'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}, 1515520);
+    // A floppy image is replaced whole too; the old one must have the size.
+    StopAtEveryMoment("floppy", "keep.img", std::vector<uint8_t>(1474560, 0xA5), 1474560);
 }
 
 // The reported cases: a failed run leaves the existing file alone; on a
