@@ -113,7 +113,7 @@ bool TimageRecorder::Burn(TBurnError& Error, TStream& Source, TBurningIO* /*Obse
             DifferingSector = FirstDifference(Source);
             if (DifferingSector >= 0) return Fail();
         }
-        if (!Platform().ReplaceFile(TemporaryName, ImageFileName)) return Fail();
+        if (!Platform().MoveFileOver(TemporaryName, ImageFileName)) return Fail();
         ForgetTemporaryFile(TemporaryName);
         TemporaryName.clear();
         ImageFileName.clear();

@@ -43,7 +43,7 @@ std::vector<std::string> TPlatform::DosDeviceTargets(std::string_view) { return 
 
 bool TPlatform::RemoveFile(std::string_view) { return false; }
 
-bool TPlatform::ReplaceFile(std::string_view, std::string_view) { return false; }
+bool TPlatform::MoveFileOver(std::string_view, std::string_view) { return false; }
 
 bool TPlatform::FileReadOnly(std::string_view) { return false; }
 

@@ -178,7 +178,7 @@ public:
     virtual bool RemoveFile(std::string_view Path);
     // Moves From over To, replacing an existing To (MoveFileEx with
     // MOVEFILE_REPLACE_EXISTING); false when it could not be moved.
-    virtual bool ReplaceFile(std::string_view From, std::string_view To);
+    virtual bool MoveFileOver(std::string_view From, std::string_view To);
     // True when Path is an existing file that may not be written (a
     // read-only file, or one the user lacks the right to change).
     virtual bool FileReadOnly(std::string_view Path);

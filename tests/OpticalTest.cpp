@@ -58,7 +58,7 @@ public:
         Removed.emplace_back(Path);
         return true;
     }
-    bool ReplaceFile(std::string_view From, std::string_view To) override {
+    bool MoveFileOver(std::string_view From, std::string_view To) override {
         if (Created.empty() || From != Created.back()) return false;
         MovedTo = To;
         return true;

@@ -167,7 +167,7 @@ public:
         return Host && ::unlink(Host->c_str()) == 0;
     }
 
-    bool ReplaceFile(std::string_view From, std::string_view To) override {
+    bool MoveFileOver(std::string_view From, std::string_view To) override {
         const auto Source = HostPath(From), Target = HostPath(To);
         return Source && Target && ::rename(Source->c_str(), Target->c_str()) == 0;
     }

@@ -1,8 +1,76 @@
 #include "platform/win32/Win32Devices.h"
 
 #include <windows.h>
+#include <winioctl.h>
+#include <ntddscsi.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
 
 #include <vector>
+
+namespace {
+
+// The 32-bit request's fields (offsets in its 44-byte header).
+constexpr size_t Header32 = 44, Status32 = 2, SenseLength32 = 7, Transfer32 = 12;
+
+bool IsPassThrough(uint32_t Code) {
+    return Code == IOCTL_SCSI_PASS_THROUGH || Code == IOCTL_SCSI_PASS_THROUGH_DIRECT;
+}
+
+uint32_t Get32(std::span<const uint8_t> Bytes, size_t At) {
+    uint32_t Value = 0;
+    std::memcpy(&Value, Bytes.data() + At, 4);
+    return Value;
+}
+
+} // namespace
+
+std::vector<uint8_t> NativePassThroughRequest(uint32_t Code, std::span<const uint8_t> Request32,
+                                              size_t Out32Size, std::span<uint8_t> Data) {
+    // Both native headers share every field but the data's place.
+    static_assert(sizeof(SCSI_PASS_THROUGH) == sizeof(SCSI_PASS_THROUGH_DIRECT));
+    static_assert(offsetof(SCSI_PASS_THROUGH, Cdb) == offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb));
+    constexpr size_t Native = sizeof(SCSI_PASS_THROUGH);
+    std::vector<uint8_t> Request(std::max(Request32.size(), Out32Size) - Header32 + Native);
+    SCSI_PASS_THROUGH Header{};
+    Header.Length = USHORT(Native);
+    Header.PathId = Request32[3];
+    Header.TargetId = Request32[4];
+    Header.Lun = Request32[5];
+    Header.CdbLength = Request32[6];
+    Header.SenseInfoLength = Request32[SenseLength32];
+    Header.DataIn = Request32[8];
+    Header.DataTransferLength = Get32(Request32, Transfer32);
+    Header.TimeOutValue = Get32(Request32, 16);
+    // Sense and data keep their places after the header.
+    Header.SenseInfoOffset = ULONG(Get32(Request32, 24) - Header32 + Native);
+    std::memcpy(Header.Cdb, Request32.data() + 28, sizeof Header.Cdb);
+    if (Code == IOCTL_SCSI_PASS_THROUGH) {
+        Header.DataBufferOffset = ULONG_PTR(Get32(Request32, 20) - Header32 + Native);
+        std::memcpy(Request.data(), &Header, Native);
+    } else {
+        SCSI_PASS_THROUGH_DIRECT Direct{};
+        std::memcpy(&Direct, &Header, Native);
+        Direct.DataBuffer = Data.data();
+        std::memcpy(Request.data(), &Direct, Native);
+    }
+    std::copy(Request32.begin() + Header32, Request32.end(), Request.begin() + Native);
+    return Request;
+}
+
+void PortablePassThroughAnswer(std::span<const uint8_t> Native,
+                               std::span<uint8_t> Out32) {
+    constexpr size_t Header = sizeof(SCSI_PASS_THROUGH);
+    SCSI_PASS_THROUGH Answer;
+    std::memcpy(&Answer, Native.data(), Header);
+    Out32[Status32] = Answer.ScsiStatus;
+    Out32[SenseLength32] = Answer.SenseInfoLength;
+    std::memcpy(Out32.data() + Transfer32, &Answer.DataTransferLength, 4);
+    const size_t Rest = std::min(Out32.size() - Header32, Native.size() - Header);
+    std::copy_n(Native.begin() + Header, Rest, Out32.begin() + Header32);
+}
 
 namespace {
 
@@ -29,6 +97,7 @@ public:
     }
     bool Control(uint32_t Code, std::span<const uint8_t> In, std::span<uint8_t> Out,
                  uint32_t& Returned) override {
+        if (sizeof(void*) == 8 && IsPassThrough(Code)) return PassThrough(Code, In, Out, {}, Returned);
         DWORD Got = 0;
         const BOOL Ok =
             DeviceIoControl(Handle, Code, const_cast<uint8_t*>(In.data()), DWORD(In.size()),
@@ -36,8 +105,27 @@ public:
         Returned = Got;
         return Ok != 0;
     }
+    bool ControlDirect(uint32_t Code, std::span<const uint8_t> In, std::span<uint8_t> Out,
+                       std::span<uint8_t> Data, uint32_t& Returned) override {
+        if (sizeof(void*) == 8 && IsPassThrough(Code)) return PassThrough(Code, In, Out, Data, Returned);
+        return Control(Code, In, Out, Returned);
+    }
 
 private:
+    // A pass-through request in the native 64-bit layout.
+    bool PassThrough(uint32_t Code, std::span<const uint8_t> In, std::span<uint8_t> Out,
+                     std::span<uint8_t> Data, uint32_t& Returned) {
+        std::vector<uint8_t> Request = NativePassThroughRequest(Code, In, Out.size(), Data);
+        const DWORD InSize = DWORD(In.size() - Header32 + sizeof(SCSI_PASS_THROUGH));
+        DWORD Got = 0;
+        const BOOL Ok = DeviceIoControl(Handle, Code, Request.data(), InSize, Request.data(),
+                                        DWORD(Request.size()), &Got, nullptr);
+        if (!Ok) return false;
+        PortablePassThroughAnswer(Request, Out);
+        Returned = Got >= sizeof(SCSI_PASS_THROUGH) ? Got - sizeof(SCSI_PASS_THROUGH) + Header32 : Got;
+        return true;
+    }
+
     HANDLE Handle;
 };
 

@@ -3,7 +3,9 @@
 
 #include <memory>
 #include <string>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -11,3 +13,14 @@ std::unique_ptr<TDeviceHandle> Win32OpenDevice(std::string_view Name, const TDev
                                                uint32_t& Error);
 std::string Win32ErrorText(uint32_t Code);
 std::unique_ptr<TChildProcess> Win32StartProcess(std::string_view CommandLine, uint32_t& Error);
+
+// SCSI pass-through requests travel in the 32-bit layout (a 44-byte header,
+// sense after it, data after the sense). A 64-bit system reads a 56-byte
+// header with pointer-sized fields, so a 64-bit program moves each request
+// into that layout and the answer back. Data is the caller's buffer of a
+// direct request (empty for a buffered one).
+std::vector<uint8_t> NativePassThroughRequest(uint32_t Code, std::span<const uint8_t> Request32,
+                                              size_t Out32Size, std::span<uint8_t> Data);
+// Status, sense length, transfer length, sense and data into Out32.
+void PortablePassThroughAnswer(std::span<const uint8_t> Native,
+                               std::span<uint8_t> Out32);

@@ -180,7 +180,7 @@ public:
         return DeleteFileA(std::string(Path).c_str()) != 0;
     }
 
-    bool ReplaceFile(std::string_view From, std::string_view To) override {
+    bool MoveFileOver(std::string_view From, std::string_view To) override {
         return MoveFileExA(std::string(From).c_str(), std::string(To).c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     }

@@ -102,7 +102,7 @@ std::unique_ptr<TStream> TFakePlatform::CreateFileWrite(std::string_view Path) {
 
 bool TFakePlatform::RemoveFile(std::string_view Path) { return Files.erase(Upper(Path)) != 0; }
 
-bool TFakePlatform::ReplaceFile(std::string_view From, std::string_view To) {
+bool TFakePlatform::MoveFileOver(std::string_view From, std::string_view To) {
     const auto Found = Files.find(Upper(From));
     if (Found == Files.end() || ReadOnlyFiles.count(Upper(To))) return false;
     std::string Bytes = std::move(Found->second);

@@ -55,7 +55,7 @@ public:
     std::unique_ptr<TStream> CreateFileWrite(std::string_view Path) override;
     std::unique_ptr<TRegistryKey> OpenRegistryKey(std::string_view Path, bool Create) override;
     bool RemoveFile(std::string_view Path) override;
-    bool ReplaceFile(std::string_view From, std::string_view To) override;
+    bool MoveFileOver(std::string_view From, std::string_view To) override;
     bool FileReadOnly(std::string_view Path) override;
     bool FolderWritable(std::string_view Folder) override;
 
