@@ -25,9 +25,6 @@ int TRaraVida::Run() {
     SetForegroundWindow(Main.Handle());
     Main.FormActivate(); // also where no window manager activates it
     MSG Msg;
-    while (GetMessageA(&Msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&Msg);
-        DispatchMessageA(&Msg);
-    }
+    while (GetMessageA(&Msg, nullptr, 0, 0) > 0) DispatchKeepingTabOrder(Msg);
     return 0;
 }

@@ -43,7 +43,7 @@ uint8_t TSptiDrive::Execute(const TScsiCommand& Command) {
         PutLE32(&Request[20], uint32_t(reinterpret_cast<uintptr_t>(Command.Data.data())));
         if (!Handle->ControlDirect(IoctlScsiPassThroughDirect, Request, Request, Command.Data,
                                    Returned)) {
-            ShowLastError();
+            if (Command.ShowsControlError) ShowLastError();
             return ScsiResultControlFailed;
         }
         return ScsiResultOf(Request[2], 0, 0);

@@ -38,7 +38,7 @@ sed 's/^[0-9]*: //' "$logs/native.log" | grep -E '^\[  (PASSED|FAILED|SKIPPED) +
 echo "=== win64 under wine64"
 wine_loader=$(command -v wine64 || echo /usr/lib/wine/wine64)
 export WINEPREFIX=$top/build/wineprefix WINEDEBUG=-all
-"$wine_loader" build/win64/tests/purgex_tests.exe >"$logs/win64.log" 2>&1 || status=1
+timeout 1800 "$wine_loader" build/win64/tests/purgex_tests.exe >"$logs/win64.log" 2>&1 || status=1
 grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/win64.log" || true
 wineserver -k 2>/dev/null || true
 
@@ -47,7 +47,7 @@ screens=$top/build/win64/screens
 rm -rf "$screens" && mkdir -p "$screens"
 SOURCE_DATE_EPOCH=1136073600 PURGEX_SCREENS=$screens PURGEX_WIZARD_ISO=$screens/wizard.iso \
   xvfb-run -a -s "-screen 0 1024x768x24" \
-  "$wine_loader" build/win64/tests/gui/purgex_gui_tests.exe >"$logs/gui.log" 2>&1 || status=1
+  timeout 1200 "$wine_loader" build/win64/tests/gui/purgex_gui_tests.exe >"$logs/gui.log" 2>&1 || status=1
 grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/gui.log" || true
 # The wizard's image is the one purgex makes from the same choices.
 SOURCE_DATE_EPOCH=1136073600 build/linux/cli/purgex iso "$screens/purgex.iso" --yes --os rxdos \

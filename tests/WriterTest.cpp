@@ -430,6 +430,19 @@ std::string BurnText(int Step) {
 
 } // namespace
 
+// Only MODE SELECT, WRITE and the closes show the system's text when their
+// request fails; reading the disc back (a direct request too) does not.
+TEST(WriterFaults, AFailedReadBackRequestShowsNoBox) {
+    TWriterMachine M;
+    TOpticalDevices Discovery;
+    ASSERT_EQ(Discovery.Count(), 1);
+    M.Writer.ControlFails = {0x28};
+    auto& Drive = static_cast<TScsiOpticalDevice&>(*Discovery.Devices[0]);
+    std::vector<uint8_t> Blocks(10 * 2048);
+    EXPECT_EQ(Drive.ReadBlocks(0, 10, Blocks), ScsiResultControlFailed);
+    EXPECT_TRUE(M.Ui.Log.empty());
+}
+
 TEST(WriterFaults, EachFaultShowsItsMessageAndTheRunAsksForTheDiscAgain) {
     using W = TSimulatedWriter;
     const std::string NotReady = std::string("info: ") + DeviceNotReadyText;

@@ -14,7 +14,7 @@ TCreateListFrame::TCreateListFrame(HWND Parent, int Top) {
     RECT Client;
     GetClientRect(Parent, &Client);
     const int Width = Client.right;
-    CreateAs("TCreateListFrame", WS_CHILD | WS_CLIPCHILDREN, 0, 0, Top, Width, RowHeight, Parent);
+    CreateAs("TCreateListFrame", WS_CHILD | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, 0, Top, Width, RowHeight, Parent);
     EditNrDisks = MakeControl(Wnd, "EDIT", "", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, 24, 5, 25, 15,
                               UiFont("MS Sans Serif", 8), IdEdit);
     SendMessageA(EditNrDisks, EM_SETLIMITTEXT, 2, 0);
@@ -165,7 +165,7 @@ LRESULT TCreateListFrame::HandleMessage(UINT Msg, WPARAM w, LPARAM l) {
 }
 
 TScrollBox::TScrollBox(HWND Parent, int x, int y, int w, int h) {
-    CreateAs("TScrollBox", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_VSCROLL, WS_EX_CLIENTEDGE,
+    CreateAs("TScrollBox", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_VSCROLL, WS_EX_CLIENTEDGE | WS_EX_CONTROLPARENT,
              x, y, w, h, Parent);
     ShowScrollBar(Wnd, SB_VERT, FALSE);
 }

@@ -97,6 +97,15 @@ HWND MakeControl(HWND Parent, const char* ClassName, const char* Text, DWORD Sty
     return Control;
 }
 
+void DispatchKeepingTabOrder(MSG& Msg) {
+    if (Msg.message == WM_KEYDOWN && Msg.wParam == VK_TAB) {
+        HWND Root = GetAncestor(Msg.hwnd, GA_ROOT);
+        if (Root && IsDialogMessageA(Root, &Msg)) return;
+    }
+    TranslateMessage(&Msg);
+    DispatchMessageA(&Msg);
+}
+
 void PumpMessages() {
     MSG Msg;
     while (PeekMessageA(&Msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -104,8 +113,7 @@ void PumpMessages() {
             PostQuitMessage(int(Msg.wParam));
             return;
         }
-        TranslateMessage(&Msg);
-        DispatchMessageA(&Msg);
+        DispatchKeepingTabOrder(Msg);
     }
 }
 
@@ -132,8 +140,7 @@ void RunModal(HWND Box, const std::function<bool()>& Done) {
             Quit = Got == 0;
             break;
         }
-        TranslateMessage(&Msg);
-        DispatchMessageA(&Msg);
+        DispatchKeepingTabOrder(Msg);
     }
     for (HWND Other : Disabled)
         if (Other != Box && IsWindow(Other)) EnableWindow(Other, TRUE);

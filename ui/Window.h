@@ -48,6 +48,9 @@ HWND MakeControl(HWND Parent, const char* ClassName, const char* Text, DWORD Sty
                  int w, int h, HFONT Font, int Id = 0);
 
 // Lets pending window messages run; a WM_QUIT stays queued for the loop.
+// Tab and Shift+Tab move the focus through a window's tab stops in creation
+// order, as in a dialog box; every other message is dispatched as usual.
+void DispatchKeepingTabOrder(MSG& Msg);
 void PumpMessages();
 
 // Shows Box modally over the thread's other windows and runs messages until

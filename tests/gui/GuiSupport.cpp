@@ -1,5 +1,7 @@
 #include "GuiSupport.h"
 
+#include "ui/Window.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -39,10 +41,7 @@ void RunFor(int Milliseconds) {
     const DWORD End = GetTickCount() + DWORD(Milliseconds);
     MSG Msg;
     while (int(End - GetTickCount()) > 0) {
-        while (PeekMessageA(&Msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&Msg);
-            DispatchMessageA(&Msg);
-        }
+        while (PeekMessageA(&Msg, nullptr, 0, 0, PM_REMOVE)) DispatchKeepingTabOrder(Msg);
         Sleep(5);
     }
 }
