@@ -87,7 +87,7 @@ TEST(PurgexDevices, ListsWhatDiscoveryFinds) {
     EXPECT_TRUE(Has(Run.Out, "cannot be queried: permission denied")) << Run.Out;
 }
 
-TEST(PurgexBurn, BurnsReadsBackAndTheDiscBoots) {
+TEST(PurgexBurn, BurnsReadsBackAndTheDiscCarriesTheBootFloppy) {
     TWriterPlatform Machine;
     Embed(Machine);
     TSimulatedWriter Writer;
