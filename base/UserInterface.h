@@ -40,6 +40,18 @@ TUserInterface& UserInterface();
 // Installs Replacement (null uninstalls); returns the previous one.
 TUserInterface* InstallUserInterface(TUserInterface* Replacement);
 
+// Installs a hook for the lifetime of the scope and puts the previous one back.
+class TUserInterfaceScope {
+public:
+    explicit TUserInterfaceScope(TUserInterface& Hook) : Previous(InstallUserInterface(&Hook)) {}
+    ~TUserInterfaceScope() { InstallUserInterface(Previous); }
+    TUserInterfaceScope(const TUserInterfaceScope&) = delete;
+    TUserInterfaceScope& operator=(const TUserInterfaceScope&) = delete;
+
+private:
+    TUserInterface* Previous;
+};
+
 void CoolMsgInfo(const std::string& Text);
 int CoolMsgRetryAbort(const std::string& Text);
 int CoolMsgAsk(const std::string& Text, const std::string& LeftCaption,

@@ -256,11 +256,7 @@ int RunBurnCommand(const TBurnOptions& Options, std::istream& In, std::ostream& 
 
     TConsoleUserInterface Console(In, Out, !Options.Yes && StandardInputIsTerminal());
     Console.SystemFolder = MsDosDir;
-    TUserInterface* Previous = InstallUserInterface(&Console);
-    struct TRestore {
-        TUserInterface* Previous;
-        ~TRestore() { InstallUserInterface(Previous); }
-    } Restore{Previous};
+    TUserInterfaceScope Installed(Console);
 
     TCheckedWriter Writer(*Drive, !Options.NoVerify, Err);
     TConsoleFront Front(&Writer, Options.Copies, Checked, Options.Params, false, Err,
@@ -271,14 +267,9 @@ int RunBurnCommand(const TBurnOptions& Options, std::istream& In, std::ostream& 
     TCreationRun Run(Front);
     Run.DiscSystem = ChooseDiscSystem(Options.Os, MsDosDir, Out);
     Out << "Writer: " << Where << " " << Drive->Name << "\n";
-    try {
-        Run.CreateMedia();
-    } catch (const std::exception& Error) {
-        Front.EndLine();
-        Err << "purgex: Error: " << Error.what() << "\n";
-        return 1;
-    }
+    const bool Ended = CreateMediaReporting(Run, Front, Err);
     Front.EndLine();
+    if (!Ended) return 1;
     if (Run.MediaDone != Run.MediaTotal) {
         Err << "purgex: " << Run.MediaDone << " of " << Run.MediaTotal << " discs burned"
             << (Console.LastMessage.empty() ? "" : ": " + Console.LastMessage) << "\n";

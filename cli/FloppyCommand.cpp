@@ -166,11 +166,7 @@ int RunFloppyCommand(const TFloppyOptions& Options, std::istream& In, std::ostre
     if (Letter) Run.FloppyDrive = char(std::toupper(static_cast<unsigned char>(Target[0])));
     Console.BeforeOutput = [&] { Front.EndLine(); };
     TFloppyPrompts Prompts(Console, Target, Run, Options.Copies);
-    TUserInterface* Previous = InstallUserInterface(&Prompts);
-    struct TRestore {
-        TUserInterface* Previous;
-        ~TRestore() { InstallUserInterface(Previous); }
-    } Restore{Previous};
+    TUserInterfaceScope Installed(Prompts);
 
     if (!Options.NoVerify && !Letter) {
         Run.FloppyWritten = [] {
@@ -184,12 +180,7 @@ int RunFloppyCommand(const TFloppyOptions& Options, std::istream& In, std::ostre
         };
     }
 
-    try {
-        Run.CreateMedia();
-    } catch (const std::exception& Error) {
-        Err << "purgex: Error: " << Error.what() << "\n";
-        return 1;
-    }
+    if (!CreateMediaReporting(Run, Front, Err)) return 1;
     if (Run.MediaDone != Run.MediaTotal) {
         const std::string& Reason = Console.LastMessage;
         Err << "purgex: " << Target << ": " << Run.MediaDone << " of " << Run.MediaTotal

@@ -23,11 +23,7 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
     TConsoleUserInterface Console(In, Out, !Options.Yes && StandardInputIsTerminal());
     Console.SaveFile = Options.File;
     Console.SystemFolder = MsDosDir;
-    TUserInterface* Previous = InstallUserInterface(&Console);
-    struct TRestore {
-        TUserInterface* Previous;
-        ~TRestore() { InstallUserInterface(Previous); }
-    } Restore{Previous};
+    TUserInterfaceScope Installed(Console);
 
     TimageRecorder Recorder;
     Recorder.ReadBack = !Options.NoVerify;
@@ -40,12 +36,7 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
 
     size_t ImageBytes = 0;
     Run.ImageBuilt = [&](const TMemoryStream& Iso) { ImageBytes = Iso.Bytes().size(); };
-    try {
-        Run.CreateMedia();
-    } catch (const std::exception& Error) {
-        Err << "purgex: Error: " << Error.what() << "\n";
-        return 1;
-    }
+    if (!CreateMediaReporting(Run, Front, Err)) return 1;
     if (Run.MediaDone != Run.MediaTotal) {
         if (Recorder.DifferingSector >= 0) {
             Err << "purgex: the file written for " << Options.File

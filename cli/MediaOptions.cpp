@@ -57,6 +57,17 @@ TDiscSystem ChooseDiscSystem(const std::string& Os, const std::string& MsDosDir,
     return Source.empty() ? TDiscSystem::RxDos : TDiscSystem::MsDos;
 }
 
+bool CreateMediaReporting(TCreationRun& Run, TConsoleFront& Front, std::ostream& Err) {
+    try {
+        Run.CreateMedia();
+        return true;
+    } catch (const std::exception& Error) {
+        Front.EndLine();
+        Err << "purgex: Error: " << Error.what() << "\n";
+        return false;
+    }
+}
+
 void TConsoleFront::SetGauge(int Percent) {
     Gauge = Percent;
     Draw();

@@ -63,3 +63,7 @@ private:
     int BufferFill = -1; // none reported
     void Draw();
 };
+
+// Runs the creation run; false after ending the bar and writing what the run
+// raised to Err.
+bool CreateMediaReporting(TCreationRun& Run, TConsoleFront& Front, std::ostream& Err);
