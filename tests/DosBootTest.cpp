@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "TestSupport.h"
 #include "disk/ConsoleMNGR.h"
@@ -289,5 +294,48 @@ TEST(FormatDialogue, RealChildProcessIsAnswered) {
     EXPECT_EQ(FormatFloppy('A', false, nullptr), 1);
     ::unsetenv("FORMAT_EXIT");
     ::unsetenv("comspec");
+}
+#elif defined(_WIN32)
+// The Win32 backend's child process: the system's command interpreter runs
+// a stand-in format.bat, found first on the path, with the same dialogue.
+TEST(FormatDialogue, RealChildProcessIsAnswered) {
+    TScratchDir Dir;
+    const std::string Answers = (Dir / "answers").string();
+    WriteFileBytes(Dir / "format.bat",
+                   "@echo off\r\n"
+                   "echo %*> \"" + (Dir / "args").string() + "\"\r\n"
+                   "echo 10 percent completed.\r\n"
+                   "<nul set /p =Insert new diskette and press ENTER when ready...\r\n"
+                   "set /p a=\r\n"
+                   "echo enter:%a%>> \"" + Answers + "\"\r\n"
+                   "echo.\r\n"
+                   "echo 50 percent completed.\r\n"
+                   "<nul set /p =Force a DISMOUNT (Y/N)?\r\n"
+                   "set /p b=\r\n"
+                   "echo yn:%b%>> \"" + Answers + "\"\r\n"
+                   "echo.\r\n"
+                   "echo Format complete.\r\n"
+                   "exit /b %FORMAT_EXIT%\r\n");
+    const char* Path = std::getenv("PATH");
+    SetEnvironmentVariableA("PATH", (Dir.Path().string() + ";" + (Path ? Path : "")).c_str());
+    SetEnvironmentVariableA("FORMAT_EXIT", "0");
+    std::vector<double> Fractions;
+    const uint8_t Result =
+        FormatFloppy('A', false, [&](const std::string&, double f) { Fractions.push_back(f); });
+    EXPECT_EQ(Result, 3);
+    const auto Got = ReadFileBytes(Dir / "answers");
+    const std::string Text(Got.begin(), Got.end());
+    EXPECT_NE(Text.find("enter:"), std::string::npos) << Text;
+    EXPECT_NE(Text.find("yn:y"), std::string::npos) << Text;
+    const auto Args = ReadFileBytes(Dir / "args");
+    EXPECT_EQ(std::string(Args.begin(), Args.end()), "A: /u\r\n");
+    EXPECT_NE(std::find(Fractions.begin(), Fractions.end(), 0.5), Fractions.end());
+    ASSERT_FALSE(Fractions.empty());
+    EXPECT_EQ(Fractions.back(), 1.0);
+
+    SetEnvironmentVariableA("FORMAT_EXIT", "3");
+    EXPECT_EQ(FormatFloppy('A', false, nullptr), 1);
+    SetEnvironmentVariableA("FORMAT_EXIT", nullptr);
+    SetEnvironmentVariableA("PATH", Path);
 }
 #endif
