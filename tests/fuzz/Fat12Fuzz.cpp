@@ -151,6 +151,21 @@ PURGEX_FUZZ_TARGET(Fat12Fuzz) {
             PURGEX_FUZZ_CHECK(Back == Expected);
         }
     }
+    // Replaced whole (as the start-up files are): the new contents read back
+    // and a sound image stays sound.
+    std::unique_ptr<TFloppyFile> Replaced;
+    if (Dir.CreateOrReplaceFile("NEW.BIN", Replaced)) {
+        const int32_t Stored = Replaced->Write(Bytes.data(), Length / 3);
+        PURGEX_FUZZ_CHECK(Stored >= 0 && Stored <= Length / 3);
+        std::unique_ptr<TFloppyFile> Again;
+        PURGEX_FUZZ_CHECK(Dir.OpenFile("NEW.BIN", Again));
+        std::vector<uint8_t> Back;
+        const bool Whole = Again->ReadAll(Back);
+        if (SoundBefore) {
+            PURGEX_FUZZ_CHECK(Whole);
+            PURGEX_FUZZ_CHECK(Back == std::vector<uint8_t>(Bytes.begin(), Bytes.begin() + Stored));
+        }
+    }
     if (SoundBefore) PURGEX_FUZZ_CHECK(Walk(*Floppy));
     return 0;
 }
