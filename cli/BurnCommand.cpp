@@ -233,7 +233,7 @@ int RunBurnCommand(const TBurnOptions& Options, std::istream& In, std::ostream& 
     if (!Drive || Drive->DeviceType != DeviceTypeCdRom) {
         std::string Problem = Letter && Letter != ' ' ? OpenProblem(Letter) : "";
         if (Problem.empty()) Problem = Drive ? "not a CD/DVD drive" : "no such drive";
-        Err << "purgex: cannot use drive " << Where << ": " << Problem << "\n";
+        Err << "purgex: drive " << Where << " cannot be used: " << Problem << "\n";
         return 1;
     }
     if (!Drive->IsWriter()) {
@@ -244,7 +244,7 @@ int RunBurnCommand(const TBurnOptions& Options, std::istream& In, std::ostream& 
     if (Letter && Letter != ' ') {
         const std::string Problem = OpenProblem(Letter);
         if (!Problem.empty()) {
-            Err << "purgex: cannot open drive " << Where << ": " << Problem << "\n";
+            Err << "purgex: drive " << Where << " cannot be opened: " << Problem << "\n";
             return 1;
         }
     }

@@ -129,7 +129,7 @@ TEST(PurgexBurn, FailuresNameTheDriveAndTheReason) {
 
     auto Run = Burn("Q:");
     EXPECT_EQ(Run.Exit, 1);
-    EXPECT_TRUE(Has(Run.Err, "cannot use drive Q:: no such drive")) << Run.Err;
+    EXPECT_TRUE(Has(Run.Err, "drive Q: cannot be used: no such drive")) << Run.Err;
     Run = Burn("D");
     EXPECT_EQ(Run.Exit, 1);
     EXPECT_TRUE(Has(Run.Err, "writes neither CD-R nor CD-RW")) << Run.Err;
@@ -170,5 +170,5 @@ TEST(PurgexBurn, FailuresNameTheDriveAndTheReason) {
     Locked.WriteDenied.insert('E');
     Run = Burn("E:");
     EXPECT_EQ(Run.Exit, 1);
-    EXPECT_TRUE(Has(Run.Err, "cannot use drive E:: permission denied")) << Run.Err;
+    EXPECT_TRUE(Has(Run.Err, "drive E: cannot be used: permission denied")) << Run.Err;
 }
