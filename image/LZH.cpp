@@ -8,19 +8,6 @@ using namespace lzhuf;
 
 namespace {
 
-inline uint64_t BigEndian(uint64_t Loaded) {
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return __builtin_bswap64(Loaded);
-#else
-    uint8_t b[8];
-    std::memcpy(b, &Loaded, 8);
-    uint64_t Word = 0;
-    for (uint8_t Byte : b)
-        Word = Word << 8 | Byte;
-    return Word;
-#endif
-}
-
 // The bytes a match of Length at Distance behind Out produces, written
 // forward so that a match may repeat the bytes it is producing.
 inline void CopyMatch(uint8_t* Out, int Distance, int Length) {
