@@ -7,19 +7,12 @@
 #ifndef _WIN32
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <thread>
-#include <unistd.h>
 
 #include "QemuSupport.h"
+#include "QemuWiperSupport.h"
 #include "TestSupport.h"
 
 using namespace testing_support;
@@ -27,107 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#ifdef PURGEX_CONTAINERS_DIR
-const fs::path Payload = PURGEX_CONTAINERS_DIR;
-#else
-const fs::path Payload;
-#endif
-
-const std::string Mtools = "MTOOLS_SKIP_CHECK=1 ";
-
-void Run(const std::string& Command) {
-    const auto Result = RunCommand(Command);
-    ASSERT_EQ(Result.ExitCode, 0) << Command << "\n" << Result.Output;
-}
-
-// "100100100001": O1..O11 and "no mouse", as the creator stores them.
-std::string IniFor(const std::string& Flags) {
-    std::string Ini;
-    for (int n = 1; n <= 11; ++n)
-        Ini += "O" + std::to_string(n) + "=" + Flags[size_t(n - 1)] + "\r\n";
-    return Ini;
-}
-
-// The boot floppy as the floppy target lays it out: Rx-DOS, the Purgit tree,
-// the INI and the start-up batch ending in "Purgit " and the parameters.
-std::string MakeWiperFloppy(const TScratchDir& Dir, const std::string& Flags,
-                            const std::string& BatchTail) {
-    const std::string Image = (Dir / "floppy.img").string();
-    fs::copy_file(Payload / "rxdos" / "BOOT.IMG", Image, fs::copy_options::overwrite_existing);
-    const std::string To = " -i " + ShellQuote(Image) + " ";
-    Run(Mtools + "mcopy -s -Q" + To + ShellQuote((Payload / "purgit" / "Purgit").string()) +
-        " ::PURGIT");
-    WriteFileBytes(Dir / "PURGIT.INI", IniFor(Flags));
-    Run(Mtools + "mcopy -Q -D o" + To + ShellQuote((Dir / "PURGIT.INI").string()) +
-        " ::PURGIT/DATA/PURGIT.INI");
-    std::string Batch = "@echo off\r\nprompt $p$g\r\ncd \\Purgit\r\n";
-    if (Flags.size() > 11 && Flags[11] == '0') Batch += "data\\ctmouse\r\n";
-    Batch += "@echo Running Corvane Purgex 2005 ...\r\n" + BatchTail;
-    WriteFileBytes(Dir / "AUTOEXEC.BAT", Batch);
-    Run(Mtools + "mcopy -Q -D o" + To + ShellQuote((Dir / "AUTOEXEC.BAT").string()) +
-        " ::AUTOEXEC.BAT");
-    return Image;
-}
-
-// A scratch disk whose every sector holds other bytes than any pass writes.
-std::string MakeScratchDisk(const TScratchDir& Dir, const std::string& Name, size_t Sectors) {
-    std::vector<uint8_t> Bytes = RandomBytes(Sectors * 512, 1234);
-    for (size_t i = 0; i < Bytes.size(); i += 512) Bytes[i] = 0xA5;
-    WriteFileBytes(Dir / Name, Bytes);
-    return (Dir / Name).string();
-}
-
-struct TWipeRun {
-    TQemuResult Qemu;
-    std::string Trace; // the wiper's lines on port E9h
-};
-
-TWipeRun RunWiper(const TScratchDir& Dir, const std::string& Floppy, const std::string& Drives,
-                  const std::string& WaitFor, int Timeout = 90, const std::string& Extra = "") {
-    const fs::path TraceFile = Dir / "trace.txt";
-    fs::remove(TraceFile);
-    TQemuOptions Options;
-    // Passed as a drive of our own: the report needs a writable floppy.
-    Options.ExtraArguments = "-drive file=" + ShellQuote(Floppy) + ",if=floppy,format=raw " +
-                             Drives + " -debugcon file:" + ShellQuote(TraceFile.string()) + " " +
-                             Extra;
-    Options.WaitForText = WaitFor;
-    Options.TimeoutSeconds = Timeout;
-    TWipeRun Result;
-    Result.Qemu = RunQemu(Options);
-    if (fs::exists(TraceFile)) {
-        const auto Bytes = ReadFileBytes(TraceFile);
-        Result.Trace.assign(Bytes.begin(), Bytes.end());
-    }
-    return Result;
-}
-
-std::string Ide(const std::string& Image, int Index = 0) {
-    return "-drive file=" + ShellQuote(Image) + ",if=ide,index=" + std::to_string(Index) +
-           ",format=raw";
-}
-
-std::string ReadLog(const std::string& Floppy, const std::string& Name = "PURG0001.LOG") {
-    const auto Result = RunCommand(Mtools + "mtype -i " + ShellQuote(Floppy) + " ::" + Name);
-    EXPECT_EQ(Result.ExitCode, 0) << Result.Output;
-    return Result.Output;
-}
-
-void ExpectFloppyClean(const std::string& Floppy) {
-    const auto Check = RunCommand("fsck.fat -n " + ShellQuote(Floppy));
-    EXPECT_EQ(Check.ExitCode, 0) << Check.Output;
-}
-
-bool AllBytes(const std::vector<uint8_t>& Bytes, uint8_t Value) {
-    return std::all_of(Bytes.begin(), Bytes.end(), [Value](uint8_t b) { return b == Value; });
-}
-
-int CountOf(const std::string& Text, const std::string& Part) {
-    int Count = 0;
-    for (auto At = Text.find(Part); At != std::string::npos; At = Text.find(Part, At + 1))
-        ++Count;
-    return Count;
-}
+const fs::path Payload = PayloadDir();
+using namespace std::chrono_literals;
 
 std::vector<std::string> Lines(const std::string& Text) {
     std::vector<std::string> Out;
@@ -158,10 +52,7 @@ struct TExpectedPass {
 std::vector<TExpectedPass> ReadMethod(const fs::path& File) {
     std::map<int, std::string> Patterns;
     int Count = 0;
-    for (const auto& Line : Lines([&] {
-             const auto Bytes = ReadFileBytes(File);
-             return std::string(Bytes.begin(), Bytes.end());
-         }())) {
+    for (const auto& Line : Lines(ReadTextIfAny(File))) {
         if (Line.rfind("PASSES=", 0) == 0) Count = std::stoi(Line.substr(7));
         else if (Line.rfind("PASS", 0) == 0 && Line.find('=') != std::string::npos)
             Patterns[std::stoi(Line.substr(4))] = Line.substr(Line.find('=') + 1);
@@ -188,58 +79,15 @@ std::vector<TExpectedPass> ReadMethod(const fs::path& File) {
 // Watches the wiper's trace while QEMU runs: at every pause after a pass
 // (option 8) it copies the disk image, then presses Enter through a second
 // monitor so the wiper goes on.
-class TPassWatcher {
-public:
-    TPassWatcher(fs::path TraceFile, fs::path DiskFile, std::string SocketPath)
-        : Trace(std::move(TraceFile)), Disk(std::move(DiskFile)), Path(std::move(SocketPath)),
-          Worker([this] { Watch(); }) {}
-    ~TPassWatcher() { Finish(); }
-    void Finish() {
-        Stop = true;
-        if (Worker.joinable()) Worker.join();
-    }
-    std::vector<std::vector<uint8_t>> Snapshots;
-
-private:
-    void Watch() {
-        int Fd = -1;
-        while (!Stop) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (Fd < 0) {
-                Fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-                sockaddr_un Address{};
-                Address.sun_family = AF_UNIX;
-                std::strncpy(Address.sun_path, Path.c_str(), sizeof Address.sun_path - 1);
-                if (connect(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address) != 0) {
-                    close(Fd);
-                    Fd = -1;
-                    continue;
-                }
-            }
-            std::string Text;
-            if (fs::exists(Trace)) {
-                const auto Bytes = ReadFileBytes(Trace);
-                Text.assign(Bytes.begin(), Bytes.end());
-            }
-            if (CountOf(Text, "PAUSED") > int(Snapshots.size())) {
-                Snapshots.push_back(ReadFileBytes(Disk));
-                const std::string Command = "sendkey ret\n";
-                if (send(Fd, Command.data(), Command.size(), MSG_NOSIGNAL) < 0) {
-                    close(Fd);
-                    Fd = -1;
-                }
-            }
-            char Drain[4096];
-            while (Fd >= 0 && recv(Fd, Drain, sizeof Drain, MSG_DONTWAIT) > 0) {
-            }
-        }
-        if (Fd >= 0) close(Fd);
-    }
-
-    fs::path Trace, Disk;
-    std::string Path;
-    std::atomic<bool> Stop{false};
-    std::thread Worker;
+struct TPassWatcher {
+    TPassWatcher(fs::path Trace, fs::path Disk, std::string Socket)
+        : Feeder(std::move(Socket), 50ms, [this, Trace, Disk]() -> std::optional<std::string> {
+              if (CountOf(ReadTextIfAny(Trace), "PAUSED") <= int(Snapshots.size())) return "";
+              Snapshots.push_back(ReadFileBytes(Disk));
+              return "sendkey ret\n";
+          }) {}
+    std::vector<std::vector<uint8_t>> Snapshots; // before Feeder, whose thread fills it
+    TMonitorFeeder Feeder;
 };
 
 // Types keys through a second monitor in steps: each step waits until the
@@ -252,55 +100,21 @@ struct TKeyStep {
 
 class TKeyScript {
 public:
-    TKeyScript(fs::path TraceFile, std::string SocketPath, std::vector<TKeyStep> Steps)
-        : Trace(std::move(TraceFile)), Path(std::move(SocketPath)), Script(std::move(Steps)),
-          Worker([this] { Play(); }) {}
-    ~TKeyScript() {
-        Stop = true;
-        Worker.join();
-    }
+    TKeyScript(fs::path Trace, std::string Socket, std::vector<TKeyStep> Steps)
+        : Script(std::move(Steps)),
+          Feeder(std::move(Socket), 150ms, [this, Trace]() -> std::optional<std::string> {
+              if (Step == Script.size()) return std::nullopt;
+              const TKeyStep& Now = Script[Step];
+              if (Key == 0 && CountOf(ReadTextIfAny(Trace), Now.After) < Now.Occurrence) return "";
+              std::string Command = "sendkey " + Now.Keys[Key] + "\n";
+              if (++Key == Now.Keys.size()) Key = 0, ++Step;
+              return Command;
+          }) {}
 
 private:
-    void Play() {
-        int Fd = -1;
-        size_t Step = 0;
-        while (!Stop && Step < Script.size()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (Fd < 0) {
-                Fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-                sockaddr_un Address{};
-                Address.sun_family = AF_UNIX;
-                std::strncpy(Address.sun_path, Path.c_str(), sizeof Address.sun_path - 1);
-                if (connect(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address) != 0) {
-                    close(Fd);
-                    Fd = -1;
-                    continue;
-                }
-            }
-            std::string Text;
-            if (fs::exists(Trace)) {
-                const auto Bytes = ReadFileBytes(Trace);
-                Text.assign(Bytes.begin(), Bytes.end());
-            }
-            if (CountOf(Text, Script[Step].After) < Script[Step].Occurrence) continue;
-            for (const auto& Key : Script[Step].Keys) {
-                const std::string Command = "sendkey " + Key + "\n";
-                if (send(Fd, Command.data(), Command.size(), MSG_NOSIGNAL) < 0) break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(150));
-                char Drain[4096];
-                while (recv(Fd, Drain, sizeof Drain, MSG_DONTWAIT) > 0) {
-                }
-            }
-            ++Step;
-        }
-        if (Fd >= 0) close(Fd);
-    }
-
-    fs::path Trace;
-    std::string Path;
     std::vector<TKeyStep> Script;
-    std::atomic<bool> Stop{false};
-    std::thread Worker;
+    size_t Step = 0, Key = 0;
+    TMonitorFeeder Feeder; // last: its thread reads the members above
 };
 
 } // namespace
@@ -308,9 +122,9 @@ private:
 TEST(QemuWiperErase, UnattendedZeroPassLeavesZerosAndAReportOnTheFloppy) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
-    const std::string Floppy = MakeWiperFloppy(Dir, "100100100001", "Purgit /M:ZERO /D:1\r\n");
+    const std::string Floppy = MakeConfiguredWiperFloppy(Dir, "100100100001", "Purgit /M:ZERO /D:1\r\n");
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 2048);
-    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "Erase finished");
+    const auto Run = RunWiper(Dir, Floppy, IdeDrive(Disk), "Erase finished");
     ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log << Run.Trace;
     EXPECT_NE(Run.Qemu.Screen.find("Report written to A:\\PURG0001.LOG"), std::string::npos)
         << Run.Qemu.Screen;
@@ -336,10 +150,10 @@ TEST(QemuWiperErase, RandomPassDiffersBetweenRunsAndVerifiesItself) {
         TScratchDir Dir;
         // O9 on in the first round (ISAAC), off in the second (the fast one).
         const std::string Flags = Round ? "100100100001" : "100100101001";
-        const std::string Floppy = MakeWiperFloppy(Dir, Flags, "Purgit /M:RANDOM /D:1\r\n");
+        const std::string Floppy = MakeConfiguredWiperFloppy(Dir, Flags, "Purgit /M:RANDOM /D:1\r\n");
         const std::string Disk = MakeScratchDisk(Dir, "disk.img", 1024);
         const auto Before = ReadFileBytes(Disk);
-        const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "Erase finished");
+        const auto Run = RunWiper(Dir, Floppy, IdeDrive(Disk), "Erase finished");
         ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log;
         Results[Round] = ReadFileBytes(Disk);
         const auto& After = Results[Round];
@@ -365,9 +179,9 @@ TEST(QemuWiperErase, RandomPassDiffersBetweenRunsAndVerifiesItself) {
     EXPECT_NE(Results[0], Results[1]);
     // Two runs of the same generator differ as well.
     TScratchDir Dir;
-    const std::string Floppy = MakeWiperFloppy(Dir, "000000101001", "Purgit /M:RANDOM /D:1\r\n");
+    const std::string Floppy = MakeConfiguredWiperFloppy(Dir, "000000101001", "Purgit /M:RANDOM /D:1\r\n");
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 1024);
-    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "Erase finished");
+    const auto Run = RunWiper(Dir, Floppy, IdeDrive(Disk), "Erase finished");
     ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen;
     EXPECT_NE(ReadFileBytes(Disk), Results[0]);
 }
@@ -378,10 +192,10 @@ TEST(QemuWiperErase, BackToFrontWithFinalZeroPassThenPartition) {
     // O2 back to front, O3 a last pass of zeros, O10 a partition afterwards;
     // the trace shows every transfer.
     const std::string Floppy =
-        MakeWiperFloppy(Dir, "111100100100", "Purgit /M:RANDOM /D:1 /TRACE\r\n");
+        MakeConfiguredWiperFloppy(Dir, "111100100100", "Purgit /M:RANDOM /D:1 /TRACE\r\n");
     const size_t Sectors = 4096; // 2 MB
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", Sectors);
-    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "Erase finished");
+    const auto Run = RunWiper(Dir, Floppy, IdeDrive(Disk), "Erase finished");
     ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log;
 
     // Both passes run from the last sector down, in whole blocks.
@@ -426,7 +240,7 @@ TEST(QemuWiperErase, BackToFrontWithFinalZeroPassThenPartition) {
 TEST(QemuWiperErase, InjectedErrorsAreListedBySectorAndTheRestIsErased) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
-    const std::string Floppy = MakeWiperFloppy(Dir, "100100100001", "Purgit /M:ZERO /D:1\r\n");
+    const std::string Floppy = MakeConfiguredWiperFloppy(Dir, "100100100001", "Purgit /M:ZERO /D:1\r\n");
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 2048);
     const auto Before = ReadFileBytes(Disk);
     // Sector 700 cannot be written, sector 1500 cannot be read.
@@ -463,11 +277,11 @@ TEST(QemuWiperErase, UnattendedRunWithWrongParametersErasesNothing) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
     // An unknown method, then a disk that does not exist: nothing is written.
-    const std::string Floppy = MakeWiperFloppy(
+    const std::string Floppy = MakeConfiguredWiperFloppy(
         Dir, "100100100001", "Purgit /M:NOSUCH /D:1\r\nPurgit /M:ZERO /D:2\r\necho ALL DONE\r\n");
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 256);
     const auto Before = ReadFileBytes(Disk);
-    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "ALL DONE", 60);
+    const auto Run = RunWiper(Dir, Floppy, IdeDrive(Disk), "ALL DONE", 60);
     ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log;
     EXPECT_NE(Run.Qemu.Screen.find("PURGIT: No such wipe method: NOSUCH.MET"), std::string::npos)
         << Run.Qemu.Screen;
@@ -485,14 +299,14 @@ TEST(QemuWiperErase, EachGutmannPassWritesWhatTheMethodFileSays) {
     ASSERT_EQ(Expected.size(), 35u);
     // O8 pauses after every pass; O1 verifies the last one.
     const std::string Floppy =
-        MakeWiperFloppy(Dir, "100000111001", "Purgit /M:GUTMANN /D:1 /TRACE\r\n");
+        MakeConfiguredWiperFloppy(Dir, "100000111001", "Purgit /M:GUTMANN /D:1 /TRACE\r\n");
     const size_t Sectors = 96;
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", Sectors);
     const std::string Socket = (Dir / "keys").string();
     TPassWatcher Watcher(Dir / "trace.txt", Disk, Socket);
-    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "Erase finished", 150,
-                              "-monitor unix:" + ShellQuote(Socket) + ",server,nowait");
-    Watcher.Finish();
+    const auto Run = RunWiper(Dir, Floppy, IdeDrive(Disk), "Erase finished", 150,
+                              MonitorArgument(Socket));
+    Watcher.Feeder.Finish();
     ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log << Run.Trace;
     ASSERT_EQ(Watcher.Snapshots.size(), Expected.size()) << Run.Trace;
     for (size_t n = 0; n < Expected.size(); ++n) {
@@ -531,9 +345,9 @@ TEST(QemuWiperErase, EveryMethodRunsToCompletion) {
     for (const auto& Name : Methods) Batch += "Purgit /M:" + Name + " /D:1 /TRACE\r\n";
     Batch += "echo ALL DONE\r\n";
     // Verify and report on; O3 adds a pass of zeros, so each disk ends zeroed.
-    const std::string Floppy = MakeWiperFloppy(Dir, "101100101001", Batch);
+    const std::string Floppy = MakeConfiguredWiperFloppy(Dir, "101100101001", Batch);
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 64);
-    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "ALL DONE", 150);
+    const auto Run = RunWiper(Dir, Floppy, IdeDrive(Disk), "ALL DONE", 150);
     ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log;
     EXPECT_EQ(CountOf(Run.Trace, "SUMMARY OK"), 12) << Run.Trace;
     EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0));
@@ -558,7 +372,7 @@ TEST(QemuWiperErase, PagesChooseDiskAndMethodAndWantErase) {
     // marked. A wrong confirmation first goes back without writing. O5 lays
     // the report out as a sanitization record.
     const std::string Floppy =
-        MakeWiperFloppy(Dir, "100110001001", "Purgit /TRACE\r\necho ALL DONE\r\n");
+        MakeConfiguredWiperFloppy(Dir, "100110001001", "Purgit /TRACE\r\necho ALL DONE\r\n");
     const std::string Keep = MakeScratchDisk(Dir, "keep.img", 256);
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 512);
     const auto Kept = ReadFileBytes(Keep);
@@ -575,8 +389,8 @@ TEST(QemuWiperErase, PagesChooseDiskAndMethodAndWantErase) {
                      {"WARNING PAGE", 2, Erase},
                      {"SUMMARY", 1, {"ret"}},
                      {"START PAGE", 2, {"esc"}}});
-    const auto Run = RunWiper(Dir, Floppy, Ide(Keep, 0) + " " + Ide(Disk, 1), "ALL DONE", 90,
-                              "-monitor unix:" + ShellQuote(Socket) + ",server,nowait");
+    const auto Run = RunWiper(Dir, Floppy, IdeDrive(Keep, 0) + " " + IdeDrive(Disk, 1), "ALL DONE", 90,
+                              MonitorArgument(Socket));
     ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Trace;
     // Nothing was written before the second warning page.
     const auto SecondWarning = Run.Trace.find("WARNING PAGE", Run.Trace.find("WARNING PAGE") + 1);
@@ -615,7 +429,7 @@ TEST(QemuWiperErase, DiscBootErasesAndSaysTheReadOnlyFloppyTookNoReport) {
     Options.BootFromCd = true;
     Options.WaitForText = "Erase finished";
     Options.TimeoutSeconds = 90;
-    Options.ExtraArguments = Ide(Disk, 0);
+    Options.ExtraArguments = IdeDrive(Disk, 0);
     const auto Result = RunQemu(Options);
     ASSERT_TRUE(Result.SawText) << Result.Screen << Result.Log;
     EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0));
@@ -630,7 +444,7 @@ TEST(QemuWiperErase, EscPausesAndStopsOnlyWhenOption6Allows) {
     TScratchDir Dir;
     // First run: option 6 on, Esc then S stops the disk part way. Second
     // run: /O6=0 for this run only, Esc is dropped and the erase completes.
-    const std::string Floppy = MakeWiperFloppy(
+    const std::string Floppy = MakeConfiguredWiperFloppy(
         Dir, "000101100001",
         "Purgit /M:ZERO /D:1 /TRACE\r\nPurgit /M:ZERO /D:1 /O6=0 /TRACE\r\necho ALL DONE\r\n");
     const size_t Sectors = 8192;
@@ -638,8 +452,8 @@ TEST(QemuWiperErase, EscPausesAndStopsOnlyWhenOption6Allows) {
     const std::string Socket = (Dir / "keys").string();
     TKeyScript Keys(Dir / "trace.txt", Socket,
                     {{"W 1270 ", 1, {"esc", "s"}}, {"W 1270 ", 2, {"esc", "s"}}});
-    const auto Run = RunWiper(Dir, Floppy, Ide(Disk), "ALL DONE", 120,
-                              "-monitor unix:" + ShellQuote(Socket) + ",server,nowait");
+    const auto Run = RunWiper(Dir, Floppy, IdeDrive(Disk), "ALL DONE", 120,
+                              MonitorArgument(Socket));
     ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Trace;
     const auto Second = Run.Trace.find("UNATTENDED", 1);
     ASSERT_NE(Second, std::string::npos) << Run.Trace;

@@ -1,23 +1,18 @@
 // The wiper's DOS programs on the Rx-DOS boot floppy, run in QEMU: the floppy
 // gets the Purgit tree and a start-up batch as the floppy target writes them,
 // and the tests read the text screen. Hard disk sizes come from disk image
-// files the test makes; mouse moves come through a second QEMU monitor.
+// files the test makes; keys and mouse moves come through a second QEMU
+// monitor.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
 
-#include <atomic>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <thread>
-#include <unistd.h>
 
 #include "QemuSupport.h"
+#include "QemuWiperSupport.h"
 #include "TestSupport.h"
 #include "image/ExeData.h"
 
@@ -26,63 +21,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#ifdef PURGEX_CONTAINERS_DIR
-const fs::path Payload = PURGEX_CONTAINERS_DIR;
-#else
-const fs::path Payload;
-#endif
-
-void Run(const std::string& Command) {
-    const auto Result = RunCommand(Command);
-    ASSERT_EQ(Result.ExitCode, 0) << Command << "\n" << Result.Output;
-}
-
-// The Rx-DOS floppy with the Purgit tree, a start-up batch and extra files
-// (image path -> host file), written with mtools as an independent FAT writer.
-std::string MakeFloppy(const TScratchDir& Dir, const std::string& Autoexec,
-                       const std::vector<std::pair<std::string, fs::path>>& Extra = {}) {
-    const fs::path Boot = Payload / "rxdos" / "BOOT.IMG";
-    EXPECT_TRUE(fs::exists(Boot)) << Boot;
-    const std::string Image = (Dir / "floppy.img").string();
-    fs::copy_file(Boot, Image, fs::copy_options::overwrite_existing);
-    WriteFileBytes(Dir / "AUTOEXEC.BAT", Autoexec);
-    const std::string Tools = "MTOOLS_SKIP_CHECK=1 ";
-    const std::string To = " -i " + ShellQuote(Image) + " ";
-    Run(Tools + "mcopy -s -Q" + To + ShellQuote((Payload / "purgit" / "Purgit").string()) +
-        " ::PURGIT");
-    Run(Tools + "mcopy -Q" + To + ShellQuote((Dir / "AUTOEXEC.BAT").string()) + " ::AUTOEXEC.BAT");
-    for (const auto& [Target, Source] : Extra) {
-        // Missing folders on the way; existing ones make mmd fail harmlessly.
-        for (auto Slash = Target.find('/'); Slash != std::string::npos;
-             Slash = Target.find('/', Slash + 1))
-            RunCommand(Tools + "mmd" + To + ShellQuote("::" + Target.substr(0, Slash)));
-        Run(Tools + "mcopy -Q -D o" + To + ShellQuote(Source.string()) + " " +
-            ShellQuote("::" + Target));
-    }
-    return Image;
-}
+const fs::path Payload = PayloadDir();
 
 // Assembles a test program given as NASM source.
 fs::path Assemble(const TScratchDir& Dir, const std::string& Name, const std::string& Source) {
     const fs::path Asm = Dir / (Name + ".asm"), Out = Dir / Name;
     WriteFileBytes(Asm, Source);
-    Run("nasm -f bin -o " + ShellQuote(Out.string()) + " " + ShellQuote(Asm.string()));
+    RunOrFail("nasm -f bin -o " + ShellQuote(Out.string()) + " " + ShellQuote(Asm.string()));
     return Out;
-}
-
-// A sparse raw disk image of the given size.
-std::string MakeDisk(const TScratchDir& Dir, const std::string& Name, uint64_t Bytes) {
-    const fs::path Path = Dir / Name;
-    { std::ofstream Create(Path, std::ios::binary); }
-    fs::resize_file(Path, Bytes);
-    return Path.string();
-}
-
-int CountOf(const std::string& Text, const std::string& Part) {
-    int Count = 0;
-    for (auto At = Text.find(Part); At != std::string::npos; At = Text.find(Part, At + 1))
-        ++Count;
-    return Count;
 }
 
 // The screen line that starts with Start (after leading blanks), or "".
@@ -303,100 +249,6 @@ result: db 'M33 RESULT '
 number: db '??', 13, 10, '$'
 )";
 
-// Sends mouse moves and button presses through a second QEMU monitor until
-// stopped, from the moment QEMU starts: the driver must cope with a mouse
-// that moves while it starts. QEMU passes on button changes only, so every
-// round releases and presses the button again.
-class TMouseFeeder {
-public:
-    explicit TMouseFeeder(std::string SocketPath)
-        : Path(std::move(SocketPath)), Worker([this] { Feed(); }) {}
-    ~TMouseFeeder() {
-        Stop = true;
-        Worker.join();
-    }
-
-private:
-    void Feed() {
-        int Fd = -1;
-        while (!Stop) {
-            if (Fd < 0) {
-                Fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-                sockaddr_un Address{};
-                Address.sun_family = AF_UNIX;
-                std::strncpy(Address.sun_path, Path.c_str(), sizeof Address.sun_path - 1);
-                if (connect(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address) != 0) {
-                    close(Fd);
-                    Fd = -1;
-                }
-            }
-            if (Fd >= 0) {
-                const std::string Commands = "mouse_button 0\nmouse_move 8 6\nmouse_button 1\n";
-                if (send(Fd, Commands.data(), Commands.size(), MSG_NOSIGNAL) < 0) {
-                    close(Fd);
-                    Fd = -1;
-                }
-                char Drain[4096];
-                while (Fd >= 0 && recv(Fd, Drain, sizeof Drain, MSG_DONTWAIT) > 0) {
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        }
-        if (Fd >= 0) close(Fd);
-    }
-
-    std::string Path;
-    std::atomic<bool> Stop{false};
-    std::thread Worker;
-};
-
-// Types keys (QEMU sendkey names) through a second monitor, one every half
-// second, round after round until stopped.
-class TKeyFeeder {
-public:
-    TKeyFeeder(std::string SocketPath, std::vector<std::string> KeyNames)
-        : Path(std::move(SocketPath)), Names(std::move(KeyNames)), Worker([this] { Feed(); }) {}
-    ~TKeyFeeder() {
-        Stop = true;
-        Worker.join();
-    }
-
-private:
-    void Feed() {
-        int Fd = -1;
-        size_t Next = 0;
-        while (!Stop) {
-            if (Fd < 0) {
-                Fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-                sockaddr_un Address{};
-                Address.sun_family = AF_UNIX;
-                std::strncpy(Address.sun_path, Path.c_str(), sizeof Address.sun_path - 1);
-                if (connect(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address) != 0) {
-                    close(Fd);
-                    Fd = -1;
-                }
-            }
-            if (Fd >= 0 && !Names.empty()) {
-                const std::string Command = "sendkey " + Names[Next++ % Names.size()] + "\n";
-                if (send(Fd, Command.data(), Command.size(), MSG_NOSIGNAL) < 0) {
-                    close(Fd);
-                    Fd = -1;
-                }
-                char Drain[4096];
-                while (Fd >= 0 && recv(Fd, Drain, sizeof Drain, MSG_DONTWAIT) > 0) {
-                }
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        }
-        if (Fd >= 0) close(Fd);
-    }
-
-    std::string Path;
-    std::vector<std::string> Names;
-    std::atomic<bool> Stop{false};
-    std::thread Worker;
-};
-
 } // namespace
 
 TEST(QemuWiper, BatchStartsPurgitWhichShowsIniOptionsParametersAndDisks) {
@@ -411,10 +263,10 @@ TEST(QemuWiper, BatchStartsPurgitWhichShowsIniOptionsParametersAndDisks) {
     const std::string Batch = "@echo off\r\nprompt $p$g\r\ncd \\Purgit\r\n"
                               "@echo Running Corvane Purgex 2005 ...\r\nPurgit /M:DOD3 /D:1\r\n";
     const std::string Floppy =
-        MakeFloppy(Dir, Batch, {{"PURGIT/DATA/PURGIT.INI", Dir / "PURGIT.INI"}});
+        MakeWiperFloppy(Dir, Batch, {{"PURGIT/DATA/PURGIT.INI", Dir / "PURGIT.INI"}});
     // 32 MB fits CHS; 10 GB is beyond CHS reach and needs the extended services.
-    const std::string Small = MakeDisk(Dir, "small.img", 32ull << 20);
-    const std::string Large = MakeDisk(Dir, "large.img", 10ull << 30);
+    const std::string Small = MakeSparseDisk(Dir, "small.img", 32ull << 20);
+    const std::string Large = MakeSparseDisk(Dir, "large.img", 10ull << 30);
 
     TQemuOptions Options;
     Options.Floppy = Floppy;
@@ -461,12 +313,12 @@ TEST(QemuWiper, DefaultBatchAndIniShowTheWholeStartScreenAtOnce) {
     const TMemoryStream* Item = Store.FindItem("AUTOEXEC.BAT", 1);
     ASSERT_NE(Item, nullptr);
     const auto Batch = Item->Bytes();
-    const std::string Floppy = MakeFloppy(Dir, std::string(Batch.begin(), Batch.end()));
+    const std::string Floppy = MakeWiperFloppy(Dir, std::string(Batch.begin(), Batch.end()));
     TQemuOptions Options;
     Options.Floppy = Floppy;
     Options.WaitForText = "Wipe methods found:";
     Options.ExtraArguments =
-        "-drive file=" + ShellQuote(MakeDisk(Dir, "disk.img", 64ull << 20)) + ",if=ide,format=raw";
+        "-drive file=" + ShellQuote(MakeSparseDisk(Dir, "disk.img", 64ull << 20)) + ",if=ide,format=raw";
     const auto Result = RunQemu(Options);
     ASSERT_TRUE(Result.SawText) << Result.Screen << Result.Log;
     const std::string& Screen = Result.Screen;
@@ -495,14 +347,14 @@ TEST(QemuWiper, MissingOrMalformedIniEndsWithMessageAndExitCode) {
     const std::string Batch = "@echo off\r\ncd \\\r\n\\RUNX\r\ncd \\BAD\r\n\\RUNX\r\n"
                               "cd \\PURGIT\r\n\\RUNX\r\necho ALL DONE\r\n";
     const std::string Floppy =
-        MakeFloppy(Dir, Batch, {{"RUNX.COM", Runner}, {"BAD/DATA/PURGIT.INI", Dir / "BAD.INI"}});
+        MakeWiperFloppy(Dir, Batch, {{"RUNX.COM", Runner}, {"BAD/DATA/PURGIT.INI", Dir / "BAD.INI"}});
     // With the real INI the wiper waits on its start page: Esc leaves it.
     const std::string Socket = (Dir / "keys").string();
-    TKeyFeeder Keys(Socket, {"esc"});
+    TMonitorFeeder Keys(Socket, std::chrono::milliseconds(500), [] { return "sendkey esc\n"; });
     TQemuOptions Options;
     Options.Floppy = Floppy;
     Options.WaitForText = "ALL DONE";
-    Options.ExtraArguments = "-monitor unix:" + ShellQuote(Socket) + ",server,nowait";
+    Options.ExtraArguments = MonitorArgument(Socket);
     const auto Result = RunQemu(Options);
     ASSERT_TRUE(Result.SawText) << Result.Screen << Result.Log;
     const std::string& Screen = Result.Screen;
@@ -530,14 +382,19 @@ TEST(QemuWiper, MouseDriverInstallsOnceAnswersInt33AndFollowsTheMouse) {
     const fs::path Checker = Assemble(Dir, "M33.COM", MouseChecker);
     const std::string Batch =
         "@echo off\r\ncd \\Purgit\r\ndata\\ctmouse\r\ndata\\ctmouse\r\n\\M33\r\n";
-    const std::string Floppy = MakeFloppy(Dir, Batch, {{"M33.COM", Checker}});
+    const std::string Floppy = MakeWiperFloppy(Dir, Batch, {{"M33.COM", Checker}});
     const std::string Socket = (Dir / "mouse-monitor").string();
-    TMouseFeeder Feeder(Socket);
+    // From the moment QEMU starts: the driver must cope with a mouse that
+    // moves while it starts. QEMU passes on button changes only, so every
+    // round releases and presses the button again.
+    TMonitorFeeder Feeder(Socket, std::chrono::milliseconds(200), [] {
+        return "mouse_button 0\nmouse_move 8 6\nmouse_button 1\n";
+    });
 
     TQemuOptions Options;
     Options.Floppy = Floppy;
     Options.WaitForText = "M33 RESULT";
-    Options.ExtraArguments = "-monitor unix:" + ShellQuote(Socket) + ",server,nowait";
+    Options.ExtraArguments = MonitorArgument(Socket);
     const auto Result = RunQemu(Options);
     ASSERT_TRUE(Result.SawText) << Result.Screen << Result.Log;
     const std::string& Screen = Result.Screen;
@@ -554,7 +411,7 @@ TEST(QemuWiper, MouseDriverStaysOutOfMemoryWithoutPointingDevice) {
     // still be free, so a second start tries again and fails the same way.
     const std::string Batch =
         "@echo off\r\ncd \\Purgit\r\ndata\\ctmouse\r\ndata\\ctmouse\r\necho ALL DONE\r\n";
-    const std::string Floppy = MakeFloppy(Dir, Batch);
+    const std::string Floppy = MakeWiperFloppy(Dir, Batch);
     TQemuOptions Options;
     Options.Floppy = Floppy;
     Options.WaitForText = "ALL DONE";

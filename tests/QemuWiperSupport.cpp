@@ -1,0 +1,180 @@
+#include "QemuWiperSupport.h"
+
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace testing_support {
+
+namespace {
+const std::string Mtools = "MTOOLS_SKIP_CHECK=1 ";
+} // namespace
+
+fs::path PayloadDir() {
+#ifdef PURGEX_CONTAINERS_DIR
+    return PURGEX_CONTAINERS_DIR;
+#else
+    return {};
+#endif
+}
+
+void RunOrFail(const std::string& Command) {
+    const auto Result = RunCommand(Command);
+    ASSERT_EQ(Result.ExitCode, 0) << Command << "\n" << Result.Output;
+}
+
+std::string MakeWiperFloppy(const TScratchDir& Dir, const std::string& Autoexec,
+                            const std::vector<std::pair<std::string, fs::path>>& Extra) {
+    const fs::path Boot = PayloadDir() / "rxdos" / "BOOT.IMG";
+    EXPECT_TRUE(fs::exists(Boot)) << Boot;
+    const std::string Image = (Dir / "floppy.img").string();
+    fs::copy_file(Boot, Image, fs::copy_options::overwrite_existing);
+    WriteFileBytes(Dir / "AUTOEXEC.BAT", Autoexec);
+    const std::string To = " -i " + ShellQuote(Image) + " ";
+    RunOrFail(Mtools + "mcopy -s -Q" + To +
+              ShellQuote((PayloadDir() / "purgit" / "Purgit").string()) + " ::PURGIT");
+    RunOrFail(Mtools + "mcopy -Q" + To + ShellQuote((Dir / "AUTOEXEC.BAT").string()) +
+              " ::AUTOEXEC.BAT");
+    for (const auto& [Target, Source] : Extra) {
+        // Existing folders make mmd fail harmlessly.
+        for (auto Slash = Target.find('/'); Slash != std::string::npos;
+             Slash = Target.find('/', Slash + 1))
+            RunCommand(Mtools + "mmd" + To + ShellQuote("::" + Target.substr(0, Slash)));
+        RunOrFail(Mtools + "mcopy -Q -D o" + To + ShellQuote(Source.string()) + " " +
+                  ShellQuote("::" + Target));
+    }
+    return Image;
+}
+
+std::string MakeConfiguredWiperFloppy(const TScratchDir& Dir, const std::string& Flags,
+                                      const std::string& BatchTail) {
+    std::string Ini;
+    for (size_t n = 1; n <= 11; ++n)
+        Ini += "O" + std::to_string(n) + "=" + Flags.at(n - 1) + "\r\n";
+    WriteFileBytes(Dir / "PURGIT.INI", Ini);
+    std::string Batch = "@echo off\r\nprompt $p$g\r\ncd \\Purgit\r\n";
+    if (Flags.size() > 11 && Flags[11] == '0') Batch += "data\\ctmouse\r\n";
+    Batch += "@echo Running Corvane Purgex 2005 ...\r\n" + BatchTail;
+    return MakeWiperFloppy(Dir, Batch, {{"PURGIT/DATA/PURGIT.INI", Dir / "PURGIT.INI"}});
+}
+
+std::string MakeSparseDisk(const TScratchDir& Dir, const std::string& Name, uint64_t Bytes) {
+    const fs::path Path = Dir / Name;
+    { std::ofstream Create(Path, std::ios::binary); }
+    fs::resize_file(Path, Bytes);
+    return Path.string();
+}
+
+std::string MakeScratchDisk(const TScratchDir& Dir, const std::string& Name, size_t Sectors) {
+    std::vector<uint8_t> Bytes = RandomBytes(Sectors * 512, 1234);
+    for (size_t i = 0; i < Bytes.size(); i += 512) Bytes[i] = 0xA5;
+    WriteFileBytes(Dir / Name, Bytes);
+    return (Dir / Name).string();
+}
+
+int CountOf(const std::string& Text, const std::string& Part) {
+    int Count = 0;
+    for (auto At = Text.find(Part); At != std::string::npos; At = Text.find(Part, At + 1))
+        ++Count;
+    return Count;
+}
+
+bool AllBytes(const std::vector<uint8_t>& Bytes, uint8_t Value) {
+    return std::all_of(Bytes.begin(), Bytes.end(), [Value](uint8_t b) { return b == Value; });
+}
+
+TWipeRun RunWiper(const TScratchDir& Dir, const std::string& Floppy, const std::string& Drives,
+                  const std::string& WaitFor, int Timeout, const std::string& Extra) {
+    const fs::path TraceFile = Dir / "trace.txt";
+    fs::remove(TraceFile);
+    TQemuOptions Options;
+    // Passed as a drive of our own: TQemuOptions::Floppy is opened read-only.
+    Options.ExtraArguments = "-drive file=" + ShellQuote(Floppy) + ",if=floppy,format=raw " +
+                             Drives + " -debugcon file:" + ShellQuote(TraceFile.string()) + " " +
+                             Extra;
+    Options.WaitForText = WaitFor;
+    Options.TimeoutSeconds = Timeout;
+    TWipeRun Result;
+    Result.Qemu = RunQemu(Options);
+    Result.Trace = ReadTextIfAny(TraceFile);
+    return Result;
+}
+
+std::string IdeDrive(const std::string& Image, int Index) {
+    return "-drive file=" + ShellQuote(Image) + ",if=ide,index=" + std::to_string(Index) +
+           ",format=raw";
+}
+
+std::string ReadLog(const std::string& Image, const std::string& Name) {
+    const auto Result = RunCommand(Mtools + "mtype -i " + ShellQuote(Image) + " ::" + Name);
+    EXPECT_EQ(Result.ExitCode, 0) << Result.Output;
+    return Result.Output;
+}
+
+void ExpectFloppyClean(const std::string& Image) {
+    const auto Check = RunCommand("fsck.fat -n " + ShellQuote(Image));
+    EXPECT_EQ(Check.ExitCode, 0) << Check.Output;
+}
+
+std::string ReadTextIfAny(const fs::path& File) {
+    if (!fs::exists(File)) return "";
+    const auto Bytes = ReadFileBytes(File);
+    return std::string(Bytes.begin(), Bytes.end());
+}
+
+std::string MonitorArgument(const std::string& SocketPath) {
+    return "-monitor unix:" + ShellQuote(SocketPath) + ",server,nowait";
+}
+
+TMonitorFeeder::TMonitorFeeder(std::string SocketPath, std::chrono::milliseconds Every,
+                               TNext NextCommands)
+    : Path(std::move(SocketPath)), Interval(Every), Next(std::move(NextCommands)),
+      Worker([this] { Feed(); }) {}
+
+void TMonitorFeeder::Finish() {
+    Stop = true;
+    if (Worker.joinable()) Worker.join();
+}
+
+void TMonitorFeeder::Feed() {
+    int Fd = -1;
+    while (!Stop) {
+        std::this_thread::sleep_for(Interval);
+        if (Fd < 0) {
+            Fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un Address{};
+            Address.sun_family = AF_UNIX;
+            std::strncpy(Address.sun_path, Path.c_str(), sizeof Address.sun_path - 1);
+            if (connect(Fd, reinterpret_cast<sockaddr*>(&Address), sizeof Address) != 0) {
+                close(Fd);
+                Fd = -1;
+                continue;
+            }
+        }
+        const auto Commands = Next();
+        if (!Commands) break;
+        if (!Commands->empty() &&
+            send(Fd, Commands->data(), Commands->size(), MSG_NOSIGNAL) < 0) {
+            close(Fd);
+            Fd = -1;
+            continue;
+        }
+        char Drain[4096];
+        while (recv(Fd, Drain, sizeof Drain, MSG_DONTWAIT) > 0) {
+        }
+    }
+    if (Fd >= 0) close(Fd);
+}
+
+} // namespace testing_support
+
+#endif

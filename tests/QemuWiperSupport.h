@@ -1,0 +1,102 @@
+#pragma once
+// Set-up shared by the wiper's QEMU tests: the Rx-DOS boot floppy with the
+// Purgit tree as the floppy target lays it out, scratch disks, and a second
+// QEMU monitor that a test talks to while the guest runs. Native builds only.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "QemuSupport.h"
+#include "TestSupport.h"
+
+namespace testing_support {
+
+// The built payload: rxdos/BOOT.IMG, purgit/Purgit, the containers.
+std::filesystem::path PayloadDir();
+
+// Runs a shell command; anything but exit code 0 fails the test.
+void RunOrFail(const std::string& Command);
+
+// The Rx-DOS floppy with the Purgit tree, AUTOEXEC.BAT and extra files
+// (path on the image -> host file), written with mtools, an independent FAT
+// writer. Missing folders of the extra files are made.
+std::string MakeWiperFloppy(const TScratchDir& Dir, const std::string& Autoexec,
+                            const std::vector<std::pair<std::string, std::filesystem::path>>&
+                                Extra = {});
+
+// The same with the wiper's INI for Flags ("100100100001": O1..O11 and "no
+// mouse", as the creator stores them) and the creator's start-up batch,
+// which loads the mouse driver unless the twelfth flag says no mouse and
+// ends in BatchTail ("Purgit /M:ZERO /D:1\r\n").
+std::string MakeConfiguredWiperFloppy(const TScratchDir& Dir, const std::string& Flags,
+                                      const std::string& BatchTail);
+
+// A sparse raw disk image of Bytes bytes (reads as zeros).
+std::string MakeSparseDisk(const TScratchDir& Dir, const std::string& Name, uint64_t Bytes);
+
+// A disk of Sectors sectors whose every sector holds other bytes than any
+// pass writes.
+std::string MakeScratchDisk(const TScratchDir& Dir, const std::string& Name, size_t Sectors);
+
+int CountOf(const std::string& Text, const std::string& Part);
+bool AllBytes(const std::vector<uint8_t>& Bytes, uint8_t Value);
+
+struct TWipeRun {
+    TQemuResult Qemu;
+    std::string Trace; // the wiper's lines on port E9h
+};
+
+// Boots Floppy (writable, so the report can land on it) with Drives (QEMU
+// arguments, see IdeDrive) and Extra arguments, and collects the wiper's
+// trace from the debug console port.
+TWipeRun RunWiper(const TScratchDir& Dir, const std::string& Floppy, const std::string& Drives,
+                  const std::string& WaitFor, int Timeout = 90, const std::string& Extra = "");
+
+// A raw image as IDE disk Index.
+std::string IdeDrive(const std::string& Image, int Index = 0);
+
+// A file of a FAT image read with mtype; Image may carry mtools' "@@offset".
+std::string ReadLog(const std::string& Image, const std::string& Name = "PURG0001.LOG");
+
+// fsck.fat -n finds nothing to mend.
+void ExpectFloppyClean(const std::string& Image);
+
+// A file as text; "" while it does not exist.
+std::string ReadTextIfAny(const std::filesystem::path& File);
+
+// QEMU's argument for a second monitor on a Unix socket.
+std::string MonitorArgument(const std::string& SocketPath);
+
+// Talks to that monitor from a thread of its own while QEMU runs: every
+// Interval, once connected, it asks Next what to send ("" for nothing this
+// time, nothing at all to stop) and sends it, connecting again while QEMU
+// has not opened the socket yet or has closed it.
+class TMonitorFeeder {
+public:
+    using TNext = std::function<std::optional<std::string>()>;
+    TMonitorFeeder(std::string SocketPath, std::chrono::milliseconds Interval, TNext Next);
+    ~TMonitorFeeder() { Finish(); }
+    TMonitorFeeder(const TMonitorFeeder&) = delete;
+    TMonitorFeeder& operator=(const TMonitorFeeder&) = delete;
+    // Stops the thread; what Next gathered is then safe to read.
+    void Finish();
+
+private:
+    void Feed();
+
+    std::string Path;
+    std::chrono::milliseconds Interval;
+    TNext Next;
+    std::atomic<bool> Stop{false};
+    std::thread Worker;
+};
+
+} // namespace testing_support
