@@ -206,10 +206,9 @@ bool TCreationRun::CreateDisc(TOpticalDevice& Device) {
 
     TMemoryStream Iso;
     {
-        TMemoryStream Floppy;
-        if (Floppy.Write(Target.DiscFloppy->Image.data(), FloppyImageSize) != FloppyImageSize)
-            return false;
-        Floppy.SetPosition(0);
+        const auto& Image = Target.DiscFloppy->Image;
+        if (Image.size() < size_t(FloppyImageSize)) return false;
+        TReadOnlyStream Floppy(std::span<const uint8_t>(Image.data(), size_t(FloppyImageSize)));
         if (!MakeBootableIso(Floppy, Iso, ProductTitle)) return false;
     }
     ProcessMessages();

@@ -1,6 +1,7 @@
 #include "optical/ImageRecorder.h"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <vector>
 
@@ -73,8 +74,10 @@ int64_t TimageRecorder::FirstDifference(TStream& Source) {
         const int64_t Expected = Source.Read(Want.data(), int64_t(Want.size()));
         const int64_t Read = Saved->Read(Got.data(), int64_t(Got.size()));
         const int64_t Common = std::min(Expected, Read);
-        for (int64_t i = 0; i < Common; ++i)
-            if (Want[size_t(i)] != Got[size_t(i)]) return (Offset + i) / SectorSize;
+        if (std::memcmp(Want.data(), Got.data(), size_t(Common)) != 0) {
+            const auto Differs = std::mismatch(Want.begin(), Want.begin() + Common, Got.begin());
+            return (Offset + (Differs.first - Want.begin())) / SectorSize;
+        }
         if (Expected != Read) return (Offset + Common) / SectorSize;
         if (Expected == 0) return -1;
         Offset += Expected;
