@@ -16,6 +16,8 @@
 #   iso      purgex iso FILE --os rxdos --yes (read-back check included)
 #            cp the Rx-DOS floppy, mcopy -s the wiper's tree and AUTOEXEC.BAT
 #            onto it, genisoimage -b with floppy emulation
+# and, for where purgex iso cannot go below, purgex --version (starting the
+# program) in the same rounds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -51,6 +53,7 @@ flush() {
   rm -f "$work/$1.now"
 }
 
+start_ours() { run start_ours "$purgex" --version >/dev/null; flush start_ours; }
 decode_ours() { run dec_ours "$purgex" store list --cd; flush dec_ours; }
 decode_theirs() { (cd "$work" && run dec_theirs lha pq cd.lzh); flush dec_theirs; }
 iso_ours() {
@@ -68,10 +71,10 @@ iso_theirs() {
 }
 
 # One unmeasured round warms the caches for both sides.
-decode_ours; decode_theirs; iso_ours; iso_theirs
-rm -f "$work"/dec_* "$work"/iso_*
+start_ours; decode_ours; decode_theirs; iso_ours; iso_theirs
+rm -f "$work"/start_* "$work"/dec_* "$work"/iso_*
 for ((i = 0; i < pairs; i++)); do
-  decode_ours; decode_theirs
+  start_ours; decode_ours; decode_theirs
   iso_theirs; iso_ours # the other order this time
 done
 
@@ -92,6 +95,9 @@ echo "| work | purgex (median CPU) | alternative (median CPU) | ratio |"
 echo "|---|---|---|---|"
 row "decode the CD container's LZHUF stream" dec_ours dec_theirs
 row "make the bootable CD image" iso_ours iso_theirs
+s=$(median "$work/start_ours" 1); d=$(median "$work/dec_ours" 1); p=$(median "$work/iso_theirs" 1)
+awk -v s="$s" -v d="$d" -v p="$p" 'BEGIN {printf "\nFloor of purgex iso: starting the program %.1f ms (%.2f of the pipeline);" \
+  " starting it and decoding the store %.1f ms (%.2f of the pipeline)\n", s * 1000, s / p, d * 1000, d / p}'
 echo
 awk '{if ($2 > m) m = $2} END {printf "Peak resident memory of purgex iso: %.1f MiB", m / 1024}' \
   "$work/iso_ours"
