@@ -252,7 +252,11 @@ TEST(QemuRxDos, EveryInt21ServicePassesOnAWritableFloppy) {
     TScratchDir Dir;
     const std::string Image =
         MakeFloppy(Dir, "@INT21TST\r\n", {{"INT21TST.EXE", RxDos / "INT21TST.EXE"}});
-    const auto Result = RunQemu(WritableFloppy(Image));
+    auto Options = WritableFloppy(Image);
+    // Emulated floppy transfers are slow: this takes 25 s on a loaded
+    // machine, so the bound against a hang leaves room for more load.
+    Options.TimeoutSeconds = 180;
+    const auto Result = RunQemu(Options);
     ASSERT_TRUE(Result.Exited) << Result.Screen << Result.Log;
     EXPECT_EQ(Result.DebugExitCode, Int21TestPassed) << Result.Screen;
 
