@@ -9,23 +9,29 @@
 KSEG            equ 0100h
 BIOSEG          equ 0070h
 MAXSFT          equ 20
-SFTSIZE         equ 32
+SFTSIZE         equ 48
 JFTSIZE         equ 20
+MAXDRV          equ 10          ; A: to J:
+DRVSIZE         equ 16          ; a drives entry, laid out as d_bios..d_length
+CWDSIZE         equ 72
+CWD_CL          equ 0           ; dword: cluster of the current folder
+CWD_PATH        equ 4           ; its text, without drive and leading backslash
 
 ; SFT entry fields
 SF_REF          equ 0           ; byte: handles referring to it
 SF_FLAGS        equ 1           ; byte: see SFF_*
 SF_MODE         equ 2
 SF_ATTR         equ 3
-SF_START        equ 4           ; word: first cluster
-SF_SIZE         equ 6           ; dword
-SF_POS          equ 10          ; dword
-SF_DLBA         equ 14          ; word: sector holding the directory entry
-SF_DOFF         equ 16          ; word: offset of the entry in that sector
-SF_CCL          equ 18          ; word: cluster cached for SF_CIDX
-SF_CIDX         equ 20
-SF_TIME         equ 22
-SF_DATE         equ 24
+SF_START        equ 4           ; dword: first cluster
+SF_SIZE         equ 8           ; dword
+SF_POS          equ 12          ; dword
+SF_DLBA         equ 16          ; dword: sector holding the directory entry
+SF_DOFF         equ 20          ; word: offset of the entry in that sector
+SF_CCL          equ 22          ; dword: cluster cached for SF_CIDX
+SF_CIDX         equ 26          ; dword
+SF_TIME         equ 30
+SF_DATE         equ 32
+SF_DRV          equ 34          ; byte: drive (0 = A:)
 SFF_CON         equ 01h
 SFF_NUL         equ 02h
 SFF_STAMPED     equ 20h         ; date/time set through 5701h
@@ -41,6 +47,7 @@ ERR_ARENA       equ 7
 ERR_NOMEM       equ 8
 ERR_BLOCK       equ 9
 ERR_FORMAT      equ 0Bh
+ERR_DATA        equ 0Dh
 ERR_DRIVE       equ 0Fh
 ERR_CURDIR      equ 10h
 ERR_NOMORE      equ 12h
@@ -75,24 +82,68 @@ break_flag db 0
 pending_scan db 0
 boot_drive db 0
 
-; disk geometry from the boot sector
+; the drives: A: is entry 0
+drive_count     db 1
+cur_disk        db 0
+mnt_drive       db 0FFh         ; the mounted drive, FFh none
+mnt_try         db 0
+; the mounted drive (the layout of a drives entry)
+d_bios          db 0
+d_ext           db 0            ; INT 13h AH=42h/43h work
+d_direct        db 0            ; 0: through RXDOSBIO (the boot floppy)
+                db 0
+d_spt           dw 18
+d_heads         dw 2
+d_start         dd 0            ; first sector of the volume on the disk
+d_length        dd 0FFFFFFFFh   ; sectors of the volume
+; and its file system
 spc             db 1
 reserved        dw 1
 fats            db 2
+fat_type        db 12
 root_entries    dw 224
-total_secs      dw 2880
-fat_secs        dw 9
-root_lba        dw 0
+total_secs      dd 2880
+fat_secs        dd 9
+root_lba        dd 0
 root_secs       dw 0
-data_lba        dw 0
-max_cluster     dw 0
+data_lba        dd 0
+max_cluster     dd 0
+root_clus       dd 0
+fsinfo_lba      dw 0
 clus_bytes      dw 512
 ents_per_clus   dw 16
+buf_lba         dd 0FFFFFFFFh
+fat_lba         dd 0FFFFFFFFh   ; FAT sector held in fatsec
 fat_dirty       db 0
-buf_lba         dw 0FFFFh
-
-cwd_cl          dw 0
-cwd_path        times 68 db 0   ; without drive and leading backslash
+fat_err         db 0
+fat_wrote       db 0
+dc_dir          dd 0FFFFFFFFh   ; directory cursor: cluster dc_idx of dc_dir
+dc_idx          dw 0
+dc_cl           dd 0
+walk_left       dd 0
+ent_lba         dd 0
+p_dir           dd 0
+fd_dir          dd 0
+x_clus          dd 0
+x_cwd           dw 0
+rn_dir          dd 0
+rn_lba          dd 0
+rn_off          dw 0
+rn_drv          db 0
+dio_op          db 0
+dio_sec         db 0
+dio_tries       db 0
+dio_stat        db 0
+dio_lba         dd 0
+dap             db 16, 0
+dap_count       dw 1
+dap_off         dw 0
+dap_seg         dw 0
+dap_lba         dd 0, 0
+hd_count        db 0
+hd_index        db 0
+hd_pass         db 0
+hd_first        db 0
 
 shell_path      db 'A:\RXDOSCMD.EXE', 0
 init_env        db 'COMSPEC=A:\RXDOSCMD.EXE', 0, 'PATH=A:\', 0, 0
@@ -118,54 +169,12 @@ kinit:
         rep stosb
         mov word [buf_lba], 0FFFFh
 
-        ; geometry from the boot sector
-        mov ax, 0
-        call buf_read
-        jc .nodisk
-        mov al, [secbuf+0Dh]
-        or al, al
-        jz .nodisk
-        mov [spc], al
-        xor ah, ah
-        mov cx, ax
-        shl ax, 4
-        mov [ents_per_clus], ax
-        shl ax, 5
-        mov [clus_bytes], ax
-        mov ax, [secbuf+0Eh]
-        mov [reserved], ax
-        mov al, [secbuf+10h]
-        mov [fats], al
-        mov ax, [secbuf+11h]
-        mov [root_entries], ax
-        mov ax, [secbuf+13h]
-        mov [total_secs], ax
-        mov ax, [secbuf+16h]
-        cmp ax, FATBUF_SECS
-        ja .nodisk
-        mov [fat_secs], ax
-        mov al, [fats]
-        xor ah, ah
-        mul word [fat_secs]
-        add ax, [reserved]
-        mov [root_lba], ax
-        mov ax, [root_entries]
-        add ax, 15
-        shr ax, 4
-        mov [root_secs], ax
-        add ax, [root_lba]
-        mov [data_lba], ax
-        mov ax, [total_secs]
-        sub ax, [data_lba]
-        xor dx, dx
-        div cx
-        inc ax                  ; clusters 2 .. count+1
-        cmp ax, 0FF6h
-        jbe .maxok
-        mov ax, 0FF6h
-.maxok:
-        mov [max_cluster], ax
-        call fat_load
+        ; A: is the boot floppy, through RXDOSBIO
+        mov [drives], dl
+        mov dword [drives+12], 0FFFFFFFFh
+        call find_drives
+        mov al, 0
+        call drv_mount
         jc .nodisk
 
         ; interrupt vectors
@@ -324,6 +333,7 @@ int21:
         mov sp, kstack_top
         sti
         cld
+        mov byte [fat_err], 0
         call load_frame
         and word [r_flags], 0FFFEh
         mov al, [r_ax+1]
@@ -398,6 +408,8 @@ func_table:
         dw f_rename, f_filetime                                                                  ; 56-57
         times 10 dw f_bad                                                                        ; 58-61
         dw f_get_psp                                                                             ; 62
+        times 16 dw f_bad                                                                        ; 63-72
+        dw f_fat32                                                                               ; 73
 LAST_FUNC equ ($ - func_table) / 2 - 1
 
 f_bad:
@@ -420,10 +432,11 @@ set_al:
 ; ---------------------------------------------------------------- data areas
         align 16
 bss_start:
-FATBUF_SECS     equ 12
 secbuf          equ bss_start
-fatbuf          equ secbuf + 512
-sft             equ fatbuf + FATBUF_SECS * 512
+fatsec          equ secbuf + 512
+drives          equ fatsec + 512                    ; MAXDRV * DRVSIZE
+cwds            equ drives + MAXDRV * DRVSIZE       ; MAXDRV * CWDSIZE
+sft             equ cwds + MAXDRV * CWDSIZE
 pathbuf         equ sft + MAXSFT * SFTSIZE          ; 128
 pathbuf2        equ pathbuf + 128                   ; 128
 compbuf         equ pathbuf2 + 128                  ; 16
@@ -441,12 +454,9 @@ bss_end         equ init_stack_top
 kernel_end      equ bss_end
 
 ; scratch words
-p_dir           equ vars + 0
 p_last_empty    equ vars + 2
-fd_dir          equ vars + 4
 fd_idx          equ vars + 6
 fd_attr         equ vars + 8
-ent_lba         equ vars + 10
 ent_off         equ vars + 12
 ent_idx         equ vars + 14
 con_pend_len    equ vars + 16

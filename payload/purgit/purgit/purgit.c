@@ -142,7 +142,7 @@ static unsigned ParseIni(unsigned length, const char** why) {
 static char Parameters[128];   /* as given, for the start page */
 static char MethodParameter[13];
 static char Chosen[MAX_DISKS];
-static int AllDisks, LogDrive;  /* LogDrive: 'A'.. or 0 for the current drive */
+static int AllDisks, LogDrive;  /* LogDrive: 'A'.. from /L:, or 0 */
 static char ParameterFault[80];
 
 static int Upper(int c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
@@ -190,10 +190,8 @@ static void ReadParameters(void) {
                    Upper(s[4]) == 'C' && Upper(s[5]) == 'E') {
             Trace = 1;
         } else if (key == 'L' && k == 4 && s[2] == ':') {
-            /* Floppies only: a hard disk's drive letter cannot be told
-               apart from a disk being erased. */
             const int drive = Upper(s[3]);
-            if (drive != 'A' && drive != 'B') Fault("The report can go to A: or B: only", s, k);
+            if (drive < 'A' || drive > 'Z') Fault("No such drive", s, k);
             else LogDrive = drive;
         } else if (key == 'O' && k >= 5 && s[k - 2] == '=') {
             unsigned v = 0, i = 2;
@@ -657,13 +655,12 @@ static unsigned Dos(uint16_t ax, uint16_t bx, uint16_t cx, const void* dx, uint1
     return failed ? (r.ax ? r.ax : 0xFF) : 0;
 }
 
+/* Drive letters the report may go to, in order (PlanLogDrives). */
+static char LogOrder[27];
+
 /* Writes the report as X:\PURGnnnn.LOG, the first free number. Answers the
    DOS error, or 0; LogPlace says what happened. */
-static unsigned WriteLog(void) {
-    struct TRegs r = {0};
-    r.ax = 0x1900;
-    Int21(&r);
-    const char drive = LogDrive ? (char)LogDrive : (char)('A' + (r.ax & 0xFF));
+static unsigned WriteLogTo(char drive) {
     char path[20];
     unsigned error = 0, number = 1;
     uint16_t handle = 0;
@@ -705,6 +702,37 @@ static unsigned WriteLog(void) {
     return error;
 }
 
+/* The report on the first drive of LogOrder that takes it. */
+static void WriteLog(void) {
+    if (!LogOrder[0]) {
+        struct TText t = {LogPlace, 0, sizeof LogPlace};
+        TextAdd(&t, "No report could be written: no FAT drive outside the erased disks");
+        return;
+    }
+    unsigned error = 0, i = 0;
+    CriticalErrorsFail(1);
+    for (; LogOrder[i]; ++i) {
+        const unsigned e = WriteLogTo(LogOrder[i]);
+        if (!e) break;
+        if (!i) error = e;
+    }
+    CriticalErrorsFail(0);
+    if (LogOrder[i]) return;
+    if (!LogOrder[1]) return; /* LogPlace names the one drive and its error */
+    struct TText t = {LogPlace, 0, sizeof LogPlace};
+    TextAdd(&t, "No report could be written to ");
+    for (unsigned i = 0; LogOrder[i] && t.length < 60; ++i) {
+        if (i) TextAdd(&t, ", ");
+        TextChar(&t, LogOrder[i]);
+        TextChar(&t, ':');
+    }
+    TextAdd(&t, " (");
+    TextChar(&t, LogOrder[0]);
+    TextAdd(&t, ": DOS error ");
+    TextNumber(&t, error);
+    TextChar(&t, ')');
+}
+
 /* --- the run ----------------------------------------------------------------- */
 
 static struct TMethod Method;
@@ -713,6 +741,8 @@ static struct TMethod Method;
 static int EraseChosen(void) {
     unsigned total = 0, number = 0;
     for (unsigned i = 0; i < DiskCount; ++i) total += Chosen[i];
+    /* Before any erase: afterwards an erased disk's drives cannot be told. */
+    if (Options[O_LOG]) PlanLogDrives((char)LogDrive, Chosen, LogOrder);
     LogStart();
     int bad = 0;
     for (unsigned i = 0; i < DiskCount; ++i) {

@@ -73,6 +73,16 @@ unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, 
 int DiskAnswers(struct TDisk* d);
 void TextDisk(struct TText* t, unsigned index);
 
+/* --- where the report goes ------------------------------------------------- */
+
+/* Fills order (27 bytes) with the drive letters the report may go to, best
+   first: the boot drive, the named one ('A'.., or 0), every other FAT
+   drive; none on a disk that chosen[] marks for erasing. */
+void PlanLogDrives(char named, const char* chosen, char* order);
+/* While on, DOS critical errors (an empty or write-protected floppy) fail
+   the call instead of asking the user. */
+void CriticalErrorsFail(int on);
+
 /* --- methods and random data -------------------------------------------------- */
 
 enum { P_FIXED, P_RANDOM };
