@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "QemuSupport.h"
+#include "QemuWiperSupport.h"
 #include "TestSupport.h"
 #include "base/ByteOrder.h"
 #include "base/Stream.h"
@@ -409,3 +410,169 @@ TEST(QemuRxDos, PauseTakesAKeyAndClsClearsTheScreen) {
 }
 
 #endif
+
+// ---------------------------------------------------------------- hard disks
+
+namespace {
+
+struct TPartition {
+    uint64_t Start = 0, Sectors = 0;
+    std::string Type;   // sfdisk's hex type: "6" FAT16, "1" FAT12, "c" FAT32
+    std::string Format; // mkfs.fat's -F: "12", "16", "32"; empty: left unformatted
+};
+
+// A sparse disk of Sectors sectors with a DOS partition table, each
+// partition formatted by mkfs.fat with its start as hidden sectors.
+std::string MakePartitionedDisk(const TScratchDir& Dir, const std::string& Name, uint64_t Sectors,
+                                const std::vector<TPartition>& Partitions) {
+    const std::string Image = (Dir / Name).string();
+    RunOk("truncate -s " + std::to_string(Sectors * 512) + " " + ShellQuote(Image));
+    std::string Table = "label: dos\n";
+    for (const auto& P : Partitions)
+        Table += "start=" + std::to_string(P.Start) + ", size=" + std::to_string(P.Sectors) +
+                 ", type=" + P.Type + "\n";
+    WriteFileBytes(Dir / (Name + ".sfdisk"), Table);
+    RunOk("sfdisk -q " + ShellQuote(Image) + " < " + ShellQuote((Dir / (Name + ".sfdisk")).string()));
+    for (const auto& P : Partitions)
+        if (!P.Format.empty())
+            RunOk("mkfs.fat -F " + P.Format + " -s 1 --offset " + std::to_string(P.Start) +
+                  " -h " + std::to_string(P.Start) + " " + ShellQuote(Image) + " " +
+                  std::to_string(P.Sectors / 2) + " >/dev/null");
+    return Image;
+}
+
+// mtools' name for a partition's file system inside a disk image.
+std::string At(const std::string& Image, const TPartition& P) {
+    return Image + "@@" + std::to_string(P.Start * 512);
+}
+
+// fsck.fat -n on a copy of one partition (fsck.fat has no offset).
+void ExpectPartitionClean(const TScratchDir& Dir, const std::string& Image, const TPartition& P) {
+    const auto Bytes = ReadFileBytes(Image);
+    ASSERT_GE(Bytes.size(), (P.Start + P.Sectors) * 512);
+    const fs::path Copy = Dir / "partition.img";
+    WriteFileBytes(Copy, std::vector<uint8_t>(Bytes.begin() + long(P.Start * 512),
+                                              Bytes.begin() + long((P.Start + P.Sectors) * 512)));
+    const auto Fsck = RunCommand("fsck.fat -n " + ShellQuote(Copy.string()));
+    EXPECT_EQ(Fsck.ExitCode, 0) << Fsck.Output;
+}
+
+std::string IdeArgument(const std::string& Image, int Index) {
+    return " -drive file=" + ShellQuote(Image) + ",if=ide,index=" + std::to_string(Index) +
+           ",format=raw";
+}
+
+} // namespace
+
+TEST(QemuRxDos, EveryInt21ServicePassesOnAFat16HardDiskPartition) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    // Disk 80h: an unformatted Linux partition, then FAT16 (C:) and FAT12;
+    // disk 81h: FAT12. DOS order: the first FAT partition of each disk
+    // (C: on 80h, D: on 81h), then the others (E:).
+    const TPartition Other{63, 400, "83", ""}, Fat16{463, 4400, "6", "16"},
+        Third{4863, 1200, "1", "12"}, Second{63, 1200, "1", "12"};
+    const std::string Disk0 = MakePartitionedDisk(Dir, "disk0.img", 8192, {Other, Fat16, Third});
+    const std::string Disk1 = MakePartitionedDisk(Dir, "disk1.img", 2048, {Second});
+    WriteFileBytes(Dir / "WHO1.TXT", "SECOND-DISK-FIRST-PARTITION\r\n");
+    WriteFileBytes(Dir / "WHO2.TXT", "FIRST-DISK-THIRD-PARTITION\r\n");
+    RunOk(Mtools("mcopy -Q", At(Disk1, Second)) + ShellQuote((Dir / "WHO1.TXT").string()) +
+          " ::WHO.TXT");
+    RunOk(Mtools("mcopy -Q", At(Disk0, Third)) + ShellQuote((Dir / "WHO2.TXT").string()) +
+          " ::WHO.TXT");
+    const auto Before = ReadFileBytes(Disk0);
+
+    const std::string Image =
+        MakeFloppy(Dir, "@echo off\r\ntype D:\\WHO.TXT\r\ntype E:\\WHO.TXT\r\nC:\r\n"
+                        "A:\\INT21TST /DC\r\n",
+                   {{"INT21TST.EXE", RxDos / "INT21TST.EXE"}});
+    auto Options = WritableFloppy(Image);
+    Options.ExtraArguments += IdeArgument(Disk0, 0) + IdeArgument(Disk1, 1);
+    Options.TimeoutSeconds = 180;
+    const auto Result = RunQemu(Options);
+    ASSERT_TRUE(Result.Exited) << Result.Screen << Result.Log;
+    EXPECT_EQ(Result.DebugExitCode, Int21TestPassed) << Result.Screen;
+    EXPECT_NE(Result.Screen.find("SECOND-DISK-FIRST-PARTITION"), std::string::npos)
+        << Result.Screen;
+    EXPECT_NE(Result.Screen.find("FIRST-DISK-THIRD-PARTITION"), std::string::npos)
+        << Result.Screen;
+
+    // What the kernel wrote on C: is sound for independent readers.
+    ExpectPartitionClean(Dir, Disk0, Fat16);
+    const fs::path Out = Dir / "OUT.BIN";
+    RunOk(Mtools("mcopy -n", At(Disk0, Fat16)) + "::KEEP/OUT.BIN " + ShellQuote(Out.string()));
+    EXPECT_EQ(ReadFileBytes(Out), Pattern(1500));
+    const auto Listing = RunCommand(Mtools("mdir -b", At(Disk0, Fat16)) + "::");
+    EXPECT_EQ(Listing.Output.find("TDIR"), std::string::npos) << Listing.Output;
+    // Nothing outside C: changed: the table, the other partitions.
+    const auto After = ReadFileBytes(Disk0);
+    ASSERT_EQ(After.size(), Before.size());
+    for (size_t Sector = 0; Sector < After.size() / 512; ++Sector) {
+        if (Sector >= Fat16.Start && Sector < Fat16.Start + Fat16.Sectors) continue;
+        ASSERT_TRUE(std::equal(After.begin() + long(Sector * 512),
+                               After.begin() + long(Sector * 512 + 512),
+                               Before.begin() + long(Sector * 512)))
+            << "sector " << Sector << " outside C: was written";
+    }
+}
+
+TEST(QemuRxDos, LoopingChainsAndABadBootSectorGiveErrorsNotAHang) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const TPartition Fat16{63, 4400, "6", "16"}, Broken{4463, 1200, "1", "12"};
+    const std::string Disk = MakePartitionedDisk(Dir, "disk.img", 8192, {Fat16, Broken});
+    const std::string C = At(Disk, Fat16);
+    WriteFileBytes(Dir / "LOOP.TXT", std::string(3000, 'L'));
+    WriteFileBytes(Dir / "INNER.TXT", "INNER\r\n");
+    RunOk(Mtools("mcopy -Q", C) + ShellQuote((Dir / "LOOP.TXT").string()) + " ::LOOP.TXT");
+    RunOk(Mtools("mmd", C) + "::LOOPDIR");
+    RunOk(Mtools("mcopy -Q", C) + ShellQuote((Dir / "INNER.TXT").string()) + " ::LOOPDIR/INNER.TXT");
+
+    // The clusters mtools gave them, as "<first-last>".
+    const auto FirstCluster = [&](const std::string& Name) {
+        const auto Shown = RunCommand(Mtools("mshowfat", C) + "::" + Name);
+        const auto Open = Shown.Output.find('<');
+        EXPECT_NE(Open, std::string::npos) << Shown.Output;
+        return Open == std::string::npos ? 0u : unsigned(std::stoul(Shown.Output.substr(Open + 1)));
+    };
+    const unsigned File = FirstCluster("LOOP.TXT"), Folder = FirstCluster("LOOPDIR");
+    ASSERT_GE(File, 2u);
+    ASSERT_GE(Folder, 2u);
+    // LOOP.TXT's sixth cluster leads back to its third; LOOPDIR's only
+    // cluster to itself. Both FAT copies, so no reader can tell.
+    auto Bytes = ReadFileBytes(Disk);
+    const size_t Boot = Fat16.Start * 512;
+    const unsigned Reserved = Bytes[Boot + 14] | Bytes[Boot + 15] << 8;
+    const unsigned FatSectors = Bytes[Boot + 22] | Bytes[Boot + 23] << 8;
+    for (unsigned Copy = 0; Copy < 2; ++Copy) {
+        const size_t Fat = Boot + (Reserved + Copy * FatSectors) * 512;
+        const auto Set = [&](unsigned Cluster, unsigned Value) {
+            Bytes[Fat + Cluster * 2] = uint8_t(Value);
+            Bytes[Fat + Cluster * 2 + 1] = uint8_t(Value >> 8);
+        };
+        Set(File + 5, File + 2);
+        Set(Folder, Folder);
+    }
+    // The second partition's boot sector claims 256-byte sectors.
+    Bytes[Broken.Start * 512 + 11] = 0;
+    Bytes[Broken.Start * 512 + 12] = 1;
+    WriteFileBytes(Disk, Bytes);
+
+    const std::string Image = MakeFloppy(
+        Dir, "@echo off\r\ntype C:\\LOOP.TXT\r\necho TYPE-ENDED\r\ndir C:\\LOOPDIR\r\n"
+             "echo DIR-ENDED\r\ndir D:\\\r\necho ALL-ENDED\r\n");
+    auto Options = WritableFloppy(Image);
+    Options.ExtraArguments += IdeArgument(Disk, 0);
+    Options.WaitForText = "ALL-ENDED";
+    Options.TimeoutSeconds = 60;
+    const auto Result = RunQemu(Options);
+    ASSERT_TRUE(Result.SawText) << Result.Screen << Result.Log;
+    EXPECT_NE(Result.Screen.find("TYPE-ENDED"), std::string::npos) << Result.Screen;
+    EXPECT_EQ(Result.Screen.find("LLLLLLLL"), std::string::npos)
+        << "a looping file was read as if sound\n" << Result.Screen;
+    EXPECT_NE(Result.Screen.find("DIR-ENDED"), std::string::npos) << Result.Screen;
+    // The looping folder is listed once, not over and over.
+    EXPECT_LE(CountOf(Result.Screen, "INNER"), 1) << Result.Screen;
+    // Reading never writes: the whole disk is as it was.
+    EXPECT_TRUE(ReadFileBytes(Disk) == Bytes) << "the damaged disk was written";
+}

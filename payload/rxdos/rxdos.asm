@@ -84,6 +84,7 @@ boot_drive db 0
 
 ; the drives: A: is entry 0
 drive_count     db 1
+b_present       db 0            ; B: is a drive (else its letter is free)
 cur_disk        db 0
 mnt_drive       db 0FFh         ; the mounted drive, FFh none
 mnt_try         db 0
@@ -121,6 +122,10 @@ dc_dir          dd 0FFFFFFFFh   ; directory cursor: cluster dc_idx of dc_dir
 dc_idx          dw 0
 dc_cl           dd 0
 walk_left       dd 0
+br_mark         dd 0            ; cycle check of the directory cursor's walk
+br_power        dw 1
+br_steps        dw 0
+alloc_next      dd 2            ; where the search for a free cluster starts
 ent_lba         dd 0
 p_dir           dd 0
 fd_dir          dd 0

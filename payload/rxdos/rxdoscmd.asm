@@ -426,7 +426,9 @@ show_prompt:
         mov al, '<'
         jmp short .put
 .drive:
-        mov al, 'A'
+        mov ah, 19h
+        int 21h
+        add al, 'A'
         jmp short .put
 .eq:
         mov al, '='
@@ -459,12 +461,20 @@ upcase_al:
         ret
 
 print_cwd:
-        mov si, drive_root
-        call puts
+        call put_drive_root
         mov si, cwdbuf
         xor dl, dl
         mov ah, 47h
         int 21h
+        jmp puts
+
+; "X:\" for the current drive
+put_drive_root:
+        mov ah, 19h
+        int 21h
+        add al, 'A'
+        mov [drive_root], al
+        mov si, drive_root
         jmp puts
 
 ; the folder DIR lists: the folder part of cand, shown by visiting it
@@ -505,8 +515,7 @@ print_listed_dir:
         mov byte [bx-1], '\'
         jmp short .print
 .root:
-        mov si, drive_root
-        call puts
+        call put_drive_root
         jmp short .back
 .print:
         pushf
@@ -851,16 +860,30 @@ has_wild:
 ; ---------------------------------------------------------------- programs
 ; SI = command line: program name, then its arguments
 run_program:
-        ; drive change commands
+        ; drive change commands: "C:" alone ("C:\PROG" is a program)
         cmp byte [si+1], ':'
         jne .name
         mov al, [si+2]
-        call is_delim
-        jc .name
+        cmp al, 0
+        je .drive
+        cmp al, ' '
+        je .drive
+        cmp al, 9
+        jne .name
+.drive:
         mov al, [si]
         call upcase_al
-        cmp al, 'A'
+        sub al, 'A'
+        cmp al, 26
+        jae .nodrive
+        mov dl, al
+        mov ah, 0Eh
+        int 21h
+        mov ah, 19h
+        int 21h
+        cmp al, dl
         je .ret
+.nodrive:
         mov si, msg_bad_drive
         call puts
         jmp crlf

@@ -7,6 +7,7 @@
 ; The port carries at most 126 for a failure: higher check numbers report
 ; 126 there and the exact number (up to 255) on screen.
 ;   INT21TST /RO    the disk is read-only: changes must fail cleanly
+;   INT21TST /Dx    all checks on drive x: (made the current drive first)
 ;   INT21TST /ECHO text   prints "ARGS:" and the text, ends normally
 ; After all checks it leaves \KEEP\OUT.BIN (1500 bytes, byte i = i * 7)
 ; for the test to compare with an independent reader.
@@ -76,6 +77,17 @@ fix1:   dw 0
         je readonly
         cmp al, 'E'
         je echo_args
+        cmp al, 'D'
+        je on_drive
+        jmp main
+
+on_drive:
+        mov dl, [es:si+2]
+        and dl, 0DFh
+        sub dl, 'A'
+        mov [home], dl
+        mov ah, 0Eh
+        int 21h
         jmp main
 
 echo_args:
@@ -192,10 +204,10 @@ main:
         ; 19, 0E drives
         mov ah, 19h
         int 21h
-        cmp al, 0
+        cmp al, [home]
         FAILIF ne                               ; 16
         mov ah, 0Eh
-        xor dl, dl
+        mov dl, [home]
         int 21h
         cmp al, 1
         FAILIF b                                ; 17
@@ -1110,6 +1122,7 @@ run_file:
 
 fix2            dw 0
 psp             dw 0
+home            db 0                    ; the drive the checks run on (0 = A:)
 handle          dw 0
 block           dw 0
 largest         dw 0
