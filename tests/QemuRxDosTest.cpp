@@ -413,57 +413,6 @@ TEST(QemuRxDos, PauseTakesAKeyAndClsClearsTheScreen) {
 
 // ---------------------------------------------------------------- hard disks
 
-namespace {
-
-struct TPartition {
-    uint64_t Start = 0, Sectors = 0;
-    std::string Type;   // sfdisk's hex type: "6" FAT16, "1" FAT12, "c" FAT32
-    std::string Format; // mkfs.fat's -F: "12", "16", "32"; empty: left unformatted
-};
-
-// A sparse disk of Sectors sectors with a DOS partition table, each
-// partition formatted by mkfs.fat with its start as hidden sectors.
-std::string MakePartitionedDisk(const TScratchDir& Dir, const std::string& Name, uint64_t Sectors,
-                                const std::vector<TPartition>& Partitions) {
-    const std::string Image = (Dir / Name).string();
-    RunOk("truncate -s " + std::to_string(Sectors * 512) + " " + ShellQuote(Image));
-    std::string Table = "label: dos\n";
-    for (const auto& P : Partitions)
-        Table += "start=" + std::to_string(P.Start) + ", size=" + std::to_string(P.Sectors) +
-                 ", type=" + P.Type + "\n";
-    WriteFileBytes(Dir / (Name + ".sfdisk"), Table);
-    RunOk("sfdisk -q " + ShellQuote(Image) + " < " + ShellQuote((Dir / (Name + ".sfdisk")).string()));
-    for (const auto& P : Partitions)
-        if (!P.Format.empty())
-            RunOk("mkfs.fat -F " + P.Format + " -s 1 --offset " + std::to_string(P.Start) +
-                  " -h " + std::to_string(P.Start) + " " + ShellQuote(Image) + " " +
-                  std::to_string(P.Sectors / 2) + " >/dev/null");
-    return Image;
-}
-
-// mtools' name for a partition's file system inside a disk image.
-std::string At(const std::string& Image, const TPartition& P) {
-    return Image + "@@" + std::to_string(P.Start * 512);
-}
-
-// fsck.fat -n on a copy of one partition (fsck.fat has no offset).
-void ExpectPartitionClean(const TScratchDir& Dir, const std::string& Image, const TPartition& P) {
-    const auto Bytes = ReadFileBytes(Image);
-    ASSERT_GE(Bytes.size(), (P.Start + P.Sectors) * 512);
-    const fs::path Copy = Dir / "partition.img";
-    WriteFileBytes(Copy, std::vector<uint8_t>(Bytes.begin() + long(P.Start * 512),
-                                              Bytes.begin() + long((P.Start + P.Sectors) * 512)));
-    const auto Fsck = RunCommand("fsck.fat -n " + ShellQuote(Copy.string()));
-    EXPECT_EQ(Fsck.ExitCode, 0) << Fsck.Output;
-}
-
-std::string IdeArgument(const std::string& Image, int Index) {
-    return " -drive file=" + ShellQuote(Image) + ",if=ide,index=" + std::to_string(Index) +
-           ",format=raw";
-}
-
-} // namespace
-
 TEST(QemuRxDos, EveryInt21ServicePassesOnAFat16HardDiskPartition) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
@@ -476,9 +425,9 @@ TEST(QemuRxDos, EveryInt21ServicePassesOnAFat16HardDiskPartition) {
     const std::string Disk1 = MakePartitionedDisk(Dir, "disk1.img", 2048, {Second});
     WriteFileBytes(Dir / "WHO1.TXT", "SECOND-DISK-FIRST-PARTITION\r\n");
     WriteFileBytes(Dir / "WHO2.TXT", "FIRST-DISK-THIRD-PARTITION\r\n");
-    RunOk(Mtools("mcopy -Q", At(Disk1, Second)) + ShellQuote((Dir / "WHO1.TXT").string()) +
+    RunOk(Mtools("mcopy -Q", PartitionImage(Disk1, Second)) + ShellQuote((Dir / "WHO1.TXT").string()) +
           " ::WHO.TXT");
-    RunOk(Mtools("mcopy -Q", At(Disk0, Third)) + ShellQuote((Dir / "WHO2.TXT").string()) +
+    RunOk(Mtools("mcopy -Q", PartitionImage(Disk0, Third)) + ShellQuote((Dir / "WHO2.TXT").string()) +
           " ::WHO.TXT");
     const auto Before = ReadFileBytes(Disk0);
 
@@ -487,7 +436,7 @@ TEST(QemuRxDos, EveryInt21ServicePassesOnAFat16HardDiskPartition) {
                         "A:\\INT21TST /DC\r\n",
                    {{"INT21TST.EXE", RxDos / "INT21TST.EXE"}});
     auto Options = WritableFloppy(Image);
-    Options.ExtraArguments += IdeArgument(Disk0, 0) + IdeArgument(Disk1, 1);
+    Options.ExtraArguments += " " + IdeDrive(Disk0, 0) + " " + IdeDrive(Disk1, 1);
     Options.TimeoutSeconds = 180;
     const auto Result = RunQemu(Options);
     ASSERT_TRUE(Result.Exited) << Result.Screen << Result.Log;
@@ -500,9 +449,9 @@ TEST(QemuRxDos, EveryInt21ServicePassesOnAFat16HardDiskPartition) {
     // What the kernel wrote on C: is sound for independent readers.
     ExpectPartitionClean(Dir, Disk0, Fat16);
     const fs::path Out = Dir / "OUT.BIN";
-    RunOk(Mtools("mcopy -n", At(Disk0, Fat16)) + "::KEEP/OUT.BIN " + ShellQuote(Out.string()));
+    RunOk(Mtools("mcopy -n", PartitionImage(Disk0, Fat16)) + "::KEEP/OUT.BIN " + ShellQuote(Out.string()));
     EXPECT_EQ(ReadFileBytes(Out), Pattern(1500));
-    const auto Listing = RunCommand(Mtools("mdir -b", At(Disk0, Fat16)) + "::");
+    const auto Listing = RunCommand(Mtools("mdir -b", PartitionImage(Disk0, Fat16)) + "::");
     EXPECT_EQ(Listing.Output.find("TDIR"), std::string::npos) << Listing.Output;
     // Nothing outside C: changed: the table, the other partitions.
     const auto After = ReadFileBytes(Disk0);
@@ -521,7 +470,7 @@ TEST(QemuRxDos, LoopingChainsAndABadBootSectorGiveErrorsNotAHang) {
     TScratchDir Dir;
     const TPartition Fat16{63, 4400, "6", "16"}, Broken{4463, 1200, "1", "12"};
     const std::string Disk = MakePartitionedDisk(Dir, "disk.img", 8192, {Fat16, Broken});
-    const std::string C = At(Disk, Fat16);
+    const std::string C = PartitionImage(Disk, Fat16);
     WriteFileBytes(Dir / "LOOP.TXT", std::string(3000, 'L'));
     WriteFileBytes(Dir / "INNER.TXT", "INNER\r\n");
     RunOk(Mtools("mcopy -Q", C) + ShellQuote((Dir / "LOOP.TXT").string()) + " ::LOOP.TXT");
@@ -562,7 +511,7 @@ TEST(QemuRxDos, LoopingChainsAndABadBootSectorGiveErrorsNotAHang) {
         Dir, "@echo off\r\ntype C:\\LOOP.TXT\r\necho TYPE-ENDED\r\ndir C:\\LOOPDIR\r\n"
              "echo DIR-ENDED\r\ndir D:\\\r\necho ALL-ENDED\r\n");
     auto Options = WritableFloppy(Image);
-    Options.ExtraArguments += IdeArgument(Disk, 0);
+    Options.ExtraArguments += " " + IdeDrive(Disk, 0);
     Options.WaitForText = "ALL-ENDED";
     Options.TimeoutSeconds = 60;
     const auto Result = RunQemu(Options);

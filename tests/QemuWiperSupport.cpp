@@ -125,6 +125,42 @@ void ExpectFloppyClean(const std::string& Image) {
     EXPECT_EQ(Check.ExitCode, 0) << Check.Output;
 }
 
+std::string MakePartitionedDisk(const TScratchDir& Dir, const std::string& Name, uint64_t Sectors,
+                                const std::vector<TPartition>& Partitions) {
+    const std::string Image = (Dir / Name).string();
+    RunOrFail("truncate -s " + std::to_string(Sectors * 512) + " " + ShellQuote(Image));
+    std::string Table = "label: dos\n";
+    for (const auto& P : Partitions)
+        Table += "start=" + std::to_string(P.Start) + ", size=" + std::to_string(P.Sectors) +
+                 ", type=" + P.Type + "\n";
+    const fs::path Script = Dir / (Name + ".sfdisk");
+    WriteFileBytes(Script, Table);
+    RunOrFail("sfdisk -q " + ShellQuote(Image) + " < " + ShellQuote(Script.string()));
+    // mkfs.fat --offset leaves the hidden sectors at 0 unless told.
+    for (const auto& P : Partitions)
+        if (!P.Format.empty())
+            RunOrFail("mkfs.fat -F " + P.Format + " -s 1 --offset " + std::to_string(P.Start) +
+                      " -h " + std::to_string(P.Start) + " " + ShellQuote(Image) + " " +
+                      std::to_string(P.Sectors / 2) + " >/dev/null 2>&1");
+    return Image;
+}
+
+std::string PartitionImage(const std::string& Image, const TPartition& Partition) {
+    return Image + "@@" + std::to_string(Partition.Start * 512);
+}
+
+void ExpectPartitionClean(const TScratchDir& Dir, const std::string& Image,
+                          const TPartition& Partition) {
+    const auto Bytes = ReadFileBytes(Image);
+    ASSERT_GE(Bytes.size(), (Partition.Start + Partition.Sectors) * 512);
+    const fs::path Copy = Dir / "partition.img";
+    WriteFileBytes(Copy, std::vector<uint8_t>(
+                             Bytes.begin() + long(Partition.Start * 512),
+                             Bytes.begin() + long((Partition.Start + Partition.Sectors) * 512)));
+    const auto Check = RunCommand("fsck.fat -n " + ShellQuote(Copy.string()));
+    EXPECT_EQ(Check.ExitCode, 0) << Check.Output;
+}
+
 std::string ReadTextIfAny(const fs::path& File) {
     if (!fs::exists(File)) return "";
     const auto Bytes = ReadFileBytes(File);

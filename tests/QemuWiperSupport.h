@@ -69,6 +69,25 @@ std::string ReadLog(const std::string& Image, const std::string& Name = "PURG000
 // fsck.fat -n finds nothing to mend.
 void ExpectFloppyClean(const std::string& Image);
 
+// A primary partition of a test disk.
+struct TPartition {
+    uint64_t Start = 0, Sectors = 0;
+    std::string Type;   // sfdisk's hex type: "1" FAT12, "6" FAT16, "c" FAT32, "83" other
+    std::string Format; // mkfs.fat's -F: "12", "16", "32"; empty: left unformatted
+};
+
+// A sparse disk of Sectors sectors with a DOS partition table (sfdisk),
+// each partition formatted by mkfs.fat with its start as hidden sectors.
+std::string MakePartitionedDisk(const TScratchDir& Dir, const std::string& Name, uint64_t Sectors,
+                                const std::vector<TPartition>& Partitions);
+
+// mtools' name for a partition's file system inside a disk image.
+std::string PartitionImage(const std::string& Image, const TPartition& Partition);
+
+// fsck.fat -n finds nothing to mend in a copy of the partition.
+void ExpectPartitionClean(const TScratchDir& Dir, const std::string& Image,
+                          const TPartition& Partition);
+
 // A file as text; "" while it does not exist.
 std::string ReadTextIfAny(const std::filesystem::path& File);
 

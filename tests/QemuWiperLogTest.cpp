@@ -1,0 +1,127 @@
+// Where the wiper's report goes when it starts from a CD, whose floppy is
+// read-only: a FAT12 floppy in B:, a FAT32 partition on a second hard disk,
+// the drive /L: names; never a drive on a disk chosen for erasing. The disc
+// is the one purgex iso makes; the report is read back with mtools and the
+// file systems are judged by fsck.fat.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+
+#include <filesystem>
+#include <string>
+
+#include "QemuWiperSupport.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef PURGEX_CLI
+// Unattended ZERO with verify and a report, without the mouse.
+std::string MakeDisc(const TScratchDir& Dir, const std::string& Parameters) {
+    const std::string Iso = (Dir / "Purgit.ISO").string();
+    const auto Made = RunCommand(std::string(PURGEX_CLI) + " iso " + ShellQuote(Iso) +
+                                 " --yes --os rxdos --options 100100100001 --params " +
+                                 ShellQuote(Parameters));
+    EXPECT_EQ(Made.ExitCode, 0) << Made.Output;
+    return Iso;
+}
+#endif
+
+TWipeRun RunDisc(const TScratchDir& Dir, const std::string& Iso, const std::string& Drives) {
+    const fs::path TraceFile = Dir / "trace.txt";
+    TQemuOptions Options;
+    Options.Cdrom = Iso;
+    Options.BootFromCd = true;
+    Options.WaitForText = "Erase finished";
+    Options.TimeoutSeconds = 90;
+    Options.ExtraArguments = Drives + " -debugcon file:" + ShellQuote(TraceFile.string());
+    TWipeRun Run;
+    Run.Qemu = RunQemu(Options);
+    Run.Trace = ReadTextIfAny(TraceFile);
+    return Run;
+}
+
+const TPartition Fat16{63, 8000, "6", "16"};
+const TPartition Fat32{2048, 79872, "c", "32"};
+
+} // namespace
+
+#ifdef PURGEX_CLI
+
+TEST(QemuWiperLog, DiscBootPutsTheReportOnTheFloppyInB) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Iso = MakeDisc(Dir, "/M:ZERO /D:1 /TRACE");
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 2048);
+    const std::string Floppy = (Dir / "b.img").string();
+    RunOrFail("mkfs.fat -C " + ShellQuote(Floppy) + " 1440 >/dev/null");
+    // Under the disc's floppy emulation the BIOS numbers QEMU's first
+    // floppy drive 01h: DOS's B:.
+    const auto Run = RunDisc(Dir, Iso,
+                             IdeDrive(Disk) + " -drive file=" + ShellQuote(Floppy) +
+                                 ",if=floppy,index=0,format=raw");
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log << Run.Trace;
+    EXPECT_NE(Run.Qemu.Screen.find("Report written to B:\\PURG0001.LOG"), std::string::npos)
+        << Run.Qemu.Screen;
+    EXPECT_NE(Run.Trace.find("REPORT DRIVES AB\n"), std::string::npos) << Run.Trace;
+    EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0));
+
+    const std::string Log = ReadLog(Floppy);
+    EXPECT_NE(Log.find("Disk 1 (80h): 1 MB, 2048 sectors"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Method:       One pass of zeros (ZERO.MET)"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Verification: passed"), std::string::npos) << Log;
+    ExpectFloppyClean(Floppy);
+}
+
+TEST(QemuWiperLog, DiscBootPutsTheReportOnAFat32PartitionNeverOnTheErasedDisk) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Iso = MakeDisc(Dir, "/M:ZERO /D:1 /TRACE");
+    // Disk 1 carries C: and is erased; disk 2 carries D:.
+    const std::string Erased = MakePartitionedDisk(Dir, "disk1.img", 8192, {Fat16});
+    const std::string Kept = MakePartitionedDisk(Dir, "disk2.img", 81920, {Fat32});
+    const auto Run = RunDisc(Dir, Iso, IdeDrive(Erased, 0) + " " + IdeDrive(Kept, 1));
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log << Run.Trace;
+    EXPECT_NE(Run.Qemu.Screen.find("Report written to D:\\PURG0001.LOG"), std::string::npos)
+        << Run.Qemu.Screen;
+    // C: is left out before anything is erased (A: is the disc's floppy).
+    EXPECT_NE(Run.Trace.find("REPORT DRIVES AD\n"), std::string::npos) << Run.Trace;
+    EXPECT_TRUE(AllBytes(ReadFileBytes(Erased), 0)) << "the erased disk holds more than zeros";
+
+    const std::string Log = ReadLog(PartitionImage(Kept, Fat32));
+    EXPECT_NE(Log.find("Disk 1 (80h): 4 MB, 8192 sectors"), std::string::npos) << Log;
+    EXPECT_NE(Log.find("Result:       OK"), std::string::npos) << Log;
+    ExpectPartitionClean(Dir, Kept, Fat32);
+}
+
+TEST(QemuWiperLog, NamedDriveComesBeforeOtherDrivesAndDisksNotErasedStayUsable) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Iso = MakeDisc(Dir, "/M:ZERO /D:3 /L:D /TRACE");
+    const std::string First = MakePartitionedDisk(Dir, "disk1.img", 8192, {Fat16});
+    const std::string Second = MakePartitionedDisk(Dir, "disk2.img", 81920, {Fat32});
+    const std::string Erased = MakeScratchDisk(Dir, "disk3.img", 1024);
+    const auto Run = RunDisc(Dir, Iso,
+                             IdeDrive(First, 0) + " " + IdeDrive(Second, 1) + " " +
+                                 IdeDrive(Erased, 3)); // index 2 is the CD
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log << Run.Trace;
+    // Both partitions may take it; /L:D puts D: before C:.
+    EXPECT_NE(Run.Trace.find("REPORT DRIVES ADC\n"), std::string::npos) << Run.Trace;
+    EXPECT_NE(Run.Qemu.Screen.find("Report written to D:\\PURG0001.LOG"), std::string::npos)
+        << Run.Qemu.Screen;
+    EXPECT_TRUE(AllBytes(ReadFileBytes(Erased), 0));
+
+    const std::string Log = ReadLog(PartitionImage(Second, Fat32));
+    EXPECT_NE(Log.find("Disk 3 (82h)"), std::string::npos) << Log;
+    const auto OnC = RunCommand("MTOOLS_SKIP_CHECK=1 mdir -b -i " +
+                                ShellQuote(PartitionImage(First, Fat16)) + " ::");
+    EXPECT_EQ(OnC.Output.find("PURG"), std::string::npos) << OnC.Output;
+    ExpectPartitionClean(Dir, First, Fat16);
+    ExpectPartitionClean(Dir, Second, Fat32);
+}
+
+#endif
+
+#endif
