@@ -7,7 +7,9 @@
 
 #ifndef _WIN32
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "QemuWiperSupport.h"
@@ -29,14 +31,16 @@ std::string MakeDisc(const TScratchDir& Dir, const std::string& Parameters) {
 }
 #endif
 
-TWipeRun RunDisc(const TScratchDir& Dir, const std::string& Iso, const std::string& Drives) {
+TWipeRun RunDisc(const TScratchDir& Dir, const std::string& Iso, const std::string& Drives,
+                 const std::string& Extra = "") {
     const fs::path TraceFile = Dir / "trace.txt";
     TQemuOptions Options;
     Options.Cdrom = Iso;
     Options.BootFromCd = true;
     Options.WaitForText = "Erase finished";
     Options.TimeoutSeconds = 90;
-    Options.ExtraArguments = Drives + " -debugcon file:" + ShellQuote(TraceFile.string());
+    Options.ExtraArguments =
+        Drives + " -debugcon file:" + ShellQuote(TraceFile.string()) + " " + Extra;
     TWipeRun Run;
     Run.Qemu = RunQemu(Options);
     Run.Trace = ReadTextIfAny(TraceFile);
@@ -120,6 +124,42 @@ TEST(QemuWiperLog, NamedDriveComesBeforeOtherDrivesAndDisksNotErasedStayUsable) 
     EXPECT_EQ(OnC.Output.find("PURG"), std::string::npos) << OnC.Output;
     ExpectPartitionClean(Dir, First, Fat16);
     ExpectPartitionClean(Dir, Second, Fat32);
+}
+
+TEST(QemuWiperLog, ADiskLeftReadableByAStoppedEraseStillNeverTakesTheReport) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    // Back to front, stoppable: Esc and S after the first write leave the
+    // erased disk's FAT16 drive C: whole, so only the rule keeps the report
+    // off it (C: comes before D:).
+    const std::string Iso = (Dir / "Purgit.ISO").string();
+    const auto Made = RunCommand(std::string(PURGEX_CLI) + " iso " + ShellQuote(Iso) +
+                                 " --yes --os rxdos --options 010101100001 --params " +
+                                 ShellQuote("/M:ZERO /D:1 /TRACE"));
+    ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
+    const std::string Erased = MakePartitionedDisk(Dir, "disk1.img", 8192, {Fat16});
+    const std::string Kept = MakePartitionedDisk(Dir, "disk2.img", 81920, {Fat32});
+    const std::string Socket = (Dir / "keys").string();
+    int Step = 0;
+    TMonitorFeeder Keys(Socket, std::chrono::milliseconds(50), [&]() -> std::optional<std::string> {
+        if (Step == 0 && ReadTextIfAny(Dir / "trace.txt").find("\nW ") == std::string::npos)
+            return std::string();
+        if (Step++ < 2) return std::string(Step == 1 ? "sendkey esc\n" : "sendkey s\n");
+        return std::nullopt;
+    });
+    const auto Run = RunDisc(Dir, Iso, IdeDrive(Erased, 0) + " " + IdeDrive(Kept, 1),
+                             MonitorArgument(Socket));
+    Keys.Finish();
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log << Run.Trace;
+    EXPECT_NE(Run.Trace.find("END STOPPED"), std::string::npos) << Run.Trace;
+    EXPECT_NE(Run.Qemu.Screen.find("Report written to D:\\PURG0001.LOG"), std::string::npos)
+        << Run.Qemu.Screen;
+    const auto OnC = RunCommand("MTOOLS_SKIP_CHECK=1 mdir -b -i " +
+                                ShellQuote(PartitionImage(Erased, Fat16)) + " ::");
+    EXPECT_EQ(OnC.ExitCode, 0) << "C: should still be readable: " << OnC.Output;
+    EXPECT_EQ(OnC.Output.find("PURG"), std::string::npos) << OnC.Output;
+    const std::string Log = ReadLog(PartitionImage(Kept, Fat32));
+    EXPECT_NE(Log.find("STOPPED by the user"), std::string::npos) << Log;
 }
 
 #endif
