@@ -409,8 +409,6 @@ TEST(QemuRxDos, PauseTakesAKeyAndClsClearsTheScreen) {
     EXPECT_EQ(Result.Screen.find("SeaBIOS"), std::string::npos) << Result.Screen;
 }
 
-#endif
-
 // ---------------------------------------------------------------- hard disks
 
 TEST(QemuRxDos, EveryInt21ServicePassesOnAFat16HardDiskPartition) {
@@ -425,15 +423,16 @@ TEST(QemuRxDos, EveryInt21ServicePassesOnAFat16HardDiskPartition) {
     const std::string Disk1 = MakePartitionedDisk(Dir, "disk1.img", 2048, {Second});
     WriteFileBytes(Dir / "WHO1.TXT", "SECOND-DISK-FIRST-PARTITION\r\n");
     WriteFileBytes(Dir / "WHO2.TXT", "FIRST-DISK-THIRD-PARTITION\r\n");
-    RunOk(Mtools("mcopy -Q", PartitionImage(Disk1, Second)) + ShellQuote((Dir / "WHO1.TXT").string()) +
-          " ::WHO.TXT");
-    RunOk(Mtools("mcopy -Q", PartitionImage(Disk0, Third)) + ShellQuote((Dir / "WHO2.TXT").string()) +
-          " ::WHO.TXT");
+    RunOk(Mtools("mcopy -Q", PartitionImage(Disk1, Second)) +
+          ShellQuote((Dir / "WHO1.TXT").string()) + " ::WHO.TXT");
+    RunOk(Mtools("mcopy -Q", PartitionImage(Disk0, Third)) +
+          ShellQuote((Dir / "WHO2.TXT").string()) + " ::WHO.TXT");
     const auto Before = ReadFileBytes(Disk0);
 
     const std::string Image =
-        MakeFloppy(Dir, "@echo off\r\ntype D:\\WHO.TXT\r\ntype E:\\WHO.TXT\r\nC:\r\n"
-                        "A:\\INT21TST /DC\r\n",
+        MakeFloppy(Dir,
+                   "@echo off\r\ntype D:\\WHO.TXT\r\ntype E:\\WHO.TXT\r\nC:\r\n"
+                   "A:\\INT21TST /DC\r\n",
                    {{"INT21TST.EXE", RxDos / "INT21TST.EXE"}});
     auto Options = WritableFloppy(Image);
     Options.ExtraArguments += " " + IdeDrive(Disk0, 0) + " " + IdeDrive(Disk1, 1);
@@ -443,13 +442,13 @@ TEST(QemuRxDos, EveryInt21ServicePassesOnAFat16HardDiskPartition) {
     EXPECT_EQ(Result.DebugExitCode, Int21TestPassed) << Result.Screen;
     EXPECT_NE(Result.Screen.find("SECOND-DISK-FIRST-PARTITION"), std::string::npos)
         << Result.Screen;
-    EXPECT_NE(Result.Screen.find("FIRST-DISK-THIRD-PARTITION"), std::string::npos)
-        << Result.Screen;
+    EXPECT_NE(Result.Screen.find("FIRST-DISK-THIRD-PARTITION"), std::string::npos) << Result.Screen;
 
     // What the kernel wrote on C: is sound for independent readers.
     ExpectPartitionClean(Dir, Disk0, Fat16);
     const fs::path Out = Dir / "OUT.BIN";
-    RunOk(Mtools("mcopy -n", PartitionImage(Disk0, Fat16)) + "::KEEP/OUT.BIN " + ShellQuote(Out.string()));
+    RunOk(Mtools("mcopy -n", PartitionImage(Disk0, Fat16)) + "::KEEP/OUT.BIN " +
+          ShellQuote(Out.string()));
     EXPECT_EQ(ReadFileBytes(Out), Pattern(1500));
     const auto Listing = RunCommand(Mtools("mdir -b", PartitionImage(Disk0, Fat16)) + "::");
     EXPECT_EQ(Listing.Output.find("TDIR"), std::string::npos) << Listing.Output;
@@ -475,7 +474,8 @@ TEST(QemuRxDos, LoopingChainsAndABadBootSectorGiveErrorsNotAHang) {
     WriteFileBytes(Dir / "INNER.TXT", "INNER\r\n");
     RunOk(Mtools("mcopy -Q", C) + ShellQuote((Dir / "LOOP.TXT").string()) + " ::LOOP.TXT");
     RunOk(Mtools("mmd", C) + "::LOOPDIR");
-    RunOk(Mtools("mcopy -Q", C) + ShellQuote((Dir / "INNER.TXT").string()) + " ::LOOPDIR/INNER.TXT");
+    RunOk(Mtools("mcopy -Q", C) + ShellQuote((Dir / "INNER.TXT").string()) +
+          " ::LOOPDIR/INNER.TXT");
 
     // The clusters mtools gave them, as "<first-last>".
     const auto FirstCluster = [&](const std::string& Name) {
@@ -507,9 +507,9 @@ TEST(QemuRxDos, LoopingChainsAndABadBootSectorGiveErrorsNotAHang) {
     Bytes[Broken.Start * 512 + 12] = 1;
     WriteFileBytes(Disk, Bytes);
 
-    const std::string Image = MakeFloppy(
-        Dir, "@echo off\r\ntype C:\\LOOP.TXT\r\necho TYPE-ENDED\r\ndir C:\\LOOPDIR\r\n"
-             "echo DIR-ENDED\r\ndir D:\\\r\necho ALL-ENDED\r\n");
+    const std::string Image =
+        MakeFloppy(Dir, "@echo off\r\ntype C:\\LOOP.TXT\r\necho TYPE-ENDED\r\ndir C:\\LOOPDIR\r\n"
+                        "echo DIR-ENDED\r\ndir D:\\\r\necho ALL-ENDED\r\n");
     auto Options = WritableFloppy(Image);
     Options.ExtraArguments += " " + IdeDrive(Disk, 0);
     Options.WaitForText = "ALL-ENDED";
@@ -518,10 +518,13 @@ TEST(QemuRxDos, LoopingChainsAndABadBootSectorGiveErrorsNotAHang) {
     ASSERT_TRUE(Result.SawText) << Result.Screen << Result.Log;
     EXPECT_NE(Result.Screen.find("TYPE-ENDED"), std::string::npos) << Result.Screen;
     EXPECT_EQ(Result.Screen.find("LLLLLLLL"), std::string::npos)
-        << "a looping file was read as if sound\n" << Result.Screen;
+        << "a looping file was read as if sound\n"
+        << Result.Screen;
     EXPECT_NE(Result.Screen.find("DIR-ENDED"), std::string::npos) << Result.Screen;
     // The looping folder is listed once, not over and over.
     EXPECT_LE(CountOf(Result.Screen, "INNER"), 1) << Result.Screen;
     // Reading never writes: the whole disk is as it was.
     EXPECT_TRUE(ReadFileBytes(Disk) == Bytes) << "the damaged disk was written";
 }
+
+#endif

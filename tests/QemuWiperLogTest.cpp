@@ -23,9 +23,9 @@ namespace {
 // Unattended ZERO with verify and a report, without the mouse.
 std::string MakeDisc(const TScratchDir& Dir, const std::string& Parameters) {
     const std::string Iso = (Dir / "Purgit.ISO").string();
-    const auto Made = RunCommand(std::string(PURGEX_CLI) + " iso " + ShellQuote(Iso) +
-                                 " --yes --os rxdos --options 100100100001 --params " +
-                                 ShellQuote(Parameters));
+    const auto Made =
+        RunCommand(std::string(PURGEX_CLI) + " iso " + ShellQuote(Iso) +
+                   " --yes --os rxdos --options 100100100001 --params " + ShellQuote(Parameters));
     EXPECT_EQ(Made.ExitCode, 0) << Made.Output;
     return Iso;
 }
@@ -147,8 +147,8 @@ TEST(QemuWiperLog, ADiskLeftReadableByAStoppedEraseStillNeverTakesTheReport) {
         if (Step++ < 2) return std::string(Step == 1 ? "sendkey esc\n" : "sendkey s\n");
         return std::nullopt;
     });
-    const auto Run = RunDisc(Dir, Iso, IdeDrive(Erased, 0) + " " + IdeDrive(Kept, 1),
-                             MonitorArgument(Socket));
+    const auto Run =
+        RunDisc(Dir, Iso, IdeDrive(Erased, 0) + " " + IdeDrive(Kept, 1), MonitorArgument(Socket));
     Keys.Finish();
     ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log << Run.Trace;
     EXPECT_NE(Run.Trace.find("END STOPPED"), std::string::npos) << Run.Trace;

@@ -40,16 +40,15 @@ static int Int25(unsigned drive, struct TDiskPacket* p) {
                      "int $0x25\n\t"
                      "popw %%bp\n\t" /* the flags INT 25h left; pop keeps CF */
                      "popl %%ebp"
-                     : "+a"(ax), "+b"(bx), "+c"(cx), "+d"(dx), "+S"(si), "+D"(di),
-                       "=@ccc"(carry)
+                     : "+a"(ax), "+b"(bx), "+c"(cx), "+d"(dx), "+S"(si), "+D"(di), "=@ccc"(carry)
                      :
                      : "memory");
     return carry;
 }
 
 static int LooksLikeBootSector(void) {
-    return VolumeSector[510] == 0x55 && VolumeSector[511] == 0xAA &&
-           VolumeSector[11] == 0 && VolumeSector[12] == 2;
+    return VolumeSector[510] == 0x55 && VolumeSector[511] == 0xAA && VolumeSector[11] == 0 &&
+           VolumeSector[12] == 2;
 }
 
 /* Drive 1 = A:. Answers 1 when its boot sector is in VolumeSector. */
