@@ -198,6 +198,10 @@ kinit:
         mov [es:24h*4+2], cs
         mov word [es:2Fh*4], int2f
         mov [es:2Fh*4+2], cs
+        mov word [es:25h*4], int25
+        mov [es:25h*4+2], cs
+        mov word [es:26h*4], int25
+        mov [es:26h*4+2], cs
         sti
 
         ; the console is SFT 0 (handles 0-2 and 4), AUX-like handle 3 too
@@ -311,6 +315,13 @@ int23:
 int24:
         mov al, 3               ; fail the call
         iret
+; INT 25h/26h (absolute sectors): not offered, INT 21h AX=7305h reads
+; instead. They fail as DOS does, returning with RETF and the flags left on
+; the stack.
+int25:
+        mov ax, 0207h           ; bad request
+        stc
+        retf
 int2f:
         or al, al
         jnz .out

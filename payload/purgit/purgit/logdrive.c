@@ -60,8 +60,9 @@ static int ReadVolumeBootSector(unsigned drive) {
     r.bx = (uint16_t)(uintptr_t)&p;
     r.cx = 0xFFFF;
     r.dx = (uint16_t)drive;
-    if (!Int21(&r) && LooksLikeBootSector()) return 1;
-    memset(VolumeSector, 0, 512);
+    if (!Int21(&r)) return LooksLikeBootSector();
+    /* Only a DOS without the call (before 7.10) is asked through INT 25h. */
+    if (r.ax != 0x7300 && r.ax != 1) return 0;
     return !Int25(drive - 1, &p) && LooksLikeBootSector();
 }
 
@@ -84,9 +85,9 @@ static int DiskOfDrive(unsigned drive, const char* chosen) {
     return found;
 }
 
-/* Does DOS know the drive (1 = A:), as itself rather than as another
-   letter's phantom? */
-static int DriveExists(unsigned drive) {
+/* Does DOS know the floppy drive (1 = A:), as itself rather than as the
+   other letter's phantom? */
+static int FloppyExists(unsigned drive) {
     struct TRegs r = {0};
     r.ax = 0x440E;
     r.bx = (uint16_t)drive;
@@ -120,8 +121,10 @@ void PlanLogDrives(char named, const char* chosen, char* order) {
     CriticalErrorsFail(1);
     uint32_t usable = 0; /* bit n: drive n (1 = A:) may take the report */
     for (unsigned drive = 1; drive <= 26; ++drive)
-        /* A: and B: are floppies, never on a hard disk. */
-        if (DriveExists(drive) && (drive <= 2 || DiskOfDrive(drive, chosen) == -1))
+        /* A: and B: are floppies, never on a hard disk. From C: on, the
+           boot sector read tells whether a FAT drive is there (asking for
+           its free space could scan a whole large FAT). */
+        if (drive <= 2 ? FloppyExists(drive) : DiskOfDrive(drive, chosen) == -1)
             usable |= 1ul << drive;
     CriticalErrorsFail(0);
 
