@@ -244,10 +244,13 @@ unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, 
        reported like the BIOS's; before that, a request the BIOS does where
        DMA failed means the disk or the controller refuses DMA. A timeout
        leaves DMA for good either way. */
-    if (status != DMA_TIMEOUT && d->dmaProven) return status;
+    if (status == DMA_TIMEOUT) {
+        FallBack(d, "a DMA transfer timed out");
+        return Bios(d, write, lba, count, seg, off);
+    }
+    if (d->dmaProven) return status;
     const unsigned bios = Bios(d, write, lba, count, seg, off);
-    if (status == DMA_TIMEOUT) FallBack(d, "a DMA transfer timed out");
-    else if (!bios) FallBack(d, "the disk refused the DMA command");
+    if (!bios) FallBack(d, "the disk refused the DMA command");
     return bios;
 }
 
