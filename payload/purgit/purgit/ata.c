@@ -84,6 +84,7 @@ static void Controller(unsigned bus, unsigned devfn, uint32_t id, uint8_t interf
     ++Controllers;
     const uint32_t bar4 = PciRead(bus, devfn, 0x20);
     const int busMaster = (interface & 0x80) && (bar4 & 1) && (bar4 & 0xFFFC);
+    int claimed = 0;
     for (unsigned c = 0; c < 2; ++c) {
         struct TChannel* ch = &Channels[c];
         if (ch->busMaster) continue; /* the first legacy controller owns the ports */
@@ -96,8 +97,9 @@ static void Controller(unsigned bus, unsigned devfn, uint32_t id, uint8_t interf
         ch->vendor = (uint16_t)id;
         ch->device = (uint16_t)(id >> 16);
         ch->native = 0;
+        claimed = 1;
     }
-    if (!busMaster) return;
+    if (!claimed) return;
     /* I/O decoding and bus mastering on; the BIOS may have left the latter off. */
     const uint16_t command = (uint16_t)PciRead(bus, devfn, 0x04);
     if ((command & 0x05) != 0x05) PciWriteWord(bus, devfn, 0x04, command | 0x05);
