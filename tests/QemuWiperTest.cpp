@@ -292,11 +292,12 @@ TEST(QemuWiper, BatchStartsPurgitWhichShowsIniOptionsParametersAndDisks) {
               std::string::npos);
     EXPECT_EQ(LineStarting(Screen, "Parameters:"), "Parameters: /M:DOD3 /D:1");
     EXPECT_EQ(LineStarting(Screen, "Hard disks reported"), "Hard disks reported by the BIOS: 2");
-    // Sizes from the BIOS, models from the drives' own identify data.
+    // Sizes from the BIOS, models from the drives' own identify data; option
+    // 11 is on, and the PC's IDE controller moves both disks by DMA.
     EXPECT_EQ(LineStarting(Screen, "Disk 1 (80h):"),
-              "Disk 1 (80h): 32 MB, 65536 sectors, QEMU HARDDISK");
+              "Disk 1 (80h): 32 MB, 65536 sectors, QEMU HARDDISK - bus-master DMA");
     EXPECT_EQ(LineStarting(Screen, "Disk 2 (81h):"),
-              "Disk 2 (81h): 10.0 GB, 20971520 sectors, QEMU HARDDISK");
+              "Disk 2 (81h): 10.0 GB, 20971520 sectors, QEMU HARDDISK - bus-master DMA");
     EXPECT_EQ(LineStarting(Screen, "Mouse:"), "Mouse: none (keys only)");
     EXPECT_EQ(LineStarting(Screen, "Wipe methods found:"),
               "Wipe methods found: 12 (METHODS\\*.MET)");
@@ -334,7 +335,7 @@ TEST(QemuWiper, DefaultBatchAndIniShowTheWholeStartScreenAtOnce) {
     }
     EXPECT_EQ(LineStarting(Screen, "Parameters:"), "Parameters: none");
     EXPECT_EQ(LineStarting(Screen, "Disk 1 (80h):"),
-              "Disk 1 (80h): 64 MB, 131072 sectors, QEMU HARDDISK");
+              "Disk 1 (80h): 64 MB, 131072 sectors, QEMU HARDDISK - bus-master DMA");
 }
 
 TEST(QemuWiper, MissingOrMalformedIniEndsWithMessageAndExitCode) {

@@ -20,11 +20,10 @@ static int WaitAta(uint16_t base, uint8_t mask, uint8_t want) {
     }
 }
 
-/* The model and serial number from IDENTIFY DEVICE, by polled I/O. The BIOS
-   has finished its own commands when it hands control back, so the drive is
-   idle here. */
+/* Model, serial number, DMA and 48-bit support from IDENTIFY DEVICE, by
+   polled I/O, taken word by word as they come. The BIOS has finished its
+   own commands when it hands control back, so the drive is idle here. */
 static void Identify(struct TDisk* d) {
-    static uint16_t data[256];
     const uint16_t base = d->ioBase;
     if (!base) return;
     if (WaitAta(base, 0x80, 0) < 0) return;
@@ -33,15 +32,23 @@ static void Identify(struct TDisk* d) {
     OutByte((uint16_t)(base + 7), 0xEC);
     const int status = WaitAta(base, 0x88, 0x08);
     if (status < 0 || (status & 1)) return;
-    for (unsigned i = 0; i < 256; ++i) data[i] = InWord(base);
-    char* out[2] = {d->model, d->serial};
-    const unsigned first[2] = {27, 10}, words[2] = {20, 10};
-    for (unsigned f = 0; f < 2; ++f) {
-        unsigned n = 0;
-        for (unsigned w = 0; w < words[f]; ++w) {
-            out[f][n++] = (char)(data[first[f] + w] >> 8);
-            out[f][n++] = (char)data[first[f] + w];
+    for (unsigned i = 0; i < 256; ++i) {
+        const uint16_t w = InWord(base);
+        char* text = i >= 27 && i < 47 ? d->model + 2 * (i - 27)
+                     : i >= 10 && i < 20 ? d->serial + 2 * (i - 10)
+                                         : 0;
+        if (text) {
+            text[0] = (char)(w >> 8);
+            text[1] = (char)w;
         }
+        if (i == 49) d->dma = (w >> 8) & 1;
+        if (i == 83) d->lba48 = (w & 0xC000) == 0x4000 && (w >> 10 & 1);
+    }
+    d->identified = 1;
+    char* out[2] = {d->model, d->serial};
+    const unsigned lengths[2] = {40, 20};
+    for (unsigned f = 0; f < 2; ++f) {
+        unsigned n = lengths[f];
         for (unsigned i = 0; i < n; ++i)
             if (out[f][i] < 32 || out[f][i] > 126) out[f][i] = ' ';
         while (n && out[f][n - 1] == ' ') --n;
@@ -137,6 +144,7 @@ void FindDisks(void) {
         Identify(d);
         ++DiskCount;
     }
+    if (Options[O_DMA]) DmaFindPaths();
 }
 
 int DiskAnswers(struct TDisk* d) {
@@ -195,6 +203,24 @@ static unsigned Chs(struct TDisk* d, int write, uint32_t lba, unsigned count, ui
     return 0;
 }
 
+static unsigned Bios(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
+                     uint16_t off) {
+    return d->extended ? Extended(d, write, lba, count, seg, off)
+                       : Chs(d, write, lba, count, seg, off);
+}
+
+/* The rest of the disk goes through the BIOS; said once (trace here, the
+   erase page and the report from pathNote). */
+static void FallBack(struct TDisk* d, const char* why) {
+    DmaRelease(d);
+    d->path = PATH_BIOS;
+    d->pathNote = why;
+    d->pathChanged = 1;
+    DebugText("PATH BIOS ");
+    DebugText(why);
+    DebugText("\n");
+}
+
 unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
                       uint16_t off) {
     if (Trace) {
@@ -208,8 +234,53 @@ unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, 
         TextChar(&t, '\n');
         DebugText(line);
     }
-    return d->extended ? Extended(d, write, lba, count, seg, off)
-                       : Chs(d, write, lba, count, seg, off);
+    if (d->path != PATH_DMA) return Bios(d, write, lba, count, seg, off);
+    const unsigned status = DmaTransfer(d, write, lba, count, seg, off);
+    if (!status) {
+        d->dmaProven = 1;
+        return 0;
+    }
+    /* Once DMA has worked on this disk, a failure is the sectors' own and is
+       reported like the BIOS's; before that, a request the BIOS does where
+       DMA failed means the disk or the controller refuses DMA. A timeout
+       leaves DMA for good either way. */
+    if (status == DMA_TIMEOUT) {
+        FallBack(d, "a DMA transfer timed out");
+        return Bios(d, write, lba, count, seg, off);
+    }
+    if (d->dmaProven) return status;
+    const unsigned bios = Bios(d, write, lba, count, seg, off);
+    if (!bios) FallBack(d, "the disk refused the DMA command");
+    return bios;
+}
+
+static void TextHex4(struct TText* t, unsigned v) {
+    TextHex2(t, v >> 8 & 0xFF);
+    TextHex2(t, v & 0xFF);
+}
+
+void TextPath(struct TText* t, const struct TDisk* d, int detail) {
+    if (d->path == PATH_DMA) {
+        TextAdd(t, "bus-master DMA");
+        if (!detail) return;
+        TextAdd(t, " (PCI IDE ");
+        TextHex4(t, d->pciVendor);
+        TextChar(t, ':');
+        TextHex4(t, d->pciDevice);
+        TextAdd(t, d->ioBase == 0x170 ? ", secondary " : ", primary ");
+        TextAdd(t, d->slave ? "slave" : "master");
+        if (d->sectors > 0x0FFFFFFFul) TextAdd(t, ", 48-bit commands");
+        TextChar(t, ')');
+        return;
+    }
+    TextAdd(t, "BIOS");
+    if (!detail) return;
+    TextAdd(t, d->extended ? " INT 13h AH=42h/43h" : " INT 13h AH=02h/03h");
+    if (d->pathNote) {
+        TextAdd(t, " (option 11: ");
+        TextAdd(t, d->pathNote);
+        TextChar(t, ')');
+    }
 }
 
 void TextDisk(struct TText* t, unsigned index) {

@@ -33,8 +33,15 @@ int EraseStart(void) {
 
 /* --- filling the write buffer ------------------------------------------------ */
 
-static uint8_t Template[16 * 64];
-static uint32_t RandomWords[256];
+/* One buffer for a fixed pattern's piece, a random block or the boot
+   record: never needed at the same time (the write buffer keeps what was
+   filled). */
+static union {
+    uint8_t bytes[16 * 64];
+    uint32_t words[256];
+} Piece;
+#define Template Piece.bytes
+#define RandomWords Piece.words
 static struct {
     const struct TPass* pass;
     unsigned phase;
@@ -197,6 +204,31 @@ static void Note(struct TResult* r, char kind, uint32_t sector) {
     }
 }
 
+/* The transfer path on the erase page; a fall-back to the BIOS is shown
+   where it happened. */
+static void ShowPath(const struct TDisk* d) {
+    char buffer[128];
+    struct TText t = {buffer, 0, sizeof buffer};
+    TextAdd(&t, "Transfers: ");
+    TextPath(&t, d, 1);
+    ScreenLine(5, d->pathChanged ? A_WARN : A_NORMAL, buffer);
+}
+
+/* A sector that was transferred in this erase: when it cannot be read any
+   more either, the disk has gone. */
+static struct {
+    uint32_t sector;
+    int known;
+} Good;
+
+/* After a block whose every sector failed: has the disk gone? Then the
+   erase ends at once instead of trying the rest sector by sector. Reads
+   into ReadSeg's first sector. */
+static int Gone(struct TDisk* d) {
+    if (!DiskAnswers(d)) return 1;
+    return Good.known && DiskTransfer(d, 0, Good.sector, 1, ReadSeg, 0);
+}
+
 /* One pass over the disk, writing or reading back. Answers 0, 1 when the
    user stopped, 2 when the disk stopped answering. */
 static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResult* r) {
@@ -221,7 +253,10 @@ static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResu
                         Note(r, 'W', lba + i);
                         ++failed;
                     }
-                if (failed == n && !DiskAnswers(d)) return 2;
+                if (failed == n && Gone(d)) return 2;
+            } else {
+                Good.sector = lba;
+                Good.known = 1;
             }
         } else {
             if (DiskTransfer(d, 0, lba, n, ReadSeg, 0)) {
@@ -233,7 +268,13 @@ static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResu
                         FarCopy(ReadSeg, WriteSeg, (uint16_t)(i * 512), 512);
                         ++failed;
                     }
-                if (failed == n && !DiskAnswers(d)) return 2;
+                if (failed == n) {
+                    if (Gone(d)) return 2;
+                    FarCopy(ReadSeg, WriteSeg, 0, 512); /* unreadable, as all */
+                }
+            } else {
+                Good.sector = lba;
+                Good.known = 1;
             }
             if (!FarEqual(WriteSeg, ReadSeg, 0, n * 512))
                 for (unsigned i = 0; i < n; ++i)
@@ -243,6 +284,10 @@ static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResu
         Run.passDone = done;
         Run.done += n;
         r->sectorsMoved += n;
+        if (d->pathChanged) {
+            ShowPath(d);
+            d->pathChanged = 0;
+        }
         Show(0);
         if (Keys()) return 1;
     }
@@ -266,8 +311,8 @@ static void FindBlock(struct TDisk* d) {
    track on small disks), type 0Ch (FAT32, LBA), left for FORMAT; the code
    hands over to the next boot device. */
 static int WritePartitionTable(struct TDisk* d) {
-    static uint8_t mbr[512];
-    memset(mbr, 0, sizeof mbr);
+    uint8_t* const mbr = Template;
+    memset(mbr, 0, 512);
     mbr[0] = 0xCD; /* int 18h */
     mbr[1] = 0x18;
     mbr[2] = 0xEB; /* jmp $ */
@@ -357,6 +402,14 @@ void EraseDisk(unsigned index, struct TMethod* m, struct TResult* r, unsigned di
     Run.work = (uint64_t)d->sectors * (count + verifications);
     Run.start = Ticks();
     Filled.valid = 0;
+    Good.known = 0;
+    ShowPath(d);
+    DebugText(d->path == PATH_DMA ? "PATH DMA\n" : "PATH BIOS");
+    if (d->path != PATH_DMA && d->pathNote) {
+        DebugText(" ");
+        DebugText(d->pathNote);
+    }
+    if (d->path != PATH_DMA) DebugText("\n");
     FindBlock(d);
     if (Trace) {
         char line[48];

@@ -187,23 +187,25 @@ void ListMethods(struct TMethod* scratch) {
     r.dx = (uint16_t)(uintptr_t)dta;
     Int21(&r);
     MethodCount = 0;
-    static char names[MAX_METHODS][13];
+    /* The names found go straight into the list; the methods that load are
+       then moved up over those that do not (the segment has no room for a
+       second copy of the names). */
     unsigned found = 0;
     r = (struct TRegs){0};
     r.ax = 0x4E00;
     r.dx = (uint16_t)(uintptr_t) "METHODS\\*.MET";
     while (!Int21(&r) && found < MAX_METHODS) {
-        memcpy(names[found], dta + 30, 13);
-        names[found][12] = 0;
+        memcpy(MethodList[found].file, dta + 30, 13);
+        MethodList[found].file[12] = 0;
         ++found;
         r = (struct TRegs){0};
         r.ax = 0x4F00;
     }
     for (unsigned i = 0; i < found; ++i) {
         const char* why;
-        if (LoadMethod(names[i], scratch, &why)) continue; /* a broken file is not offered */
+        if (LoadMethod(MethodList[i].file, scratch, &why)) continue; /* a broken file is not offered */
         struct TMethodEntry* e = &MethodList[MethodCount++];
-        memcpy(e->file, names[i], 13);
+        if (e != &MethodList[i]) memcpy(e->file, MethodList[i].file, 13);
         memcpy(e->name, scratch->name, sizeof e->name);
         e->passes = (uint8_t)scratch->passes;
     }

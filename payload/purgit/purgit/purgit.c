@@ -368,6 +368,10 @@ static void StartPage(const char* note) {
         TextDisk(&t, i);
         if (Disks[i].boot) TextAdd(&t, " - the system disk, not offered");
         else if (Disks[i].unusable) TextAdd(&t, " - sectors not of 512 bytes, not offered");
+        else if (Options[O_DMA]) {
+            TextAdd(&t, " - ");
+            TextPath(&t, &Disks[i], 0);
+        }
         ScreenLine(row++, A_NORMAL, LineBuffer);
     }
     t = NewLine();
@@ -617,6 +621,8 @@ static void LogDisk(unsigned i, const struct TMethod* m) {
     }
     TextAdd(t, record ? "  Throughput:    " : "Throughput:   ");
     Throughput(t, r, d);
+    TextAdd(t, record ? "\r\n  Transfers:     " : "\r\nTransfers:    ");
+    TextPath(t, d, 1);
     TextAdd(t, record ? "\r\n  RESULT:        " : "\r\nResult:       ");
     TextResult(t, r);
     TextAdd(t, "\r\n\r\n");
@@ -767,6 +773,8 @@ static int EraseChosen(void) {
         const struct TResult* r = &Results[i];
         struct TText t = NewLine();
         TextDisk(&t, i);
+        TextAdd(&t, ", ");
+        TextPath(&t, &Disks[i], 0);
         ScreenLine(row++, A_TITLE, LineBuffer);
         t = NewLine();
         TextAdd(&t, "  ");

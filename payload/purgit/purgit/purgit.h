@@ -63,7 +63,17 @@ struct TDisk {
     uint16_t ioBase, controlBase; /* ATA ports, 0 when unknown */
     uint8_t slave;
     char model[41], serial[21];
+    /* From IDENTIFY DEVICE: DMA supported, 48-bit addressing. */
+    uint8_t identified, dma, lba48;
+    /* Option 11: the transfer path, and for DMA the controller's bus master. */
+    uint8_t path;        /* PATH_BIOS or PATH_DMA */
+    uint8_t dmaProven;   /* a DMA transfer succeeded on this disk */
+    uint8_t pathChanged; /* fell back to the BIOS during the erase */
+    uint16_t busMaster;  /* bus-master registers of the disk's channel */
+    uint16_t pciVendor, pciDevice;
+    const char* pathNote; /* why the BIOS path although option 11 is on */
 };
+enum { PATH_BIOS, PATH_DMA };
 extern struct TDisk Disks[MAX_DISKS];
 extern unsigned DiskCount;
 void FindDisks(void);
@@ -72,6 +82,22 @@ unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, 
                       uint16_t off);
 int DiskAnswers(struct TDisk* d);
 void TextDisk(struct TText* t, unsigned index);
+/* The transfer path: "bus-master DMA" or "BIOS", or with detail (controller,
+   channel, or why the BIOS is used although option 11 is on). */
+void TextPath(struct TText* t, const struct TDisk* d, int detail);
+
+/* --- option 11: bus-master DMA (ata.c) ------------------------------------- */
+
+/* Chooses the path of every disk: DMA where a PCI IDE controller in legacy
+   mode serves the disk's ports and the disk does DMA. */
+void DmaFindPaths(void);
+/* One READ/WRITE DMA (EXT) of count sectors at seg:off; answers 0, an error
+   status like the BIOS's, or DMA_TIMEOUT (the channel was reset). */
+#define DMA_TIMEOUT 0x180
+unsigned DmaTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
+                     uint16_t off);
+/* Gives the channel back to the BIOS as it expects it (interrupts on). */
+void DmaRelease(const struct TDisk* d);
 
 /* --- where the report goes ------------------------------------------------- */
 
