@@ -472,4 +472,31 @@ TEST(QemuWiperErase, EscPausesAndStopsOnlyWhenOption6Allows) {
     EXPECT_NE(ReadLog(Floppy, "PURG0002.LOG").find("Result:       OK"), std::string::npos);
 }
 
+// The boot floppy written to a stick that the BIOS presents as the first
+// hard disk (geometry as on the floppy, so its boot sector reads it): /ALL
+// erases the other disk only, and the disk the system runs from keeps
+// every byte (no report, so nothing is meant to be written there).
+TEST(QemuWiperErase, DiskTheSystemStartedFromIsNeverOfferedNorWritten) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Stick =
+        MakeConfiguredWiperFloppy(Dir, "100000100001", "Purgit /M:ZERO /ALL /TRACE\r\n");
+    const auto Before = ReadFileBytes(Stick);
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 512);
+    const fs::path TraceFile = Dir / "trace.txt";
+    TQemuOptions Options;
+    Options.ExtraArguments =
+        "-drive file=" + ShellQuote(Stick) + ",if=none,id=stick,format=raw"
+        " -device ide-hd,drive=stick,bus=ide.0,unit=0,cyls=80,heads=2,secs=18,bios-chs-trans=none " +
+        IdeDrive(Disk, 1) + " -debugcon file:" + ShellQuote(TraceFile.string()) + " -boot c";
+    Options.WaitForText = "Erase finished";
+    const auto Result = RunQemu(Options);
+    const std::string Trace = ReadTextIfAny(TraceFile);
+    ASSERT_TRUE(Result.SawText) << Result.Screen << Trace;
+    EXPECT_NE(Trace.find("DISK 81"), std::string::npos) << Trace;
+    EXPECT_EQ(Trace.find("DISK 80"), std::string::npos) << Trace;
+    EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0));
+    EXPECT_EQ(ReadFileBytes(Stick), Before) << "the disk the system runs from was written";
+}
+
 #endif

@@ -127,23 +127,17 @@ void FindDisks(void) {
     unsigned count = 0;
     if (!Int13Es(&r, 0)) count = r.dx & 0xFF;
     if (count > MAX_DISKS) count = MAX_DISKS;
-    /* DOS names its boot drive (AX=3305h, 1 = A:, 3 = C:): started from a
-       hard disk, the first one is the system's own and is never offered. */
-    r = (struct TRegs){0};
-    r.ax = 0x3305;
-    Int21(&r);
-    const int bootedFromHardDisk = (r.dx & 0xFF) >= 3;
     DiskCount = 0;
     for (unsigned i = 0; i < count; ++i) {
         struct TDisk* d = &Disks[DiskCount];
         memset(d, 0, sizeof *d);
         d->drive = (uint8_t)(0x80 + i);
-        d->boot = bootedFromHardDisk && i == 0;
         Probe(d);
         if (!d->sectors) continue;
         Identify(d);
         ++DiskCount;
     }
+    MarkBootDisk(); /* before DMA: its reads go through the BIOS */
     if (Options[O_DMA]) DmaFindPaths();
 }
 

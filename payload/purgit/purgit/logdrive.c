@@ -112,6 +112,24 @@ void CriticalErrorsFail(int on) {
     }
 }
 
+/* The boot drive's volume found on a hard disk marks that disk: a stick
+   that the BIOS presents as a hard disk holds A:, and a system started from
+   a partition holds C:. When DOS says it started from a hard disk but the
+   volume is not found there, the first hard disk is taken to be it. */
+void MarkBootDisk(void) {
+    struct TRegs r = {0};
+    r.ax = 0x3305;
+    Int21(&r);
+    const unsigned boot = (r.dx & 0xFF) ? (r.dx & 0xFF) : 1;
+    char every[MAX_DISKS];
+    memset(every, 1, sizeof every);
+    CriticalErrorsFail(1);
+    const int found = DiskOfDrive(boot, every);
+    CriticalErrorsFail(0);
+    for (unsigned i = 0; i < DiskCount; ++i)
+        if (found >= 0 ? (int)i == found : boot >= 3 && Disks[i].drive == 0x80) Disks[i].boot = 1;
+}
+
 void PlanLogDrives(char named, const char* chosen, char* order) {
     struct TRegs r = {0};
     r.ax = 0x3305;

@@ -105,6 +105,8 @@ void DmaRelease(const struct TDisk* d);
    first: the boot drive, the named one ('A'.., or 0), every other FAT
    drive; none on a disk that chosen[] marks for erasing. */
 void PlanLogDrives(char named, const char* chosen, char* order);
+/* Marks the disk the system started from, which is never offered. */
+void MarkBootDisk(void);
 /* While on, DOS critical errors (an empty or write-protected floppy) fail
    the call instead of asking the user. */
 void CriticalErrorsFail(int on);
