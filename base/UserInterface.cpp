@@ -29,3 +29,9 @@ int CoolMsgAsk(const std::string& Text, const std::string& LeftCaption,
 void ProcessMessages() {
     if (Installed) Installed->ProcessMessages();
 }
+
+void SystemMsgInfo(const std::string& Text) { UserInterface().SystemMsgInfo(Text); }
+
+bool SystemMsgWarning(const std::string& Text, const std::string& Caption) {
+    return UserInterface().SystemMsgWarning(Text, Caption);
+}

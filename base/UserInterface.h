@@ -31,6 +31,16 @@ public:
 
     // Lets pending window messages run during long work.
     virtual void ProcessMessages() {}
+
+    // The two plain system boxes: the SCSI pass-through's error text and the
+    // direct disk's write warning (true for Yes). Windows shows them as the
+    // system's own boxes; a front end without such boxes shows them as its
+    // other messages, so purgex prints them and tests see them.
+    virtual void SystemMsgInfo(const std::string& Text) { MsgInfo(Text); }
+    virtual bool SystemMsgWarning(const std::string& Text, const std::string& Caption) {
+        (void)Caption;
+        return MsgAsk(Text, "No", "Yes") == 2;
+    }
 };
 
 // The installed hook; raises std::logic_error when none is installed, so a
@@ -57,3 +67,5 @@ int CoolMsgRetryAbort(const std::string& Text);
 int CoolMsgAsk(const std::string& Text, const std::string& LeftCaption,
                const std::string& RightCaption);
 void ProcessMessages();
+void SystemMsgInfo(const std::string& Text);
+bool SystemMsgWarning(const std::string& Text, const std::string& Caption);

@@ -93,6 +93,32 @@ bool TDirDisk::OpenVolume(char DriveLetter) {
     return VolumeDevice != nullptr;
 }
 
+void TakeVolume(TDeviceHandle& Volume) {
+    uint32_t Returned = 0;
+    Volume.Control(FsctlLockVolume, {}, {}, Returned);
+    Volume.Control(FsctlDismountVolume, {}, {}, Returned);
+}
+
+void ReleaseVolume(TDeviceHandle& Volume) {
+    uint32_t Returned = 0;
+    Volume.Control(FsctlUnlockVolume, {}, {}, Returned);
+}
+
+void TDirDisk::BeginRawWrite(char DriveLetter) {
+    EndRawWrite();
+    if (DriveLetter >= 'a' && DriveLetter <= 'z') DriveLetter = char(DriveLetter - 'a' + 'A');
+    if (Platform().Version().PlatformId != 2 || !OpenVolume(DriveLetter)) return;
+    TakeVolume(*VolumeDevice);
+    HoldingVolume = true;
+}
+
+void TDirDisk::EndRawWrite() {
+    if (!HoldingVolume) return;
+    HoldingVolume = false;
+    if (VolumeDevice) ReleaseVolume(*VolumeDevice);
+    CloseHandles();
+}
+
 void TDirDisk::CloseHandles() {
     Vwin32Device.reset();
     VolumeDevice.reset();
@@ -166,9 +192,9 @@ bool TDirDisk::DiskWrite(char DriveLetter, const uint8_t* Buffer, size_t BufferS
         // Nor past the medium, whatever order the setters ran in.
         if (uint64_t(First) + Count > Row.TotalSectors) return false;
         if (NeedWriteWarn &&
-            CoolMsgAsk(std::string("Dangerous!\rDo you want to write to the drive ") + DriveLetter +
-                           ": really?",
-                       "No", "Yes") != 2)
+            !SystemMsgWarning(std::string("Dangerous!\rDo you want to write to the drive ") +
+                                  DriveLetter + ": really?",
+                              "Attention"))
             return false;
 
         const uint32_t Family = Platform().Version().PlatformId;
@@ -200,7 +226,7 @@ bool TDirDisk::DiskWrite(char DriveLetter, const uint8_t* Buffer, size_t BufferS
             if (OpenVolume(DriveLetter))
                 Result = VolumeWrite(DriveLetter, First * Row.BytesPerSector, Buffer,
                                      Count * Row.BytesPerSector);
-            CloseHandles();
+            if (!HoldingVolume) CloseHandles();
             return Result;
         }
         return false;

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+class TDeviceHandle;
+
 // One floppy BPB stretch, bytes per sector to heads.
 struct TMediaRow {
     uint16_t BytesPerSector;
@@ -32,6 +34,7 @@ constexpr int FloppyMediaType = 4;
 constexpr uint32_t Vwin32DiocDosInt13 = 4;
 constexpr uint32_t FsctlLockVolume = 0x90018;
 constexpr uint32_t FsctlUnlockVolume = 0x9001C;
+constexpr uint32_t FsctlDismountVolume = 0x90020;
 // A DIOC_REGISTERS block: EBX, EDX, ECX, EAX, EDI, ESI, flags.
 constexpr size_t DiocRegistersSize = 28;
 
@@ -72,6 +75,12 @@ public:
     // Sectors() x 512) from FirstSector() on; drive A: or B: only.
     bool DiskWrite(char DriveLetter, const uint8_t* Buffer, size_t BufferSize, int MediaType);
 
+    // NT family: keeps the volume handle open, locked and dismounted, across
+    // the DiskWrite calls of one raw image write; EndRawWrite unlocks and
+    // closes it. Nothing on the 9x family.
+    void BeginRawWrite(char DriveLetter);
+    void EndRawWrite();
+
 private:
     bool OpenVwin32();
     bool OpenVolume(char DriveLetter);
@@ -86,4 +95,27 @@ private:
     uint32_t First = 0;
     uint32_t Count = 1;
     uint8_t RetryCount = 2;
+    bool HoldingVolume = false;
+};
+
+// Windows since Vista refuses raw writes into the file-system area of a
+// mounted volume, and a file system mounted before the write would go on
+// serving the old contents. A raw writer takes the volume first (a lock
+// refused because of open files still dismounts) and releases it after;
+// the next file call then mounts what was written.
+void TakeVolume(TDeviceHandle& Volume);
+void ReleaseVolume(TDeviceHandle& Volume);
+
+// BeginRawWrite and EndRawWrite for one scope.
+class TRawWriteScope {
+public:
+    TRawWriteScope(TDirDisk& Disk, char DriveLetter) : Disk(Disk) {
+        Disk.BeginRawWrite(DriveLetter);
+    }
+    ~TRawWriteScope() { Disk.EndRawWrite(); }
+    TRawWriteScope(const TRawWriteScope&) = delete;
+    TRawWriteScope& operator=(const TRawWriteScope&) = delete;
+
+private:
+    TDirDisk& Disk;
 };

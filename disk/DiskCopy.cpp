@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <span>
 
+#include "disk/DirectDisk.h"
 #include "platform/Platform.h"
 
 namespace {
@@ -32,17 +33,20 @@ bool WriteImageToFloppy(char Drive, const uint8_t* Data, size_t Size,
     Access.WriteThrough = true;
     const auto Device = Platform().OpenDevice(std::string("\\\\.\\") + Drive + ":", Access);
     if (!Device) return false;
+    TakeVolume(*Device);
+    bool Written = true;
     size_t Offset = 0;
-    while (Offset < Size) {
+    while (Written && Offset < Size) {
         const size_t Chunk = std::min<size_t>(Size - Offset, ImageTrackBytes);
         uint32_t Done = 0;
-        if (!Device->Seek(Offset) ||
-            !Device->Write(std::span<const uint8_t>(Data + Offset, Chunk), Done) || Done != Chunk)
-            return false;
+        Written = Device->Seek(Offset) &&
+                  Device->Write(std::span<const uint8_t>(Data + Offset, Chunk), Done) &&
+                  Done == Chunk;
         Offset += Chunk;
-        if (Progress) Progress(double(Offset) / double(Size));
+        if (Written && Progress) Progress(double(Offset) / double(Size));
     }
-    return true;
+    ReleaseVolume(*Device);
+    return Written;
 }
 
 uint8_t CopyBootImage(char Drive, const TImageProgress& Progress) {

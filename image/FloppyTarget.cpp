@@ -49,6 +49,7 @@ bool WriteFloppyBootImage(char DriveLetter, TStream& Image) {
     const int64_t Size = Image.Size();
     Image.SetPosition(0);
     int64_t Offset = 0;
+    const TRawWriteScope Raw(Disk, DriveLetter);
     Disk.SetFirstSector(0);
     while (Image.Position() < Size) {
         int64_t Got = 0;

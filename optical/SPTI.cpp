@@ -13,9 +13,9 @@ namespace {
 
 TBurningIO SptiDefaultBurningIO;
 
-// The system's text for the last error, in a plain box.
+// The system's text for the last error, in a plain system box.
 void ShowLastError() {
-    CoolMsgInfo(Platform().ErrorText(Platform().LastError()));
+    SystemMsgInfo(Platform().ErrorText(Platform().LastError()));
 }
 
 void FillHeader(uint8_t* Request, const TScsiCommand& Command, bool DataIn, uint32_t Length,

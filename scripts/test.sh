@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs, builds and runs every test: the native suite through ctest, the
-# win64 suite once under Wine's 64-bit loader, the native suite again under
-# AddressSanitizer and UndefinedBehaviorSanitizer (without the QEMU boots,
-# which exercise guest code, not ours), and every fuzz target for a short
-# time (PURGEX_FUZZ_SECONDS, 20 by default). Ends with the line
-# "N passed, N failed, N skipped" and a non-zero status on any failure.
+# Installs, builds and runs every test: the native suite through ctest (each
+# case a test of its own with a time bound, two at a time), the win64 suite
+# once under Wine's 64-bit loader, the wizard's windows under Wine on Xvfb,
+# the native suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+# through ctest (without the QEMU boots, which exercise guest code, not ours),
+# and every fuzz target for a short time (PURGEX_FUZZ_SECONDS, 20 by default).
+# Ends with the line "N passed, N failed, N skipped" and a non-zero status on
+# any failure.
 #
-# To add a run: write its GoogleTest output to $logs/<name>.log and add
-# <name> to the runs list below.
+# To add a run: write its ctest or GoogleTest output to $logs/<name>.log and
+# add <name> to the runs list below (and to ctest_runs for a ctest run).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -31,9 +33,11 @@ fi
 
 status=0
 
+# Each case is its own ctest test with a time bound (a hang fails and names
+# its case); two run at a time.
 echo "=== native (ctest)"
-ctest --test-dir build/linux -V >"$logs/native.log" 2>&1 || status=1
-sed 's/^[0-9]*: //' "$logs/native.log" | grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]|tests passed' || true
+ctest --test-dir build/linux -j2 --output-on-failure >"$logs/native.log" 2>&1 || status=1
+grep -E 'tests passed|tests failed' "$logs/native.log" || true
 
 echo "=== win64 under wine64"
 wine_loader=$(command -v wine64 || echo /usr/lib/wine/wine64)
@@ -59,8 +63,8 @@ wineserver -k 2>/dev/null || true
 
 echo "=== native under ASan and UBSan (QEMU boots run in the native pass only)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  build/asan/tests/purgex_tests --gtest_filter='-Qemu*' >"$logs/asan.log" 2>&1 || status=1
-grep -E '^\[  (PASSED|FAILED|SKIPPED) +\] [0-9]' "$logs/asan.log" || true
+  ctest --test-dir build/asan -j2 -LE qemu --output-on-failure >"$logs/asan.log" 2>&1 || status=1
+grep -E 'tests passed|tests failed' "$logs/asan.log" || true
 
 echo "=== fuzz targets, ${PURGEX_FUZZ_SECONDS:-20} s each"
 fuzz_failed=0
@@ -68,24 +72,45 @@ scripts/fuzz.sh 2>&1 | tee "$logs/fuzz.log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || { status=1; fuzz_failed=$(grep -c 'FINDING' "$logs/fuzz.log"); fuzz_failed=$((fuzz_failed > 0 ? fuzz_failed : 1)); }
 
 runs=(native win64 gui asan)
-# Totals from the runs' GoogleTest summaries.
-count() { # PASSED, FAILED or SKIPPED
-  for log in "${runs[@]}"; do sed 's/^[0-9]*: //' "$logs/$log.log"; done |
-    grep -E "^\[ +$1 +\] [0-9]+ tests?" | awk '{s += $4} END {print s + 0}'
+# Totals: ctest's line per case in the ctest runs, GoogleTest's summaries in
+# the single-process Wine runs.
+ctest_runs=" native asan "
+count() { # Passed, Failed or Skipped
+  local kind=$1 total=0 n log
+  for log in "${runs[@]}"; do
+    if [[ $ctest_runs == *" $log "* ]]; then
+      case $kind in
+        Passed) n=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed ' "$logs/$log.log") ;;
+        Skipped) n=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*Skipped' "$logs/$log.log") ;;
+        Failed) n=$(grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: ' "$logs/$log.log" | grep -vcE ' Passed |\*\*\*Skipped') ;;
+      esac
+    else
+      n=$(grep -E "^\[ +${kind^^} +\] [0-9]+ tests?" "$logs/$log.log" | awk '{s += $4} END {print s + 0}')
+    fi
+    total=$((total + ${n:-0}))
+  done
+  echo "$total"
 }
-passed=$(count PASSED)
-failed=$(( $(count FAILED) + fuzz_failed ))
-skipped=$(count SKIPPED)
+passed=$(count Passed)
+failed=$(( $(count Failed) + fuzz_failed ))
+skipped=$(count Skipped)
 if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
   failed=1
   echo "a test run failed without a test failure (crash or build problem); see $logs"
   for log in "${runs[@]}"; do
-    grep -q -E '\[  PASSED  \] [0-9]+ test' "$logs/$log.log" || { echo "--- end of $log.log"; tail -n 30 "$logs/$log.log"; }
+    grep -q -E '\[  PASSED  \] [0-9]+ test|tests passed' "$logs/$log.log" && continue
+    # A single-process run that was stopped names the case it was in.
+    grep -E '^\[ RUN +\] ' "$logs/$log.log" | tail -n 1 | sed "s/^\[ RUN *\] /$log: unfinished: /"
+    echo "--- end of $log.log"; tail -n 30 "$logs/$log.log"
   done
 fi
 if [ "$failed" -ne 0 ]; then
   for log in "${runs[@]}"; do
-    sed 's/^[0-9]*: //' "$logs/$log.log" | grep -E '^\[  FAILED  \] [A-Za-z]' | sed "s/^/$log: /" || true
+    if [[ $ctest_runs == *" $log "* ]]; then
+      sed -n '/The following tests FAILED:/,$p' "$logs/$log.log" | grep -E '^\s+[0-9]+ - ' | sed "s/^\s*/$log: /" || true
+    else
+      grep -E '^\[  FAILED  \] [A-Za-z]' "$logs/$log.log" | sed "s/^/$log: /" || true
+    fi
   done
 fi
 echo "$passed passed, $failed failed, $skipped skipped"

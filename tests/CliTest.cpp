@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <sstream>
+
 #include "TestSupport.h"
+#include "cli/Arguments.h"
 
 using namespace testing_support;
 
@@ -49,4 +53,37 @@ TEST(PurgexCli, StoreExtractWritesKindOneItemsUnderTheirPaths) {
     EXPECT_EQ(std::string(Ini.begin(), Ini.end()).substr(0, 6), "O1=1\r\n");
     EXPECT_TRUE(std::filesystem::exists(Dir / "out" / "AUTOEXEC.BAT"));
 #endif
+}
+
+// A copy count outside 1 to 99 is refused by the parser and, for callers that
+// skip it, by the commands themselves, before any target is touched.
+TEST(PurgexCli, CopiesOutsideOneToNinetyNineAreRefusedAtBothLayers) {
+    for (const int Count : {0, 100}) {
+        SCOPED_TRACE(Count);
+        for (const char* Command : {"floppy", "burn"}) {
+            std::ostringstream Out, Err;
+            const TPurgexCommand Parsed = ParsePurgexArguments(
+                {Command, "target", "--copies", std::to_string(Count)}, Out, Err);
+            EXPECT_EQ(Parsed.Kind, TPurgexCommand::Finished) << Command;
+            EXPECT_EQ(Parsed.ExitCode, 2) << Command;
+        }
+        std::istringstream In;
+        std::ostringstream Out, FloppyErr, BurnErr;
+        TScratchDir Dir;
+        TFloppyOptions Floppy;
+        Floppy.Os = "rxdos";
+        Floppy.Bits = "100111001010";
+        Floppy.Target = (Dir / "never-made.img").string();
+        Floppy.Copies = Count;
+        EXPECT_EQ(RunFloppyCommand(Floppy, In, Out, FloppyErr), 2);
+        EXPECT_NE(FloppyErr.str().find("--copies takes 1 to 99"), std::string::npos)
+            << FloppyErr.str();
+        EXPECT_TRUE(std::filesystem::is_empty(Dir.Path()));
+        TBurnOptions Burn;
+        Burn.Os = "rxdos";
+        Burn.Drive = "E:";
+        Burn.Copies = Count;
+        EXPECT_EQ(RunBurnCommand(Burn, In, Out, BurnErr), 2);
+        EXPECT_NE(BurnErr.str().find("--copies takes 1 to 99"), std::string::npos) << BurnErr.str();
+    }
 }

@@ -146,6 +146,7 @@ TEST(ComposerPlacement, Windows2000AlwaysAsksThePicker) {
     Fake.WindowsVersion = {2, 5, 0};
     Fake.LibraryResources["DISKCOPY.DLL/BINFILE/#1"] = DiskCopyImage(); // not looked at
     TScriptedUserInterface Ui;
+    Ui.FolderAnswers = {std::nullopt};
     const auto Store = MakeStore(StoreItems());
     const auto FloppyOwner = std::make_unique<TVirtualFloppy>();
     TVirtualFloppy& Floppy = *FloppyOwner;
@@ -244,6 +245,7 @@ TEST(ComposerPlacement, Windows9xRefusesOversizedFilesAndAFailedMsDosSys) {
         Windows98(Fake);
         Fake.Files["C:\\WINDOWS\\COMMAND\\EBD\\IO.SYS"] = std::string(2000001, 'I');
         TScriptedUserInterface Ui;
+        Ui.FolderAnswers = {std::nullopt}; // the picker, cancelled
         const auto Store = MakeStore(StoreItems());
         const auto Floppy = std::make_unique<TVirtualFloppy>();
         EXPECT_FALSE(PlaceMsDosSystem(*Floppy, *Store));
@@ -258,6 +260,7 @@ TEST(ComposerPlacement, Windows9xRefusesOversizedFilesAndAFailedMsDosSys) {
         Fake.Files["C:\\WINDOWS\\COMMAND\\EBD\\IO.SYS"] = std::string(1954 * 512, 'I');
         Fake.Files["C:\\WINDOWS\\COMMAND.COM"] = std::string(893 * 512, 'C');
         TScriptedUserInterface Ui;
+        Ui.FolderAnswers = {std::nullopt}; // the picker, cancelled
         const auto Store = MakeStore(StoreItems());
         const auto Floppy = std::make_unique<TVirtualFloppy>();
         EXPECT_FALSE(PlaceMsDosSystem(*Floppy, *Store));

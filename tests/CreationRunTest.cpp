@@ -70,6 +70,7 @@ struct TMachine {
     void ConfirmPicker(int Times) {
         for (int i = 0; i < Times; ++i) Ui.FolderAnswers.push_back(std::string("D:\\DOS\\"));
     }
+    void InsertMedia(int Times) { Ui.AskAnswers.insert(Ui.AskAnswers.end(), size_t(Times), 1); }
 };
 
 } // namespace
@@ -77,6 +78,7 @@ struct TMachine {
 TEST(CreationRun, WritersAreAskedForInTurnAndTheGaugeCoversEveryMedium) {
     TMachine M;
     M.ConfirmPicker(3);
+    M.InsertMedia(3);
     TFakeWriter First, Second;
     TTestFront Front;
     Front.Rows = {{&First, 2}, {&Second, 1}, {&Second, 0}};
@@ -113,6 +115,7 @@ TEST(CreationRun, CancelThenNoWritesAndCancelThenYesEndsTheRun) {
 TEST(CreationRun, AFailedMediumIsAskedForAgainWithItsMessage) {
     TMachine M;
     M.ConfirmPicker(4);
+    M.InsertMedia(4);
     TFakeWriter Writer;
     Writer.ReadyAnswers = {false, true, true, true};
     Writer.DiscStates = {0, 2, 0, 0};
@@ -134,6 +137,7 @@ TEST(CreationRun, AFailedMediumIsAskedForAgainWithItsMessage) {
 TEST(CreationRun, TheDiscCarriesTheChoicesOfTheMomentItIsWritten) {
     TMachine M;
     M.ConfirmPicker(1);
+    M.InsertMedia(1);
     TFakeWriter Writer;
     TTestFront Front;
     Front.Rows = {{&Writer, 1}};
@@ -154,11 +158,12 @@ TEST(CreationRun, TheDiscCarriesTheChoicesOfTheMomentItIsWritten) {
 }
 
 TEST(CreationRun, WithoutMsDosTheUserMayChooseRxDosOrNot) {
-    TMachine M; // the picker is cancelled every time
+    TMachine M;
     TFakeWriter Writer;
     TTestFront Front;
     Front.Rows = {{&Writer, 1}};
-    M.Ui.AskAnswers = {1, 2, 2, 1}; // OK, "No" (no Rx-DOS), then Cancel, Yes (stop)
+    M.Ui.FolderAnswers = {std::nullopt}; // the picker, cancelled
+    M.Ui.AskAnswers = {1, 2, 2, 1};      // OK, "No" (no Rx-DOS), then Cancel, Yes (stop)
     TCreationRun Run(Front);
     Run.CreateMedia();
     EXPECT_TRUE(Writer.Burned.empty());
@@ -166,6 +171,7 @@ TEST(CreationRun, WithoutMsDosTheUserMayChooseRxDosOrNot) {
                                                   WriterPrompt, StopQuestion}));
 
     M.Ui.Log.clear();
+    M.Ui.FolderAnswers = {std::nullopt};
     M.Ui.AskAnswers = {1, 1}; // OK, "Yes": build the disc on Rx-DOS
     Run.CreateMedia();
     ASSERT_EQ(Writer.Burned.size(), 1u);
@@ -181,6 +187,7 @@ TEST(CreationRun, ExplicitSystemChoices) {
     Front.Rows = {{&Writer, 1}};
     TCreationRun Run(Front);
     Run.DiscSystem = TDiscSystem::RxDos;
+    M.InsertMedia(1);
     Run.CreateMedia();
     EXPECT_EQ(M.Ui.Log, (std::vector<std::string>{WriterPrompt})); // no picker
     ASSERT_EQ(Writer.Burned.size(), 1u);
@@ -188,6 +195,7 @@ TEST(CreationRun, ExplicitSystemChoices) {
     Run.DiscSystem = TDiscSystem::MsDos;
     M.Ui.Log.clear();
     M.Ui.AskAnswers = {1, 2, 1};
+    M.Ui.FolderAnswers = {std::nullopt};
     Run.CreateMedia();
     EXPECT_EQ(M.Ui.Log, (std::vector<std::string>{WriterPrompt, "folder",
                                                   "info: Cannot find Ms-Dos system files.",
@@ -217,6 +225,7 @@ TEST(CreationRun, TheImageRecorderAsksForItsFileBeforeBuilding) {
     TTestFront Front;
     Front.Rows = {{&Recorder, 1}};
     M.Ui.SaveFileAnswers = {std::nullopt, std::string("C:\\OUT\\PURGIT.ISO")};
+    M.InsertMedia(2);
     TCreationRun Run(Front);
     std::vector<uint8_t> Built;
     Run.ImageBuilt = [&](const TMemoryStream& Iso) { Built = Iso.Bytes(); };

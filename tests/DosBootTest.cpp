@@ -121,6 +121,9 @@ TEST(DosBoot, XpAndServer2003WriteTheDiskCopyImage) {
     EXPECT_TRUE(std::equal(Image.begin(), Image.end(), M.Drive.Medium->Image.begin(),
                            [](char a, uint8_t b) { return uint8_t(a) == b; }));
     EXPECT_TRUE(M.Machine.StartedCommands.empty());
+    // Locked and dismounted around the writes, so the file system mounts anew.
+    EXPECT_EQ(M.Drive.Events,
+              (std::vector<std::string>{"open \\\\.\\A:", "lock", "dismount", "unlock", "close"}));
 
     // Without a usable image nothing touches the drive.
     TDosMachine Without({2, 5, 2});

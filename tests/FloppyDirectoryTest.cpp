@@ -477,3 +477,30 @@ TEST(FloppyBadInput, FilesWithBrokenChainsReadOnlyTheirSoundPart) {
     EXPECT_FALSE(File.Bind(4000, 0));
     EXPECT_EQ(File.Write(Data.data(), 10), 0);
 }
+
+// Replacing a file gives its clusters back: a larger file then a smaller one
+// of the same name leaves exactly the smaller one's clusters in use, in both
+// FATs, and one entry; a folder of that name is never replaced.
+TEST(FloppyCreateFile, ReplacingAFileFreesItsClustersAndKeepsOneEntry) {
+    auto Floppy = FreshFloppy();
+    TFloppyDirectory Root(*Floppy);
+    const int32_t Free = FreeClusters(*Floppy);
+    ASSERT_GT(AddFile(Root, "KEEP.TXT", RandomBytes(700, 1)), 0);
+    for (const size_t Size : {size_t(5000), size_t(1030), size_t(0), size_t(600)}) {
+        SCOPED_TRACE(Size);
+        std::unique_ptr<TFloppyFile> File;
+        ASSERT_TRUE(Root.CreateOrReplaceFile("note.txt", File));
+        const auto Data = RandomBytes(Size, uint32_t(Size));
+        ASSERT_EQ(File->Write(Data.data(), int32_t(Size)), int32_t(Size));
+        // KEEP.TXT holds two clusters; the note one per started 512 bytes.
+        EXPECT_EQ(FreeClusters(*Floppy), Free - 2 - int32_t((Size + 511) / 512));
+        // The second FAT agrees with the first.
+        EXPECT_TRUE(std::equal(SectorOf(*Floppy, 1), SectorOf(*Floppy, 10), SectorOf(*Floppy, 10)));
+        EXPECT_EQ(Listing(Root), (std::vector<std::string>{"KEEP.TXT", "NOTE.TXT"}));
+        EXPECT_EQ(ReadBack(Root, "NOTE.TXT"), std::make_pair(true, Data));
+    }
+    ASSERT_TRUE(Root.CreateDirectory("SUB"));
+    std::unique_ptr<TFloppyFile> File;
+    EXPECT_FALSE(Root.CreateOrReplaceFile("sub", File));
+    EXPECT_EQ(Listing(Root), (std::vector<std::string>{"KEEP.TXT", "NOTE.TXT", "SUB"}));
+}

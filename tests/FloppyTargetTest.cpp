@@ -26,13 +26,14 @@ public:
     int Quantity = 1;
     TWiperOptions Options = DefaultOptions();
     std::string Params;
+    bool MsDos = false;
     std::vector<int> Gauge;
     int RowCount() override { return 1; }
     TOpticalDevice* RowDevice(int) override { return nullptr; }
     int RowQuantity(int) override { return Quantity; }
     TWiperOptions CheckedOptions() override { return Options; }
     std::string CommandLine() override { return Params; }
-    bool FloppyUsesMsDos() override { return false; }
+    bool FloppyUsesMsDos() override { return MsDos; }
     void SetGauge(int Percent) override { Gauge.push_back(Percent); }
 };
 
@@ -91,6 +92,20 @@ TEST_F(FloppyTarget, RxDosImageGoesInEightCylinderChunksOnNt) {
     EXPECT_TRUE(M.Ui.Log.empty());
 }
 
+TEST_F(FloppyTarget, NtHoldsTheVolumeLockedAndDismountedAcrossTheRawWrite) {
+    TFloppyMachine M({2, 5, 1});
+    M.Drive.OnRawWrite = [](TFakeFloppyDrive& D) { D.Events.push_back("write"); };
+    ASSERT_TRUE(WriteFloppyBoot('A', false));
+    std::vector<std::string> Expected = {"open \\\\.\\A:", "lock", "dismount"};
+    Expected.insert(Expected.end(), 10, "write");
+    Expected.insert(Expected.end(), {"unlock", "close"});
+    EXPECT_EQ(M.Drive.Events, Expected);
+
+    // The files written next see the new file system.
+    ASSERT_TRUE(CopyStoreFiles('A'));
+    EXPECT_NE(M.Text("AUTOEXEC.BAT"), "<missing>");
+}
+
 TEST_F(FloppyTarget, RxDosImageGoesTrackByTrackOn9x) {
     TFloppyMachine M({1, 4, 10});
     ASSERT_TRUE(WriteFloppyBoot('A', false));
@@ -103,13 +118,16 @@ TEST_F(FloppyTarget, RxDosImageGoesTrackByTrackOn9x) {
         EXPECT_EQ(R.Head, i % 2);
     }
     EXPECT_EQ(M.Progress.size(), 162u);
+    // INT 13h writes know no volume to lock.
+    EXPECT_EQ(std::count(M.Drive.Events.begin(), M.Drive.Events.end(), "lock"), 0);
 }
 
 TEST_F(FloppyTarget, RefusedChunkIsOfferedAgainUntilAbort) {
     TFloppyMachine M({2, 5, 1});
     M.Drive.RefuseOffset = 2 * 147456;
-    M.Drive.RefuseTimes = 2;                  // both of the component's attempts
-    ASSERT_TRUE(WriteFloppyBoot('A', false)); // closed box = Retry
+    M.Drive.RefuseTimes = 2;      // both of the component's attempts
+    M.Ui.RetryAbortAnswers = {4}; // Retry
+    ASSERT_TRUE(WriteFloppyBoot('A', false));
     EXPECT_EQ(M.Ui.Log, std::vector<std::string>{"retryabort: Cannot write to drive A:"});
     EXPECT_TRUE(std::equal(BootImage().begin(), BootImage().end(), M.Drive.Medium->Image.begin()));
 
@@ -127,6 +145,7 @@ TEST_F(FloppyTarget, RunWritesTheStoreAndReplacesTheStartupFiles) {
     Front.Options[DisableMouseOption] = true;
     Front.Options[0] = false;
     Front.Params = "/X";
+    M.Ui.AskAnswers = {1, 1};
     TCreationRun Run(Front);
     Run.CreateMedia();
     EXPECT_EQ(Run.MediaDone, 2);
@@ -202,5 +221,45 @@ TEST_F(FloppyTarget, FaultsEndTheFloppyAndAskForTheSameOneAgain) {
         for (size_t i = 1; i + 3 < M.Ui.Log.size(); ++i)
             EXPECT_EQ(M.Ui.Log[i], "retryabort: Cannot write to drive A:");
         EXPECT_EQ(M.Ui.Log.size() - 4, Case.RetryAnswers.size());
+    }
+}
+
+TEST_F(FloppyTarget, MsDosSystemFailuresAreNamedThenTheFloppyIsAskedForAgain) {
+    struct TCase {
+        const char* Name;
+        TWindowsVersion Version;
+        bool WithImage;
+        bool WriteProtected;
+        std::string Message; // empty: the floppy is made
+    };
+    const std::vector<TCase> Cases = {
+        {"XP with its startup image", {2, 5, 1}, true, false, ""},
+        {"image refused by the disk", {2, 5, 1}, true, true, "Cannot create Ms-Dos boot disk."},
+        {"no startup image", {2, 5, 1}, false, false, "Cannot find Ms-Dos system files."},
+        {"Windows 2000", {2, 5, 0}, true, false, "Invalid Windows version."},
+    };
+    // A startup image that holds a file system, as the real one does.
+    const std::vector<uint8_t>& Image = BootImage();
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        TFloppyMachine M(Case.Version);
+        if (Case.WithImage)
+            M.Machine.LibraryResources["DISKCOPY.DLL/BINFILE/#1"] =
+                std::string(Image.begin(), Image.end());
+        M.Drive.WriteProtected = Case.WriteProtected;
+        TFloppyFront Front;
+        Front.MsDos = true;
+        M.Ui.AskAnswers = {1, 2, 1}; // OK; then Cancel and Yes where the prompt comes back
+        TCreationRun Run(Front);
+        Run.CreateMedia();
+        if (Case.Message.empty()) {
+            EXPECT_EQ(Run.MediaDone, 1);
+            EXPECT_EQ(M.Ui.Log, std::vector<std::string>{FloppyPrompt});
+            EXPECT_EQ(M.Text("AUTOEXEC.BAT"), StartupBatch(true, ""));
+            continue;
+        }
+        EXPECT_EQ(Run.MediaDone, 0);
+        EXPECT_EQ(M.Ui.Log, (std::vector<std::string>{FloppyPrompt, "info: " + Case.Message, Failed,
+                                                      FloppyPrompt, StopQuestion}));
     }
 }

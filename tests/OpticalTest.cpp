@@ -282,28 +282,29 @@ TEST(ImageRecorderBurn, AFailedSaveLeavesTheUsersFileAsItWas) {
     struct TCase {
         const char* What;
         int64_t FreeBytes;
-        bool ReadBackDiffers;
+        int64_t ChangedByte; // in the read-back; -1 none
         bool TargetReadOnlyAtRename;
     } Cases[] = {
-        {"disk full mid-write", 700000, false, false},
-        {"disk full at once", 0, false, false},
-        {"read back differs", -1, true, false},
-        {"rename refused", -1, false, true},
+        {"disk full mid-write", 700000, -1, false},
+        {"disk full at once", 0, -1, false},
+        {"read back differs in the first sector", -1, 0, false},
+        {"read back differs in sector 4", -1, 4 * 2048 + 100, false},
+        {"read back differs in the last byte", -1, int64_t(Bytes.size()) - 1, false},
+        {"rename refused", -1, -1, true},
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.What);
         class TMachine : public TFakePlatform {
         public:
-            bool Corrupt = false;
+            int64_t Changed = -1;
             std::unique_ptr<TStream> OpenFileRead(std::string_view Path) override {
                 auto Stream = TFakePlatform::OpenFileRead(Path);
-                if (!Corrupt || !Stream) return Stream;
-                auto* Memory = static_cast<TMemoryStream*>(Stream.get());
-                Memory->Memory()[4 * 2048 + 100] ^= 1; // a byte of sector 4
+                if (Changed < 0 || !Stream) return Stream;
+                static_cast<TMemoryStream*>(Stream.get())->Memory()[size_t(Changed)] ^= 1;
                 return Stream;
             }
         } Machine;
-        Machine.Corrupt = Case.ReadBackDiffers;
+        Machine.Changed = Case.ChangedByte;
         Machine.FreeBytes = Case.FreeBytes;
         Machine.Files["C:\\OUT.ISO"] = "precious";
         TScriptedUserInterface Ui;
@@ -317,7 +318,7 @@ TEST(ImageRecorderBurn, AFailedSaveLeavesTheUsersFileAsItWas) {
         TBurnError Error;
         EXPECT_FALSE(Recorder.Burn(Error, Image, nullptr));
         EXPECT_EQ(Error.Step, BurnStepWrite);
-        EXPECT_EQ(Recorder.DifferingSector, Case.ReadBackDiffers ? 4 : -1);
+        EXPECT_EQ(Recorder.DifferingSector, Case.ChangedByte < 0 ? -1 : Case.ChangedByte / 2048);
         EXPECT_EQ(Machine.Files, (std::map<std::string, std::string>{{"C:\\OUT.ISO", "precious"}}));
     }
     // The same machine saves when nothing goes wrong, replacing the old file.

@@ -206,6 +206,14 @@ TEST(PosixFloppy, RawWritesFilesAndReadBackShareOneImage) {
     TPlatform& Native = NativePlatform();
     EXPECT_FALSE(Native.AttachFloppy('A', Image.string(), Problem));
     EXPECT_NE(Problem.find("100 bytes"), std::string::npos) << Problem;
+    // Nor anything larger (a stick, a hard disk): refused and left as it was.
+    for (const size_t Size : {size_t(1474560 + 512), size_t(16) << 20}) {
+        const auto Larger = RandomBytes(Size, 9);
+        WriteFileBytes(Image, Larger);
+        EXPECT_FALSE(Native.AttachFloppy('A', Image.string(), Problem)) << Size;
+        EXPECT_NE(Problem.find(std::to_string(Size) + " bytes"), std::string::npos) << Problem;
+        EXPECT_EQ(ReadFileBytes(Image), Larger);
+    }
 
     ASSERT_TRUE(LoadDiskStore());
     WriteFileBytes(Image, std::vector<uint8_t>(1474560, 0));

@@ -386,6 +386,25 @@ TEST(BurnSequence, ASourceThatFailsEndsWithAWriteError) {
     EXPECT_EQ(M.Writer.SessionsClosed, 0);
 }
 
+// A source that ends inside a block (on both transports): every whole chunk
+// goes out as read, and the last piece as one whole block padded with zeros.
+TEST(BurnSequence, AShortLastPieceGoesOutAsOneZeroPaddedBlock) {
+    for (const bool Aspi : {false, true}) {
+        SCOPED_TRACE(Aspi ? "ASPI" : "SPTI");
+        TWriterMachine M(Aspi);
+        auto Device = M.Device(Aspi);
+        const TBytes Source(Image().begin(), Image().begin() + 20480 + 2048 + 100);
+        TMemoryStream Stream(Source);
+        TBurnError Error;
+        ASSERT_TRUE(Device->Burn(Error, Stream, nullptr));
+        EXPECT_EQ(M.Writer.Writes, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 10}, {10, 2}}));
+        TBytes Expected = Source;
+        Expected.resize(12 * 2048, 0);
+        EXPECT_EQ(M.Writer.Recorded(0, 12), Expected);
+        EXPECT_EQ(M.Writer.SessionsClosed, 1);
+    }
+}
+
 TEST(BurnSequence, APollThatNeverCompletesFailsAfterAnHour) {
     TWriterMachine M;
     auto Device = M.Device(false);

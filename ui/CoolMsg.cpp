@@ -139,3 +139,11 @@ std::optional<std::string> TWindowUserInterface::PickSystemFolder() {
 void TWindowUserInterface::ProcessMessages() {
     PumpMessages();
 }
+
+void TWindowUserInterface::SystemMsgInfo(const std::string& Text) {
+    MessageBoxA(nullptr, Text.c_str(), nullptr, MB_OK);
+}
+
+bool TWindowUserInterface::SystemMsgWarning(const std::string& Text, const std::string& Caption) {
+    return MessageBoxA(nullptr, Text.c_str(), Caption.c_str(), MB_YESNO | MB_ICONWARNING) == IDYES;
+}

@@ -42,4 +42,6 @@ public:
                                               const std::string& Filter) override;
     std::optional<std::string> PickSystemFolder() override;
     void ProcessMessages() override;
+    void SystemMsgInfo(const std::string& Text) override;
+    bool SystemMsgWarning(const std::string& Text, const std::string& Caption) override;
 };

@@ -143,11 +143,11 @@ public:
         }
         return Ok;
     }
-    // Locking is all a raw floppy needs; it is ours alone anyway.
+    // Locking and dismounting are all a raw floppy needs; it is ours alone anyway.
     bool Control(uint32_t Code, std::span<const uint8_t>, std::span<uint8_t>,
                  uint32_t& Returned) override {
         Returned = 0;
-        if (Code == 0x90018 || Code == 0x9001C) return true;
+        if (Code == 0x90018 || Code == 0x9001C || Code == 0x90020) return true;
         Error = ErrorInvalidFunction;
         return false;
     }

@@ -3,9 +3,26 @@
 #include <algorithm>
 #include <vector>
 
-#include "fakes/ScriptedUserInterface.h"
+#include "base/UserInterface.h"
 #include "fakes/SimulatedWriter.h"
 #include "optical/Optical_devices.h"
+
+namespace {
+
+// Whatever the replies make the transports show, every box ends at once.
+class TClosedBoxes : public TUserInterface {
+public:
+    void MsgInfo(const std::string&) override {}
+    int MsgRetryAbort(const std::string&) override { return 3; }
+    int MsgAsk(const std::string&, const std::string&, const std::string&) override { return 1; }
+    std::optional<std::string> ChooseSaveFile(const std::string&, const std::string&,
+                                              const std::string&) override {
+        return std::nullopt;
+    }
+    std::optional<std::string> PickSystemFolder() override { return std::nullopt; }
+};
+
+} // namespace
 
 TDriveRepliesOutcome RunDriveReplies(const uint8_t* Bytes, size_t Size) {
     TDriveRepliesOutcome Outcome;
@@ -14,7 +31,8 @@ TDriveRepliesOutcome RunDriveReplies(const uint8_t* Bytes, size_t Size) {
     size_t Next = 1;
 
     TWriterPlatform Machine;
-    TScriptedUserInterface Ui;
+    TClosedBoxes Answers;
+    const TUserInterfaceScope Ui(Answers);
     TSimulatedWriter Writer;
     Writer.PendingPolls = Choice >> 1 & 3;
     Machine.AddDrive('E', Writer);

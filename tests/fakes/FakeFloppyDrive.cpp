@@ -44,6 +44,8 @@ public:
             Drive.Events.push_back("lock");
         else if (Code == 0x9001C)
             Drive.Events.push_back("unlock");
+        else if (Code == 0x90020)
+            Drive.Events.push_back("dismount");
         else
             return false;
         return !Drive.Vanished();

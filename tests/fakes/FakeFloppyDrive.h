@@ -44,7 +44,7 @@ public:
     };
     std::vector<TInt13Request> Int13Requests;
     std::vector<TRawWrite> RawWrites;
-    std::vector<std::string> Events; // "open \\.\A:", "lock", "unlock", "close"
+    std::vector<std::string> Events; // "open \\.\A:", "lock", "dismount", "unlock", "close"
     // Called after every raw write the drive took (to change the disk mid-run).
     std::function<void(TFakeFloppyDrive&)> OnRawWrite;
 

@@ -2,11 +2,16 @@
 // Scripted answers for the user-interface hook; records every message and
 // question in order. Installed for the lifetime of the object.
 
+#include <gtest/gtest.h>
+
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/UserInterface.h"
+
+struct TScriptExhausted {};
 
 class TScriptedUserInterface : public TUserInterface {
 public:
@@ -15,8 +20,11 @@ public:
     TScriptedUserInterface(const TScriptedUserInterface&) = delete;
     TScriptedUserInterface& operator=(const TScriptedUserInterface&) = delete;
 
-    // Answers used in order; an exhausted queue answers like a closed box
-    // (Retry, the left button, cancelled dialogs).
+    // Answers used in order. A question with no answer left fails the test
+    // and raises TScriptExhausted (no std::exception, so the code under test
+    // cannot take it for a device fault and ask again): a run that keeps
+    // asking ends instead of looping. Answer a closed box explicitly (Retry
+    // 4, the left button 1, an empty optional).
     std::deque<int> RetryAbortAnswers;
     std::deque<int> AskAnswers;
     std::deque<std::optional<std::string>> SaveFileAnswers;
@@ -30,26 +38,29 @@ public:
     void MsgInfo(const std::string& Text) override { Log.push_back("info: " + Text); }
     int MsgRetryAbort(const std::string& Text) override {
         Log.push_back("retryabort: " + Text);
-        return Take(RetryAbortAnswers, 4);
+        return Take(RetryAbortAnswers);
     }
     int MsgAsk(const std::string& Text, const std::string& Left, const std::string& Right) override {
         Log.push_back("ask: " + Text + " [" + Left + "|" + Right + "]");
-        return Take(AskAnswers, 1);
+        return Take(AskAnswers);
     }
     std::optional<std::string> ChooseSaveFile(const std::string& DefaultName, const std::string&,
                                               const std::string&) override {
         Log.push_back("save: " + DefaultName);
-        return Take(SaveFileAnswers, std::optional<std::string>());
+        return Take(SaveFileAnswers);
     }
     std::optional<std::string> PickSystemFolder() override {
         Log.push_back("folder");
-        return Take(FolderAnswers, std::optional<std::string>());
+        return Take(FolderAnswers);
     }
     void ProcessMessages() override { ++MessagePumps; }
 
 private:
-    template <class T> static T Take(std::deque<T>& Queue, T Default) {
-        if (Queue.empty()) return Default;
+    template <class T> T Take(std::deque<T>& Queue) {
+        if (Queue.empty()) {
+            ADD_FAILURE() << "no scripted answer left for \"" << Log.back() << "\"";
+            throw TScriptExhausted();
+        }
         T Value = Queue.front();
         Queue.pop_front();
         return Value;
