@@ -104,7 +104,7 @@ protected:
             if (R.Garbage) std::fill(User + Moved, User + Io.dxfer_len, 0xEE);
             Io.resid = int(Io.dxfer_len - Moved);
         }
-        Io.sb_len_wr = uint8_t(std::min<size_t>(R.Sense.size(), Io.mx_sb_len));
+        Io.sb_len_wr = Io.sbp ? uint8_t(std::min<size_t>(R.Sense.size(), Io.mx_sb_len)) : 0;
         std::copy_n(R.Sense.begin(), Io.sb_len_wr, Io.sbp);
         Io.status = R.Status;
         Io.masked_status = uint8_t(R.Status >> 1);
@@ -320,11 +320,16 @@ TEST(PosixSgDrive, PortableCommandsReachTheKernelAndTheirResultsComeBack) {
     Next = TReply();
     Next.Residual = 2048;
     EXPECT_EQ(Write10(Drive, 26, 10, Blocks), ScsiResultControlFailed);
-    EXPECT_EQ(Ui.Log, (std::vector<std::string>{"info: " + Machine.ErrorText(PosixErrorIoDevice)}));
+    ASSERT_EQ(Ui.Log, (std::vector<std::string>{"info: " + Machine.ErrorText(PosixErrorIoDevice)}));
     Drive.Errno = EPERM; // a write command on a node opened read-only
     EXPECT_EQ(ModeSelect(Drive, Blocks), ScsiResultControlFailed);
     EXPECT_EQ(Error, PosixErrorAccessDenied);
-    EXPECT_EQ(Ui.Log.back(), "info: " + Machine.ErrorText(PosixErrorAccessDenied));
+    ASSERT_EQ(Ui.Log.size(), 2u);
+    EXPECT_EQ(Ui.Log[1], "info: " + Machine.ErrorText(PosixErrorAccessDenied));
+    // Nothing the caller had in its buffer passes for an answer.
+    Data.fill(0x77);
+    EXPECT_EQ(Inquiry(Drive, Data), ScsiResultControlFailed);
+    EXPECT_EQ(std::count(Data.begin(), Data.end(), 0), long(InquiryLength));
 }
 
 TEST(PosixSgDrive, TheDriveLettersBurnThroughSgIoAsThroughPassThrough) {
