@@ -73,6 +73,12 @@ std::unique_ptr<TScsiDrive> TSPTIdevice::OpenDrive() {
     Access.Read = Access.Write = true;
     auto Handle = Platform().OpenDevice(SptiDevicePath(DriveLetter), Access);
     if (!Handle) return nullptr;
+    // A system that takes commands as they are (Linux SG_IO) opens a handle
+    // that is the drive itself; the pass-through request is Windows' alone.
+    if (auto* Drive = dynamic_cast<TScsiDrive*>(Handle.get())) {
+        Handle.release();
+        return std::unique_ptr<TScsiDrive>(Drive);
+    }
     return std::make_unique<TSptiDrive>(std::move(Handle));
 }
 

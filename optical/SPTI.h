@@ -44,6 +44,8 @@ public:
     uint8_t Eject() override;
 
 protected:
+    // Pass-through requests on the letter's handle, or the handle itself
+    // where it is a TScsiDrive (Linux).
     std::unique_ptr<TScsiDrive> OpenDrive() override;
     TBurningIO& DefaultObserver() override;
     uint32_t ErasePollTimeout() const override { return 2; }
