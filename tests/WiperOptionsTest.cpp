@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 
 #include "TestSupport.h"
 #include "fakes/FakePlatform.h"
@@ -19,7 +18,7 @@ TEST(WiperOptions, DefaultsAndOptionString) {
 }
 
 // The wizard and the wiper it ships are built from one table; a Windows
-// build packs containers from a native build, so it checks that they match.
+// build embeds the containers a native build packed, so it checks they match.
 TEST(WiperOptions, ShippedWiperShowsTheWizardsCaptionsAndStartsWithItsDefaults) {
     ASSERT_TRUE(LoadDiskStore());
     ASSERT_TRUE(LoadCdStore());
@@ -72,8 +71,8 @@ TEST(WiperOptions, TableGeneratorWritesTheTablesAndRefusesBrokenTables) {
     // A caption may hold what CMake treats as a list separator.
     const auto Made = Generate(Replaced("last purgit with", "last; purgit with"));
     ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
-    const auto Header = testing_support::ReadFileBytes(Dir / "b" / "g" / "image" /
-                                                       "WiperOptionsTable.h");
+    const auto Header =
+        testing_support::ReadFileBytes(Dir / "b" / "g" / "image" / "WiperOptionsTable.h");
     EXPECT_NE(std::string(Header.begin(), Header.end())
                   .find("\"Purgit drive from back to front\", \\\n"
                         "    \"Perform a last; purgit with zeroes\", \\\n"),
