@@ -1,26 +1,17 @@
 #include "image/WiperOptions.h"
 
+#include "image/WiperOptionsTable.h"
 #include "platform/Platform.h"
 
-const char* const OptionCaptions[OptionCount] = {
-    "Verify purgiting",
-    "Purgit drive from back to front",
-    "Perform a last purgit with zeroes",
-    "Generate purgiting log (report) file",
-    "Use Department of Defense log style for generated log file",
-    "Allow the purgiting process to be interrupted or paused",
-    "Purgit without requiring user intervention",
-    "Automatically pause after a purgit pass ends",
-    "Use ISAAC pseudo-random number generating algorithm",
-    "Create partition after purgiting the drive",
-    "Enable DMA/UDMA transfer mode for IDE/ATA drives",
-    "Disable mouse support",
-};
+// Generated from image/WiperOptions.tsv, the table PURGIT is built from too.
+static_assert(WIPER_OPTION_COUNT == DisableMouseOption && WIZARD_OPTION_COUNT == 1);
+
+const char* const OptionCaptions[OptionCount] = {WIPER_OPTION_CAPTIONS, WIZARD_OPTION_CAPTIONS};
 
 const char* const OptionsRegistryKey = "Software\\Corvantis\\Corvane Purgex 2005\\Configurations";
 
 TWiperOptions DefaultOptions() {
-    return {true, false, false, true, true, true, false, false, true, false, true, false};
+    return {WIPER_OPTION_DEFAULTS, WIZARD_OPTION_DEFAULTS};
 }
 
 std::string OptionString(const TWiperOptions& Options) {

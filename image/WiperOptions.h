@@ -1,7 +1,8 @@
 #pragma once
 // The twelve wiping options: items 0-10 are the wiper's options 1-11, item 11
 // is "Disable mouse support". Stored between runs under HKEY_CURRENT_USER as
-// REG_DWORD values "opt0" to "opt11".
+// REG_DWORD values "opt0" to "opt11". Captions and defaults come from
+// image/WiperOptions.tsv, which the wiper is built from as well.
 
 #include <array>
 #include <optional>

@@ -397,9 +397,6 @@ TEST_F(PayloadWiper, ProgramsCarryConsistentMzHeaders) {
     EXPECT_EQ((Image + 15) / 16 + GetLE16(&Purgit[10]), 0x1000u);
     EXPECT_EQ(GetLE16(&Purgit[16]), 0xFFFEu);
 
-    // The start screen uses the options' own captions.
     const std::string Text(Purgit.begin(), Purgit.end());
-    for (const auto& Caption : Captions)
-        EXPECT_NE(Text.find(Caption), std::string::npos);
     EXPECT_NE(Text.find("Corvane Purgex 2005"), std::string::npos);
 }

@@ -4,6 +4,8 @@
 
 #include "TestSupport.h"
 #include "fakes/FakePlatform.h"
+#include "image/Composer.h"
+#include "image/ExeData.h"
 #include "image/WiperOptions.h"
 
 namespace {
@@ -14,6 +16,93 @@ TEST(WiperOptions, DefaultsAndOptionString) {
     EXPECT_EQ(OptionString(DefaultOptions()), "100111001010");
     EXPECT_STREQ(OptionCaptions[DisableMouseOption], "Disable mouse support");
 }
+
+// The wizard and the wiper it ships are built from one table; a Windows
+// build embeds the containers a native build packed, so it checks they match.
+TEST(WiperOptions, ShippedWiperShowsTheWizardsCaptionsAndStartsWithItsDefaults) {
+    ASSERT_TRUE(LoadDiskStore());
+    ASSERT_TRUE(LoadCdStore());
+    for (const TExeDataBase* Store : {DiskStore.get(), CdStore.get()}) {
+        const TMemoryStream* Exe = Store->FindItem("Purgit\\PURGIT.EXE", 1);
+        const TMemoryStream* Ini = Store->FindItem("Purgit\\DATA\\PURGIT.INI", 1);
+        ASSERT_TRUE(Exe && Ini);
+        const auto Bytes = Exe->Bytes();
+        const std::string Program(Bytes.begin(), Bytes.end());
+        for (int i = 0; i < DisableMouseOption; ++i) {
+            // Whole strings: a caption cut short or run on does not count.
+            const std::string Caption = std::string(1, '\0') + OptionCaptions[i] + '\0';
+            EXPECT_NE(Program.find(Caption), std::string::npos) << OptionCaptions[i];
+        }
+        const auto IniBytes = Ini->Bytes();
+        EXPECT_EQ(std::string(IniBytes.begin(), IniBytes.end()),
+                  WiperIni(OptionString(DefaultOptions())));
+    }
+}
+
+#ifdef PURGEX_HOST_CHECKS
+// The build's generator of those tables refuses a table it would turn into
+// a wiper that reads other keys or a start screen that runs out of columns.
+TEST(WiperOptions, TableGeneratorWritesTheTablesAndRefusesBrokenTables) {
+    namespace fs = std::filesystem;
+    const fs::path Sources = fs::path(__FILE__).parent_path().parent_path();
+    const auto Table = testing_support::ReadFileBytes(Sources / "image" / "WiperOptions.tsv");
+    const std::string Good(Table.begin(), Table.end());
+    ASSERT_NE(Good.find("\n3\tO3\t0\tPerform a last purgit with zeroes\n"), std::string::npos);
+
+    testing_support::TScratchDir Dir;
+    testing_support::WriteFileBytes(
+        Dir / "CMakeLists.txt",
+        "cmake_minimum_required(VERSION 3.25)\nproject(t NONE)\ninclude(\"" +
+            (Sources / "image" / "WiperOptions.cmake").generic_string() +
+            "\")\npurgex_wiper_options(${CMAKE_SOURCE_DIR}/t.tsv ${CMAKE_BINARY_DIR}/g)\n");
+    const auto Generate = [&](const std::string& Text) {
+        testing_support::WriteFileBytes(Dir / "t.tsv", Text);
+        fs::remove_all(Dir / "b");
+        return testing_support::RunCommand("cmake -S " + testing_support::ShellQuote(Dir.Path()) +
+                                           " -B " + testing_support::ShellQuote(Dir / "b"));
+    };
+    const auto Replaced = [&](const std::string& From, const std::string& To) {
+        std::string Text = Good;
+        const auto At = Text.find(From);
+        EXPECT_NE(At, std::string::npos) << From;
+        return At == std::string::npos ? Text : Text.replace(At, From.size(), To);
+    };
+
+    // A caption may hold what CMake treats as a list separator.
+    const auto Made = Generate(Replaced("last purgit with", "last; purgit with"));
+    ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
+    const auto Header =
+        testing_support::ReadFileBytes(Dir / "b" / "g" / "image" / "WiperOptionsTable.h");
+    EXPECT_NE(std::string(Header.begin(), Header.end())
+                  .find("\"Purgit drive from back to front\", \\\n"
+                        "    \"Perform a last; purgit with zeroes\", \\\n"),
+              std::string::npos);
+    const auto Ini = testing_support::ReadFileBytes(Dir / "b" / "g" / "PURGIT.INI");
+    EXPECT_EQ(std::string(Ini.begin(), Ini.end()), WiperIni(OptionString(DefaultOptions())));
+
+    const struct {
+        std::string From, To, Message;
+    } Broken[] = {
+        {"\n3\tO3\t0", "\n3\tO3\t2", "option 3: the default must be 0 or 1"},
+        {"\n3\tO3\t", "\n3\tO4\t", "option 3: the key must be O3"},
+        {"\n3\tO3\t", "\n4\tO4\t", "option 4 where 3 belongs"},
+        {"\n5\tO5\t", "\n5\t-\t", "option 6: the key must be O6"}, // the wiper's after the wizard's
+        {"generated log file\n", "generated log files\n", "option 5: a caption is 1 to 58"},
+        {"zeroes", "\"zeroes\"", "option 3: a caption"},
+        {"zeroes", "zeroes\\", "option 3: a caption"},
+        {"\n3\tO3\t0\t", "\n3\tO3\t0 ", "not number<TAB>key<TAB>default<TAB>caption"},
+    };
+    for (const auto& Case : Broken) {
+        const auto Result = Generate(Replaced(Case.From, Case.To));
+        EXPECT_NE(Result.ExitCode, 0) << Case.To;
+        // CMake wraps its messages; compare the words.
+        std::string Words;
+        for (char c : Result.Output)
+            if (c != '\n' && !(c == ' ' && !Words.empty() && Words.back() == ' ')) Words += c;
+        EXPECT_NE(Words.find(Case.Message), std::string::npos) << Result.Output;
+    }
+}
+#endif
 
 TEST(WiperOptions, FirstRunKeepsDefaultsAndSaveCreatesAllTwelveValues) {
     TFakePlatform Fake;

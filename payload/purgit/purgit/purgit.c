@@ -3,6 +3,7 @@
    method (or takes them from the parameters when option 7 is on), asks for
    the confirmation, erases, and writes a report. */
 #include "purgit.h"
+#include "image/WiperOptionsTable.h"
 
 #define INI_PATH "DATA\\PURGIT.INI"
 #define INI_LIMIT 2048 /* the real file is 68 bytes; anything near this is not ours */
@@ -12,20 +13,10 @@ enum {
     EXIT_NO_MEMORY = 5
 };
 
-static const char* const Captions[OPTION_COUNT] = {
-    "Verify purgiting",
-    "Purgit drive from back to front",
-    "Perform a last purgit with zeroes",
-    "Generate purgiting log (report) file",
-    "Use Department of Defense log style for generated log file",
-    "Allow the purgiting process to be interrupted or paused",
-    "Purgit without requiring user intervention",
-    "Automatically pause after a purgit pass ends",
-    "Use ISAAC pseudo-random number generating algorithm",
-    "Create partition after purgiting the drive",
-    "Enable DMA/UDMA transfer mode for IDE/ATA drives",
-};
-static const char Defaults[OPTION_COUNT] = {1, 0, 0, 1, 1, 1, 0, 0, 1, 0, 1};
+/* Captions and defaults: the table shared with the wizard, image/WiperOptions.tsv. */
+_Static_assert(WIPER_OPTION_COUNT == OPTION_COUNT, "the table's options are the wiper's");
+static const char* const Captions[OPTION_COUNT] = {WIPER_OPTION_CAPTIONS};
+static const char Defaults[OPTION_COUNT] = {WIPER_OPTION_DEFAULTS};
 
 char Options[OPTION_COUNT];
 int Trace;
