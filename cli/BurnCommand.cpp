@@ -216,8 +216,9 @@ int RunDevicesCommand(std::ostream& Out, std::ostream& /*Err*/) {
         Out << "\n";
     }
     if (const size_t Other = All.size() - Drives.size())
-        Out << Other << (Other == 1 ? " other drive passed over: not a CD/DVD drive\n"
-                                    : " other drives passed over: not CD/DVD drives\n");
+        Out << Other
+            << (Other == 1 ? " other drive passed over: not a CD/DVD drive\n"
+                           : " other drives passed over: not CD/DVD drives\n");
     return 0;
 }
 

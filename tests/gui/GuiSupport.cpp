@@ -98,7 +98,8 @@ void Save(const TPicture& Picture, const std::string& Name) {
     std::ofstream Out(ScreensFolder() + "/" + Name + ".bmp", std::ios::binary);
     Out.write(reinterpret_cast<const char*>(&File), sizeof File);
     Out.write(reinterpret_cast<const char*>(&Header), sizeof Header);
-    Out.write(reinterpret_cast<const char*>(Picture.Bits.data()), std::streamsize(Picture.Bits.size()));
+    Out.write(reinterpret_cast<const char*>(Picture.Bits.data()),
+              std::streamsize(Picture.Bits.size()));
 }
 
 // Whether the window or a visible window inside it still waits for its paint.
@@ -134,7 +135,8 @@ TPicture Previous;
 
 ::testing::AssertionResult Screenshot(HWND Window, const std::string& Name) {
     SetWindowPos(Window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
-    RedrawWindow(Window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+    RedrawWindow(Window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
     // The client area: without a window manager nobody draws the frame.
     RECT r;
     GetClientRect(Window, &r);
