@@ -56,6 +56,18 @@ std::string DriveText(const TOpticalDevice& D) {
     return std::to_string(A.Adapter) + ":" + std::to_string(A.Target) + ":" + std::to_string(A.Lun);
 }
 
+std::string NodeOf(char Letter) {
+    const auto Targets = Platform().DosDeviceTargets(std::string(1, Letter) + ":");
+    return Targets.empty() ? std::string() : Targets.front().substr(0, Targets.front().find('\0'));
+}
+
+// A drive that stands for a Linux device node (the POSIX layer presents the
+// /dev/sr* nodes as drives).
+bool LinuxNode(char Letter) {
+    const std::string Node = NodeOf(Letter);
+    return !Node.empty() && Node[0] == '/';
+}
+
 // Why Letter's drive cannot be opened for burning; empty when it can.
 std::string OpenProblem(char Letter) {
     TDeviceAccess Access;
@@ -64,14 +76,31 @@ std::string OpenProblem(char Letter) {
     const uint32_t Code = Platform().LastError();
     if (Code == ErrorFileNotFound) return "no such drive";
     if (Code == ErrorAccessDenied)
-        return "permission denied: burning needs the drive opened for reading and writing "
-               "(on Linux, membership of the group that owns the device node, usually cdrom)";
+        return LinuxNode(Letter)
+                   ? "permission denied: burning needs the drive opened for reading and writing "
+                     "(on Linux, membership of the group that owns the device node, usually "
+                     "cdrom)"
+                   : "permission denied: raw access to a drive needs an administrator (run "
+                     "purgex from a command prompt opened as administrator)";
     return Platform().ErrorText(Code);
 }
 
-std::string NodeOf(char Letter) {
-    const auto Targets = Platform().DosDeviceTargets(std::string(1, Letter) + ":");
-    return Targets.empty() ? std::string() : Targets.front().substr(0, Targets.front().find('\0'));
+// The drive gave no inquiry answer (it could not be opened).
+bool Unqueried(const TScsiOpticalDevice& D) {
+    return D.DriveLetter != ' ' && D.Vendor.empty() && D.Product.empty();
+}
+
+// What purgex devices lists and numbers: the CD/DVD drives, also those that
+// could not be asked but that the system calls CD/DVD drives. Discovery
+// finds every drive letter (hard disks, network drives, Wine's Z:).
+std::vector<TScsiOpticalDevice*> CdDrives(const std::vector<TScsiOpticalDevice*>& All) {
+    std::vector<TScsiOpticalDevice*> Drives;
+    for (TScsiOpticalDevice* D : All)
+        if (D->DeviceType == DeviceTypeCdRom ||
+            (Unqueried(*D) &&
+             (Platform().DriveType(D->DriveLetter) == DriveCdRom || LinuxNode(D->DriveLetter))))
+            Drives.push_back(D);
+    return Drives;
 }
 
 // Passes a burn's reports on and tells the front the buffer's fill.
@@ -156,35 +185,40 @@ private:
 int RunDevicesCommand(std::ostream& Out, std::ostream& /*Err*/) {
     TOpticalDevices Discovery;
     const auto All = Listed(Discovery);
+    const auto Drives = CdDrives(All);
     Out << "Transport: "
         << (Discovery.Transport == TransportAspi ? "ASPI (wnaspi32.dll)" : "SCSI pass-through")
         << "\n";
-    if (All.empty()) {
-        Out << "No CD/DVD drives found.\n";
-        return 0;
-    }
+    if (Drives.empty()) Out << "No CD/DVD drives found.\n";
     int Number = 0;
-    for (TScsiOpticalDevice* D : All) {
+    for (TScsiOpticalDevice* D : Drives) {
         ++Number;
         const bool CdDrive = D->DeviceType == DeviceTypeCdRom;
         const bool Offered = CdDrive && D->IsWriter();
         Out << std::setw(2) << Number << "  " << std::left << std::setw(7) << DriveText(*D)
             << std::right;
-        if (D->DriveLetter != ' ') {
-            const std::string Node = NodeOf(D->DriveLetter);
-            if (!Node.empty() && Node[0] == '/') Out << "(" << Node << ") ";
-        }
+        const bool Node = D->DriveLetter != ' ' && LinuxNode(D->DriveLetter);
+        if (Node) Out << "(" << NodeOf(D->DriveLetter) << ") ";
         Out << D->Name << "  [" << D->TypeName << "]  reads " << Capabilities(*D, false)
-            << ", writes " << Capabilities(*D, true) << "  "
-            << (Offered   ? "offered"
-                : CdDrive ? "not offered: writes neither CD-R nor CD-RW"
-                          : "not offered: not a CD/DVD drive");
-        if (D->DriveLetter != ' ' && D->Vendor.empty() && D->Product.empty()) {
-            const std::string Problem = OpenProblem(D->DriveLetter);
-            if (!Problem.empty()) Out << " (cannot be queried: " << Problem << ")";
-        }
+            << ", writes " << Capabilities(*D, true) << "  ";
+        const std::string Problem = Unqueried(*D) ? OpenProblem(D->DriveLetter) : "";
+        if (Offered)
+            Out << "offered";
+        else if (CdDrive)
+            Out << "not offered: writes neither CD-R nor CD-RW";
+        else if (Node) // as it always read on Linux
+            Out << "not offered: not a CD/DVD drive"
+                << (Problem.empty() ? "" : " (cannot be queried: " + Problem + ")");
+        else
+            Out << "not offered: "
+                << (Problem.empty() ? "does not answer as a CD/DVD drive"
+                                    : "cannot be queried: " + Problem);
         Out << "\n";
     }
+    if (const size_t Other = All.size() - Drives.size())
+        Out << Other
+            << (Other == 1 ? " other drive passed over: not a CD/DVD drive\n"
+                           : " other drives passed over: not CD/DVD drives\n");
     return 0;
 }
 
@@ -201,17 +235,18 @@ int RunBurnCommand(const TBurnOptions& Options, std::istream& In, std::ostream& 
     // The drive: a letter, a device node, or a number from purgex devices.
     TOpticalDevices Discovery;
     const auto All = Listed(Discovery);
+    const auto Numbered = CdDrives(All);
     const std::string& Name = Options.Drive;
     TScsiOpticalDevice* Drive = nullptr;
     char Letter = 0;
     if (!Name.empty() && std::all_of(Name.begin(), Name.end(), ::isdigit)) {
         const size_t Number = size_t(std::stoul(Name.substr(0, 3)));
-        if (Number < 1 || Number > All.size()) {
+        if (Number < 1 || Number > Numbered.size()) {
             Err << "purgex: there is no drive number " << Name
                 << " (purgex devices lists the drives)\n";
             return 1;
         }
-        Drive = All[Number - 1];
+        Drive = Numbered[Number - 1];
         Letter = Drive->DriveLetter;
     } else {
         if (Name.size() == 1 || (Name.size() == 2 && Name[1] == ':'))
@@ -231,7 +266,10 @@ int RunBurnCommand(const TBurnOptions& Options, std::istream& In, std::ostream& 
     const std::string Node = Letter && Letter != ' ' ? NodeOf(Letter) : std::string();
     const std::string Where = Shown + (!Node.empty() && Node[0] == '/' ? " (" + Node + ")" : "");
     if (!Drive || Drive->DeviceType != DeviceTypeCdRom) {
-        std::string Problem = Letter && Letter != ' ' ? OpenProblem(Letter) : "";
+        // A drive passed over is not a CD/DVD drive, whoever opens it.
+        const bool PassedOver =
+            Drive && std::find(Numbered.begin(), Numbered.end(), Drive) == Numbered.end();
+        std::string Problem = Letter && Letter != ' ' && !PassedOver ? OpenProblem(Letter) : "";
         if (Problem.empty()) Problem = Drive ? "not a CD/DVD drive" : "no such drive";
         Err << "purgex: drive " << Where << " cannot be used: " << Problem << "\n";
         return 1;

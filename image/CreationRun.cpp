@@ -181,6 +181,7 @@ bool TCreationRun::PrepareDiscSystem(TDiscTarget& Target) {
     // A disc without its system would not boot: offer the embedded one.
     if (CoolMsgAsk(std::string(NoMsDosText) + "\r" + UseRxDosQuestion, "Yes", "No") == 2)
         return false;
+    DiscSystem = TDiscSystem::RxDos; // the user's answer holds for the discs after this one
     Target.DiscFloppy = std::make_unique<TVirtualFloppy>();
     if (Target.PrepareRxDosImage()) return true;
     CoolMsgInfo(InstallationFailedText);

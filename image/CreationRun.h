@@ -62,7 +62,8 @@ public:
     int32_t MediaDone = 0;
     TDSKburningIO BurnObserver{*this};
 
-    // The system discs boot; the wizard keeps the default.
+    // The system discs boot; the wizard starts with the default. Accepting
+    // Rx-DOS for a disc sets RxDos for the rest of the run.
     TDiscSystem DiscSystem = TDiscSystem::MsDosOrAsk;
     // Told every finished CD image just before it is written (purgex checks
     // the saved file against it).

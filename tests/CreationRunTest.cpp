@@ -170,14 +170,23 @@ TEST(CreationRun, WithoutMsDosTheUserMayChooseRxDosOrNot) {
     EXPECT_EQ(M.Ui.Log, (std::vector<std::string>{WriterPrompt, "folder", RxDosQuestion,
                                                   WriterPrompt, StopQuestion}));
 
+    // Two discs: "Yes" for the first holds for the second, which neither
+    // searches nor asks again, and the run tells its front so.
     M.Ui.Log.clear();
+    Front.Rows = {{&Writer, 2}};
     M.Ui.FolderAnswers = {std::nullopt};
-    M.Ui.AskAnswers = {1, 1}; // OK, "Yes": build the disc on Rx-DOS
+    M.Ui.AskAnswers = {1, 1, 1}; // OK, "Yes": build the disc on Rx-DOS; OK
     Run.CreateMedia();
-    ASSERT_EQ(Writer.Burned.size(), 1u);
-    const auto Disc = FloppyOf(Writer.Burned[0]);
-    TFloppyDirectory Root(*Disc);
-    EXPECT_EQ(Listing(Root), (std::vector<std::string>{"RXDOSBIO.SYS", "PURGIT", "AUTOEXEC.BAT"}));
+    EXPECT_EQ(M.Ui.Log,
+              (std::vector<std::string>{WriterPrompt, "folder", RxDosQuestion, WriterPrompt}));
+    EXPECT_EQ(Run.DiscSystem, TDiscSystem::RxDos);
+    ASSERT_EQ(Writer.Burned.size(), 2u);
+    for (const auto& Burned : Writer.Burned) {
+        const auto Disc = FloppyOf(Burned);
+        TFloppyDirectory Root(*Disc);
+        EXPECT_EQ(Listing(Root),
+                  (std::vector<std::string>{"RXDOSBIO.SYS", "PURGIT", "AUTOEXEC.BAT"}));
+    }
 }
 
 TEST(CreationRun, ExplicitSystemChoices) {

@@ -83,8 +83,74 @@ TEST(PurgexDevices, ListsWhatDiscoveryFinds) {
     EXPECT_TRUE(Has(Run.Out, " 2  E:     CD-RW  SIM 52X (SIMCO)  [CDROM]  reads CD-R,CD-RW, "
                              "writes CD-R,CD-RW  offered"))
         << Run.Out;
-    EXPECT_TRUE(Has(Run.Out, " 3  F:      ()  [Disk]")) << Run.Out;
-    EXPECT_TRUE(Has(Run.Out, "cannot be queried: permission denied")) << Run.Out;
+    // A CD drive that cannot be opened on Windows: the Windows reason.
+    EXPECT_TRUE(Has(Run.Out, " 3  F:      ()  [Disk]  reads -, writes -  not offered: cannot be "
+                             "queried: permission denied: raw access to a drive needs an "
+                             "administrator"))
+        << Run.Out;
+    EXPECT_FALSE(Has(Run.Out, "cdrom")) << Run.Out;
+    EXPECT_FALSE(Has(Run.Out, "passed over")) << Run.Out;
+}
+
+// The drive letters that are no CD/DVD drives (Wine's C: and Z:, a network
+// drive) are counted in one line, not listed; burn's numbers skip them too.
+TEST(PurgexDevices, OtherDrivesArePassedOverInOneLine) {
+    TWriterPlatform Machine;
+    Machine.OtherDrives['C'] = "\\Device\\HarddiskVolume1";
+    Machine.OtherDrives['Z'] = "\\Device\\LanmanRedirector\\;Z:\\server\\share";
+    auto Run = Devices();
+    EXPECT_EQ(Run.Exit, 0);
+    EXPECT_EQ(Run.Out, "Transport: SCSI pass-through\nNo CD/DVD drives found.\n"
+                       "2 other drives passed over: not CD/DVD drives\n");
+
+    Embed(Machine);
+    TSimulatedWriter Writer;
+    Machine.AddDrive('E', Writer);
+    Machine.OtherDrives.erase('Z');
+    Run = Devices();
+    EXPECT_TRUE(Has(Run.Out, " 1  E:     CD-RW  SIM 52X (SIMCO)")) << Run.Out;
+    EXPECT_TRUE(Has(Run.Out, "\n1 other drive passed over: not a CD/DVD drive\n")) << Run.Out;
+    EXPECT_FALSE(Has(Run.Out, "C:")) << Run.Out;
+    Run = Burn("1");
+    EXPECT_EQ(Run.Exit, 0) << Run.Err;
+    EXPECT_TRUE(Has(Run.Out, "Burned 1 disc in E:")) << Run.Out;
+    Run = Burn("2");
+    EXPECT_TRUE(Has(Run.Err, "no drive number 2")) << Run.Err;
+    Run = Burn("C:");
+    EXPECT_EQ(Run.Exit, 1);
+    EXPECT_TRUE(Has(Run.Err, "drive C: cannot be used: not a CD/DVD drive")) << Run.Err;
+}
+
+namespace {
+// The drives as the POSIX layer presents them: /dev/sr* nodes.
+class TLinuxNodes : public TWriterPlatform {
+public:
+    std::vector<std::string> DosDeviceTargets(std::string_view DeviceName) override {
+        if (DeviceName.size() == 2 && Drives.count(DeviceName[0]))
+            return {"/dev/sr" + std::to_string(DeviceName[0] - 'D')};
+        return TWriterPlatform::DosDeviceTargets(DeviceName);
+    }
+    TDriveType DriveType(char) override { return DriveNoRootDir; }
+};
+} // namespace
+
+// A node that cannot be opened is listed as before, with the Linux advice.
+TEST(PurgexDevices, ALinuxNodeWithoutPermissionKeepsItsLineAndAdvice) {
+    TLinuxNodes Machine;
+    TSimulatedWriter Writer, Locked;
+    Machine.AddDrive('D', Writer);
+    Machine.AddDrive('E', Locked);
+    Machine.WriteDenied.insert('E');
+    const auto Run = Devices();
+    EXPECT_TRUE(Has(Run.Out, " 1  D:     (/dev/sr0) CD-RW  SIM 52X (SIMCO)  [CDROM]")) << Run.Out;
+    EXPECT_TRUE(Has(Run.Out, " 2  E:     (/dev/sr1)  ()  [Disk]  reads -, writes -  not offered: "
+                             "not a CD/DVD drive (cannot be queried: permission denied: burning "
+                             "needs the drive opened for reading and writing (on Linux, "
+                             "membership of the group that owns the device node, usually "
+                             "cdrom))\n"))
+        << Run.Out;
+    EXPECT_FALSE(Has(Run.Out, "administrator")) << Run.Out;
+    EXPECT_FALSE(Has(Run.Out, "passed over")) << Run.Out;
 }
 
 TEST(PurgexBurn, BurnsReadsBackAndTheDiscCarriesTheBootFloppy) {

@@ -319,6 +319,7 @@ void TMainForm::ShowPage(TPage Page) {
 }
 
 void TMainForm::ShowOsLines() {
+    SetWindowTextA(PanelCDBoot[1], DiscSystemText().c_str());
     for (HWND c : PanelCDBoot)
         ShowWindow(c, CdLineShown ? SW_SHOW : SW_HIDE);
     for (HWND c : PanelFloppyBoot)
@@ -366,12 +367,16 @@ void TMainForm::GoNext() {
         PumpMessages();
         RunInProgress = true;
         StopRequested = false;
+        // Nothing may leave through the window procedure that clicked Create:
+        // whatever the run throws ends it with "Error" on the finish page.
+        TCreationRun Run(*this);
+        Run.DiscSystem = DiscSystem;
         try {
-            TCreationRun Run(*this);
             Run.CreateMedia();
-        } catch (const std::exception&) {
+        } catch (...) {
             TWindowUserInterface::MsgInfo("Error");
         }
+        DiscSystem = Run.DiscSystem;
         RunInProgress = false;
         ShowPage(Finish);
         SetButtons(true, false, true, true);
@@ -501,6 +506,10 @@ void TMainForm::LoadOptions() {
 void TMainForm::SaveOptions() {
     if (const auto Problem = ::SaveOptions(CheckedOptions()))
         TWindowUserInterface::MsgInfo(*Problem);
+}
+
+std::string TMainForm::DiscSystemText() const {
+    return DiscSystem == TDiscSystem::RxDos ? "Rx-Dos" : "Ms-Dos";
 }
 
 std::string TMainForm::CommandLine() {

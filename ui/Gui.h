@@ -74,6 +74,8 @@ public:
     TPage Page() const { return Shown; }
     bool CdLineVisible() const { return CdLineShown; }
     bool FloppyLineVisible() const { return FloppyLineShown; }
+    // What the CD/DVD line shows: the system the next disc carries.
+    std::string DiscSystemText() const;
     void SetOption(int Index, bool Checked);
     bool Running() const { return RunInProgress; }
 
@@ -86,6 +88,9 @@ public:
     std::vector<std::unique_ptr<TCreateListFrame>> CreateList;
     TCreateListFrame* SelectedFrame = nullptr;
     std::unique_ptr<TOpticalDevices> OpticalDevices;
+    // MS-DOS, asking for Rx-DOS where it cannot be placed; once the user
+    // accepts Rx-DOS, the discs of this session carry Rx-DOS.
+    TDiscSystem DiscSystem = TDiscSystem::MsDosOrAsk;
     TimageRecorder RecorderDevice;
 
     std::unique_ptr<TImageButton> BtnHelp, BtnClose, BtnBack, BtnNext, BtnAdd, BtnRemove, BtnClear;

@@ -142,6 +142,10 @@ public:
                                               const TDeviceAccess& Access) override;
     uint32_t LogicalDrives() override;
     std::vector<std::string> DosDeviceTargets(std::string_view DeviceName) override;
+    // The drives' letters are CD-ROM drives to the system.
+    TDriveType DriveType(char Letter) override {
+        return Drives.count(Letter) ? DriveCdRom : TFakePlatform::DriveType(Letter);
+    }
     uint64_t TickCount() override { return Ticks; }
     TAspiLibrary& AspiLibrary() override;
     std::unique_ptr<TEvent> CreateManualEvent() override;

@@ -3,6 +3,8 @@
 // message boxes and pickers as a user would (by clicking their buttons), and
 // pictures of windows saved as BMP files (the test script makes PNGs).
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
 #include <deque>
@@ -13,8 +15,12 @@
 // Runs window messages for about Milliseconds.
 void RunFor(int Milliseconds);
 
-// Saves the window (with its frame) as Name.bmp in the screens folder.
-void Screenshot(HWND Window, const std::string& Name);
+// Lets the window finish painting, saves its client area as it shows on the
+// screen as Name.bmp in the screens folder, and judges the picture: it must
+// be what the window painted, differ from the picture taken before, and show
+// every visible control inside the window (one with text not as a plain
+// patch of colour).
+::testing::AssertionResult Screenshot(HWND Window, const std::string& Name);
 
 // Answers the message boxes that appear, in order, by clicking: 'L' left,
 // 'M' middle, 'R' right button, 'C' the close box. Every box's text is

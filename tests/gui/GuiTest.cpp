@@ -47,6 +47,21 @@ void CopyContainers(TFakePlatform& Fake) {
     }
 }
 
+// The simulated machine, with a say in what its save dialog does.
+class TGuiPlatform : public TFakePlatform {
+public:
+    std::function<void()> OnSaveDialog;
+    std::optional<std::string> SaveFileDialog(std::string_view DefaultName,
+                                              std::string_view DefaultExtension,
+                                              std::string_view Filter) override {
+        if (OnSaveDialog) OnSaveDialog();
+        return TFakePlatform::SaveFileDialog(DefaultName, DefaultExtension, Filter);
+    }
+};
+
+// Thrown by no layer of the program: not a std::exception.
+struct TForeignFault {};
+
 // The wizard started as the program starts it, on a machine outside every
 // version table, shown and activated.
 class GuiWizard : public ::testing::Test {
@@ -65,7 +80,7 @@ protected:
     TMainForm& Main() { return App->Main; }
     TCreateListFrame& Row(size_t i) { return *Main().CreateList.at(i); }
 
-    TFakePlatform Fake;
+    TGuiPlatform Fake;
     std::unique_ptr<TRaraVida> App;
 };
 
@@ -92,8 +107,12 @@ TEST(GuiMessageBox, ButtonsAndCloseBoxGiveTheStatedResults) {
     Answerer.Answers = {'M', 'C', 'R', 'L', 'C', 'R'};
     std::vector<bool> ButtonsAsExpected;
     Answerer.BeforeAnswer = [&](size_t Box, HWND Window) {
-        if (Box == 0) Screenshot(Window, "message_info");
-        if (Box == 4) Screenshot(Window, "message_ask");
+        if (Box == 0) {
+            EXPECT_TRUE(Screenshot(Window, "message_info"));
+        }
+        if (Box == 4) {
+            EXPECT_TRUE(Screenshot(Window, "message_ask"));
+        }
         // One middle button for a message, left and right for questions.
         const bool Single = Box == 0;
         ButtonsAsExpected.push_back((BoxButton(Window, 109) != nullptr) == Single &&
@@ -175,7 +194,7 @@ TEST(GuiImageButton, PicturesAndCaptionColoursFollowTheState) {
     ReleaseDC(Button.Handle(), Dc);
     EXPECT_GT(Black, 20); // dashes along the top edge
     EXPECT_LT(Black, 95);
-    Screenshot(Parent, "image_button_without_pictures");
+    EXPECT_TRUE(Screenshot(Parent, "image_button_without_pictures"));
     DestroyWindow(Parent);
 }
 
@@ -199,7 +218,7 @@ TEST(GuiStartUp, TheSplashShowsForHalfASecondAndLoadsOnce) {
         HWND Splash = FindWindowA("TInitializationForm", nullptr);
         if (!Pictured && Splash && IsWindowVisible(Splash)) {
             Pictured = true;
-            Screenshot(Splash, "splash");
+            EXPECT_TRUE(Screenshot(Splash, "splash"));
         }
     };
     TRaraVida App;
@@ -228,7 +247,7 @@ TEST_F(GuiWizard, FirstAppearanceRowsAndTheTimersButtonStates) {
     GetClientRect(Main().Handle(), &Client);
     EXPECT_EQ(Client.right, 574);
     EXPECT_EQ(Client.bottom, 366);
-    Screenshot(Main().Handle(), "page_create_options");
+    EXPECT_TRUE(Screenshot(Main().Handle(), "page_create_options"));
 
     // Tab moves from a row's quantity to its device type, as the wizard's
     // message loops route it.
@@ -261,7 +280,7 @@ TEST_F(GuiWizard, FirstAppearanceRowsAndTheTimersButtonStates) {
     EXPECT_EQ(Fake.Beeps, 1);
     SendMessageA(Main().ScrollCreateList->Handle(), WM_VSCROLL, SB_PAGEDOWN, 0);
     RunFor(60);
-    Screenshot(Main().Handle(), "page_create_options_51_rows");
+    EXPECT_TRUE(Screenshot(Main().Handle(), "page_create_options_51_rows"));
 
     // Selection: one row at a time; the timer enables Remove.
     RunFor(120);
@@ -311,7 +330,7 @@ TEST_F(GuiWizard, PagesPanelsAndACompleteImageRecorderRun) {
     EXPECT_EQ(ComboText(Main().ComboBoxOS), "Rx-Dos");
     EXPECT_FALSE(Main().FloppyUsesMsDos());
     EXPECT_EQ(Main().CheckedOptions(), DefaultOptions());
-    Screenshot(Main().Handle(), "page_program_options_floppy");
+    EXPECT_TRUE(Screenshot(Main().Handle(), "page_program_options_floppy"));
     Click(*Main().BtnBack);
     EXPECT_EQ(Main().Page(), CreateOptions);
     EXPECT_FALSE(Main().BtnBack->Enabled());
@@ -322,7 +341,7 @@ TEST_F(GuiWizard, PagesPanelsAndACompleteImageRecorderRun) {
     Click(*Main().BtnNext);
     EXPECT_TRUE(Main().CdLineVisible());
     EXPECT_TRUE(Main().FloppyLineVisible());
-    Screenshot(Main().Handle(), "page_program_options");
+    EXPECT_TRUE(Screenshot(Main().Handle(), "page_program_options"));
     Click(*Main().BtnBack);
     SendMessageA(Row(0).Handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(30, 5));
     RunFor(120); // the timer enables Remove
@@ -349,7 +368,7 @@ TEST_F(GuiWizard, PagesPanelsAndACompleteImageRecorderRun) {
     Click(*Main().BtnNext);
     EXPECT_EQ(Main().Page(), PageStart);
     EXPECT_EQ(Main().BtnNext->ImageList(), Main().ImageListCreate);
-    Screenshot(Main().Handle(), "page_start");
+    EXPECT_TRUE(Screenshot(Main().Handle(), "page_start"));
     Click(*Main().BtnBack);
     EXPECT_EQ(Main().Page(), ProgramOptions);
     EXPECT_EQ(Main().BtnNext->ImageList(), Main().ImageListNext);
@@ -363,7 +382,7 @@ TEST_F(GuiWizard, PagesPanelsAndACompleteImageRecorderRun) {
     bool PickerPictured = false, ProgressPictured = false;
     std::vector<bool> ButtonsOffDuringRun;
     Answerer.OnPicker = [&](HWND Picker) {
-        Screenshot(Picker, "picker");
+        EXPECT_TRUE(Screenshot(Picker, "picker"));
         PickerPictured = true;
         PostMessageA(SearchSysForm().BtnCancel->Handle(), BM_CLICK, 0, 0);
     };
@@ -375,7 +394,7 @@ TEST_F(GuiWizard, PagesPanelsAndACompleteImageRecorderRun) {
         if (!ProgressPictured && Main().Page() == Progress &&
             !FindWindowA("TCoolMessage", nullptr)) {
             ProgressPictured = true;
-            Screenshot(Main().Handle(), "page_progress");
+            EXPECT_TRUE(Screenshot(Main().Handle(), "page_progress"));
         }
     };
     Click(*Main().BtnNext);
@@ -394,7 +413,7 @@ TEST_F(GuiWizard, PagesPanelsAndACompleteImageRecorderRun) {
     EXPECT_TRUE(Main().BtnNext->Enabled());
     EXPECT_FALSE(Main().BtnBack->Enabled());
     EXPECT_TRUE(Main().BtnClose->Enabled());
-    Screenshot(Main().Handle(), "page_finish");
+    EXPECT_TRUE(Screenshot(Main().Handle(), "page_finish"));
 
     // The same bytes as the command line's run with the same choices.
     ASSERT_TRUE(Fake.FileExists(IsoPath));
@@ -417,6 +436,85 @@ TEST_F(GuiWizard, PagesPanelsAndACompleteImageRecorderRun) {
     ASSERT_EQ(Main().CreateList.size(), 1u);
     EXPECT_EQ(Main().RowDevice(0), &Main().RecorderDevice);
     EXPECT_FALSE(Main().BtnBack->Enabled());
+}
+
+TEST_F(GuiWizard, WhateverTheRunThrowsEndsWithErrorOnTheFinishPage) {
+    ChooseDevice(Row(0), int(Main().DeviceChoices.size()) - 1);
+    Click(*Main().BtnNext);
+    Click(*Main().BtnNext);
+    int Dialogs = 0;
+    Fake.OnSaveDialog = [&] {
+        ++Dialogs;
+        throw TForeignFault{};
+    };
+    TBoxAnswerer Answerer;
+    // The location prompt, the picker cancelled and confirmed, Rx-DOS, then
+    // the message.
+    Answerer.Answers = {'L', 'L', 'L', 'M'};
+    Answerer.OnPicker = [&](HWND) {
+        PostMessageA(SearchSysForm().BtnCancel->Handle(), BM_CLICK, 0, 0);
+    };
+    Click(*Main().BtnNext);
+    RunFor(100);
+    ASSERT_EQ(Answerer.Texts.size(), 4u);
+    EXPECT_EQ(Answerer.Texts[3], "Error");
+    EXPECT_EQ(Dialogs, 1);
+    EXPECT_FALSE(Main().Running());
+    EXPECT_EQ(Main().Page(), Finish);
+    EXPECT_TRUE(Main().BtnNext->Enabled());
+    EXPECT_FALSE(Main().BtnBack->Enabled());
+    EXPECT_TRUE(Main().BtnClose->Enabled());
+    EXPECT_TRUE(Main().BtnHelp->Enabled());
+    EXPECT_FALSE(Fake.FileExists(IsoPath));
+}
+
+TEST_F(GuiWizard, OnceRxDosIsAcceptedTheDiscLineShowsItAndDiscsCarryIt) {
+    ChooseDevice(Row(0), int(Main().DeviceChoices.size()) - 1);
+    Click(*Main().BtnNext);
+    EXPECT_EQ(WindowText(Main().PanelCDBoot[1]), "Ms-Dos");
+    Click(*Main().BtnNext);
+    {
+        Fake.SaveAnswers = {std::string(IsoPath)};
+        TBoxAnswerer Answerer;
+        Answerer.Answers = {'L', 'L', 'L'}; // location, picker cancelled: sure, Rx-DOS: yes
+        Answerer.OnPicker = [&](HWND) {
+            PostMessageA(SearchSysForm().BtnCancel->Handle(), BM_CLICK, 0, 0);
+        };
+        Click(*Main().BtnNext);
+        RunFor(100);
+        ASSERT_EQ(Answerer.Texts.size(), 3u);
+        EXPECT_EQ(Main().Page(), Finish);
+        ASSERT_TRUE(Fake.FileExists(IsoPath));
+    }
+    // Create more: the same rows, and the page names the system the disc
+    // will carry.
+    Click(*Main().BtnNext);
+    Click(*Main().BtnNext);
+    ASSERT_EQ(Main().Page(), ProgramOptions);
+    EXPECT_EQ(WindowText(Main().PanelCDBoot[1]), "Rx-Dos");
+    EXPECT_TRUE(IsWindowVisible(Main().PanelCDBoot[1]));
+    EXPECT_TRUE(Screenshot(Main().Handle(), "page_program_options_rxdos"));
+
+    // The next disc is made on Rx-DOS without searching or asking again.
+    Fake.Files.erase(IsoPath);
+    Fake.SaveAnswers = {std::string(IsoPath)};
+    TBoxAnswerer Answerer;
+    Answerer.Answers = {'L'};
+    bool PickerShown = false;
+    Answerer.OnPicker = [&](HWND) {
+        PickerShown = true;
+        PostMessageA(SearchSysForm().BtnCancel->Handle(), BM_CLICK, 0, 0);
+    };
+    Click(*Main().BtnNext);
+    Click(*Main().BtnNext);
+    RunFor(100);
+    EXPECT_FALSE(PickerShown);
+    EXPECT_EQ(Answerer.Texts,
+              std::vector<std::string>{"Please select the location for the image file"});
+    EXPECT_EQ(Main().Page(), Finish);
+    ASSERT_TRUE(Fake.FileExists(IsoPath));
+    // Rx-DOS's own files in the disc's boot floppy.
+    EXPECT_NE(Fake.Files[IsoPath].find("RXDOSBIO"), std::string::npos);
 }
 
 TEST_F(GuiWizard, ClosingDuringARunAsksAndStopsAtTheNextPrompt) {
@@ -479,7 +577,7 @@ TEST_F(GuiWizard, HelpMenuLinksAndTheAboutBox) {
         GetWindowRect(Main().Handle(), &m);
         Centred = a.left == m.left + ((m.right - m.left) - (a.right - a.left)) / 2 &&
                   a.top == m.top + ((m.bottom - m.top) - (a.bottom - a.top)) / 2;
-        Screenshot(About, "about");
+        EXPECT_TRUE(Screenshot(About, "about"));
         SendMessageA(App->About.BtnSupport->Handle(), BM_CLICK, 0, 0);
         SendMessageA(App->About.BtnView->Handle(), BM_CLICK, 0, 0);
         PostMessageA(App->About.BtnOk->Handle(), BM_CLICK, 0, 0);
