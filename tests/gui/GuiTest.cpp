@@ -422,6 +422,7 @@ TEST_F(GuiWizard, PagesPanelsAndACompleteImageRecorderRun) {
     {
         TScriptedUserInterface Script;
         Script.SaveFileAnswers = {std::string("C:\\OUT\\REFERENCE.ISO")};
+        Script.AskAnswers = {1};
         TimageRecorder Reference;
         TIsoOnlyFront Front(Reference);
         TCreationRun Run(Front);
