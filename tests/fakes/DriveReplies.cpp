@@ -3,26 +3,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "base/UserInterface.h"
+#include "fakes/ClosedBoxes.h"
 #include "fakes/SimulatedWriter.h"
 #include "optical/Optical_devices.h"
-
-namespace {
-
-// Whatever the replies make the transports show, every box ends at once.
-class TClosedBoxes : public TUserInterface {
-public:
-    void MsgInfo(const std::string&) override {}
-    int MsgRetryAbort(const std::string&) override { return 3; }
-    int MsgAsk(const std::string&, const std::string&, const std::string&) override { return 1; }
-    std::optional<std::string> ChooseSaveFile(const std::string&, const std::string&,
-                                              const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> PickSystemFolder() override { return std::nullopt; }
-};
-
-} // namespace
 
 TDriveRepliesOutcome RunDriveReplies(const uint8_t* Bytes, size_t Size) {
     TDriveRepliesOutcome Outcome;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "FuzzTarget.h"
-#include "base/UserInterface.h"
+#include "fakes/ClosedBoxes.h"
 #include "fakes/FakePlatform.h"
 #include "optical/ImageRecorder.h"
 
@@ -26,16 +26,13 @@ public:
     }
 };
 
-class TFixedAnswers : public TUserInterface {
+// Every save dialog names the same file.
+class TFixedAnswers : public TClosedBoxes {
 public:
-    void MsgInfo(const std::string&) override {}
-    int MsgRetryAbort(const std::string&) override { return 3; }
-    int MsgAsk(const std::string&, const std::string&, const std::string&) override { return 1; }
     std::optional<std::string> ChooseSaveFile(const std::string&, const std::string&,
                                               const std::string&) override {
         return std::string("C:\\OUT.ISO");
     }
-    std::optional<std::string> PickSystemFolder() override { return std::nullopt; }
 };
 
 } // namespace
