@@ -6,6 +6,7 @@
 #include "fakes/ScriptedUserInterface.h"
 #include "image/Composer.h"
 #include "image/CreationRun.h"
+#include "image/OpticalTargets.h"
 #include "optical/ISO9660.h"
 #include "optical/ImageRecorder.h"
 
@@ -17,7 +18,11 @@ namespace {
 class TTestFront : public TRunFront {
 public:
     struct TRow {
-        TOpticalDevice* Device;
+        TRow(TOpticalDevice* Writer, int Quantity)
+            : Target(std::make_shared<TDiscWriterTarget>(*Writer)), Quantity(Quantity) {}
+        TRow(TimageRecorder* Recorder, int Quantity)
+            : Target(std::make_shared<TImageFileTarget>(*Recorder)), Quantity(Quantity) {}
+        std::shared_ptr<TMediaTarget> Target;
         int Quantity;
     };
     std::vector<TRow> Rows;
@@ -26,7 +31,7 @@ public:
     std::vector<int> Gauge;
 
     int RowCount() override { return int(Rows.size()); }
-    TOpticalDevice* RowDevice(int Row) override { return Rows[size_t(Row)].Device; }
+    TMediaTarget& RowTarget(int Row) override { return *Rows[size_t(Row)].Target; }
     int RowQuantity(int Row) override { return Rows[size_t(Row)].Quantity; }
     TWiperOptions CheckedOptions() override { return Options; }
     std::string CommandLine() override { return Params; }
@@ -284,7 +289,7 @@ TEST(CreationRun, EveryDiscStateButBlankIsRefused) {
         Writer.DiscStates = {uint8_t(State)};
         TTestFront Front;
         TCreationRun Run(Front);
-        EXPECT_FALSE(Run.CreateDisc(Writer));
+        EXPECT_FALSE(TDiscWriterTarget(Writer).MakeMedium(Run));
         EXPECT_TRUE(Writer.Burned.empty());
         ASSERT_FALSE(M.Ui.Log.empty());
         EXPECT_EQ(M.Ui.Log.back(), std::string("info: ") + DiscNotBlankText);
