@@ -41,8 +41,8 @@ void TCreationRun::SetRunProgress(double Fraction) {
 }
 
 // The prompt before a medium; false when the user stops the run.
-bool TCreationRun::AskForMedium(const std::string& Prompt) {
-    if (CoolMsgAsk(TQuestion::InsertMedium, Prompt, "OK", "Cancel") != 2) return true;
+bool TCreationRun::AskForMedium(const TMediumPrompt& Prompt) {
+    if (CoolMsgAsk(Prompt.Kind, Prompt.Text, "OK", "Cancel") != 2) return true;
     return CoolMsgAsk(TQuestion::StopRun, "Do you want to stop the process ?", "Yes", "No") != 1;
 }
 

@@ -68,7 +68,7 @@ public:
     std::function<void(const TMemoryStream& Image)> ImageBuilt;
 
 private:
-    bool AskForMedium(const std::string& Prompt);
+    bool AskForMedium(const TMediumPrompt& Prompt);
 };
 
 // The floppy's start-up files, written through the platform's files.

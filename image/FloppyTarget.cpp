@@ -154,8 +154,8 @@ static bool WriteComposedMsDos(char DriveLetter) {
     }
 }
 
-std::string TFloppyDriveTarget::MediumPrompt() const {
-    return "Please insert a floppy disk in drive A:";
+TMediumPrompt TFloppyDriveTarget::MediumPrompt() const {
+    return {"Please insert a floppy disk in drive A:"};
 }
 
 // The boot part fills the first half of the gauge, the files the second.

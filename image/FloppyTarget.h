@@ -18,7 +18,7 @@
 class TFloppyDriveTarget : public TMediaTarget {
 public:
     explicit TFloppyDriveTarget(char Drive = 'A') : Drive(Drive) {}
-    std::string MediumPrompt() const override;
+    TMediumPrompt MediumPrompt() const override;
     bool Ready() override { return true; }
     bool MakeMedium(TCreationRun& Run) override;
 

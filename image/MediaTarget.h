@@ -6,14 +6,23 @@
 
 #include <string>
 
+#include "base/UserInterface.h"
+
 class TCreationRun;
+
+// The question before a medium, answered OK or Cancel; Cancel offers to
+// stop the run.
+struct TMediumPrompt {
+    std::string Text;
+    TQuestion Kind = TQuestion::InsertMedium;
+};
 
 class TMediaTarget {
 public:
     virtual ~TMediaTarget() = default;
 
-    // Asked before each medium as TQuestion::InsertMedium, with OK and Cancel.
-    virtual std::string MediumPrompt() const = 0;
+    // Asked before each medium.
+    virtual TMediumPrompt MediumPrompt() const = 0;
     // Whether a medium can be written now; shows its own message when not.
     virtual bool Ready() = 0;
     // Makes one medium from the run's choices, driving the run's gauge;

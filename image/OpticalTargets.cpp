@@ -76,8 +76,8 @@ bool TOpticalTarget::Burn(TCreationRun& Run, TMemoryStream& Iso) {
     return true;
 }
 
-std::string TDiscWriterTarget::MediumPrompt() const {
-    return "Please insert a blank CD/DVD in writer.\r(" + Device.Name + ")";
+TMediumPrompt TDiscWriterTarget::MediumPrompt() const {
+    return {"Please insert a blank CD/DVD in writer.\r(" + Device.Name + ")"};
 }
 
 bool TDiscWriterTarget::Ready() {
@@ -93,8 +93,8 @@ bool TDiscWriterTarget::MakeMedium(TCreationRun& Run) {
     return ComposeIso(Run, Iso) && Ready() && Burn(Run, Iso);
 }
 
-std::string TImageFileTarget::MediumPrompt() const {
-    return "Please select the location for the image file";
+TMediumPrompt TImageFileTarget::MediumPrompt() const {
+    return {"Please select the location for the image file"};
 }
 
 bool TImageFileTarget::Ready() { return Device.CheckReady(Status) && Blank(); }

@@ -31,7 +31,7 @@ protected:
 class TDiscWriterTarget : public TOpticalTarget {
 public:
     using TOpticalTarget::TOpticalTarget;
-    std::string MediumPrompt() const override;
+    TMediumPrompt MediumPrompt() const override;
     bool Ready() override;
     bool MakeMedium(TCreationRun& Run) override;
 };
@@ -41,7 +41,7 @@ public:
 class TImageFileTarget : public TOpticalTarget {
 public:
     explicit TImageFileTarget(TimageRecorder& Recorder) : TOpticalTarget(Recorder) {}
-    std::string MediumPrompt() const override;
+    TMediumPrompt MediumPrompt() const override;
     bool Ready() override;
     bool MakeMedium(TCreationRun& Run) override;
 };

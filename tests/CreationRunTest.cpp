@@ -89,7 +89,7 @@ class TScriptedTarget : public TMediaTarget {
 public:
     std::deque<bool> Results;
     int Attempts = 0;
-    std::string MediumPrompt() const override { return "Insert the stick\r(slot 1)"; }
+    TMediumPrompt MediumPrompt() const override { return {"Insert the stick\r(slot 1)"}; }
     bool Ready() override { return true; }
     bool MakeMedium(TCreationRun& Run) override {
         ++Attempts;
