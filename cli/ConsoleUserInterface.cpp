@@ -69,8 +69,7 @@ int TConsoleUserInterface::MsgRetryAbort(const std::string& Text) {
 }
 
 int TConsoleUserInterface::MsgAsk(TQuestion, const std::string& Text,
-                                  const std::string& LeftCaption,
-                                  const std::string& RightCaption) {
+                                  const std::string& LeftCaption, const std::string& RightCaption) {
     return Choose(Text, LeftCaption, RightCaption);
 }
 

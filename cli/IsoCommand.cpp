@@ -29,8 +29,7 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
     TimageRecorder Recorder;
     Recorder.ReadBack = !Options.NoVerify;
     TImageFileTarget Target(Recorder);
-    TConsoleFront Front(Target, 1, Checked, Options.Params, false, Err,
-                        StandardErrorIsTerminal());
+    TConsoleFront Front(Target, 1, Checked, Options.Params, false, Err, StandardErrorIsTerminal());
     TCreationRun Run(Front);
     Console.BeforeOutput = [&] { Front.EndLine(); };
 

@@ -105,4 +105,3 @@ bool WriteFloppyIni(char DriveLetter, const std::string& Options) {
         return false;
     }
 }
-

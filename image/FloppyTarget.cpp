@@ -165,8 +165,8 @@ bool TFloppyDriveTarget::MakeMedium(TCreationRun& Run) {
     } Unhook;
     FloppyProgressHook = [&Run](double f) { Run.SetRunProgress(0.5 * f); };
     const bool MsDos = Run.Front.FloppyUsesMsDos();
-    const bool Boot = MsDos && MsDosFromComposer ? WriteComposedMsDos(Drive)
-                                                 : WriteFloppyBoot(Drive, MsDos);
+    const bool Boot =
+        MsDos && MsDosFromComposer ? WriteComposedMsDos(Drive) : WriteFloppyBoot(Drive, MsDos);
     if (!Boot) {
         CoolMsgInfo(InstallationFailedText);
         return false;

@@ -97,7 +97,9 @@ TMediumPrompt TImageFileTarget::MediumPrompt() const {
     return {"Please select the location for the image file"};
 }
 
-bool TImageFileTarget::Ready() { return Device.CheckReady(Status) && Blank(); }
+bool TImageFileTarget::Ready() {
+    return Device.CheckReady(Status) && Blank();
+}
 
 bool TImageFileTarget::MakeMedium(TCreationRun& Run) {
     if (!Ready()) return false;

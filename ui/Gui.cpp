@@ -51,8 +51,9 @@ int TextWidth(HWND Wnd, HFONT Font, const std::string& Text) {
 }
 } // namespace
 
-std::vector<TDeviceChoice> DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned,
-                                           std::vector<std::unique_ptr<TDiscWriterTarget>>& Targets) {
+std::vector<TDeviceChoice>
+DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned,
+                std::vector<std::unique_ptr<TDiscWriterTarget>>& Targets) {
     Targets.clear();
     Owned = std::make_unique<TOpticalDevices>();
     std::vector<TDeviceChoice> Choices;
@@ -576,7 +577,8 @@ LRESULT TMainForm::HandleMessage(UINT Msg, WPARAM w, LPARAM l) {
         if (RunInProgress) {
             // The run holds a medium: it stops at its next prompt, then the
             // window closes.
-            if (!StopRequested && TWindowUserInterface::MsgAsk(TQuestion::StopRun, StopQuestion, "Yes", "No") == 1) {
+            if (!StopRequested &&
+                TWindowUserInterface::MsgAsk(TQuestion::StopRun, StopQuestion, "Yes", "No") == 1) {
                 StopRequested = true;
                 CloseAfterRun = true;
             }

@@ -32,8 +32,9 @@ private:
 // The optical writers offered besides the floppy and the image recorder,
 // with the objects that own them and their targets. The one place where
 // discovery meets the wizard.
-std::vector<TDeviceChoice> DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned,
-                                           std::vector<std::unique_ptr<TDiscWriterTarget>>& Targets);
+std::vector<TDeviceChoice>
+DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned,
+                std::vector<std::unique_ptr<TDiscWriterTarget>>& Targets);
 
 class TMainForm : public TWindow, public TRunFront, public TWindowUserInterface {
 public:
