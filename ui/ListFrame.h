@@ -4,6 +4,7 @@
 // is selected, named by the list's shared selection link.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "image/MediaTarget.h"
