@@ -21,9 +21,9 @@ void CoolMsgInfo(const std::string& Text) { UserInterface().MsgInfo(Text); }
 
 int CoolMsgRetryAbort(const std::string& Text) { return UserInterface().MsgRetryAbort(Text); }
 
-int CoolMsgAsk(const std::string& Text, const std::string& LeftCaption,
+int CoolMsgAsk(TQuestion Kind, const std::string& Text, const std::string& LeftCaption,
                const std::string& RightCaption) {
-    return UserInterface().MsgAsk(Text, LeftCaption, RightCaption);
+    return UserInterface().MsgAsk(Kind, Text, LeftCaption, RightCaption);
 }
 
 void ProcessMessages() {

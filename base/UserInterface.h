@@ -7,6 +7,16 @@
 #include <optional>
 #include <string>
 
+// What a question asks, passed beside its text: a front end that answers
+// some questions on its own (the wizard after "stop", purgex naming the
+// floppy it writes) decides by kind and never by comparing texts.
+enum class TQuestion {
+    InsertMedium, // before each medium of a run: OK goes on, Cancel offers to stop
+    StopRun,      // whether to stop the run: Yes stops it
+    UseRxDos,     // a disc without MS-DOS: Yes boots it with Rx-DOS instead
+    Other,
+};
+
 class TUserInterface {
 public:
     virtual ~TUserInterface() = default;
@@ -16,7 +26,7 @@ public:
     // 4 for Retry (also when the box is closed), 3 for Abort.
     virtual int MsgRetryAbort(const std::string& Text) = 0;
     // 1 for the left button (also when the box is closed), 2 for the right one.
-    virtual int MsgAsk(const std::string& Text, const std::string& LeftCaption,
+    virtual int MsgAsk(TQuestion Kind, const std::string& Text, const std::string& LeftCaption,
                        const std::string& RightCaption) = 0;
 
     // The save dialog of the image recorder: the chosen path, or empty when
@@ -39,7 +49,7 @@ public:
     virtual void SystemMsgInfo(const std::string& Text) { MsgInfo(Text); }
     virtual bool SystemMsgWarning(const std::string& Text, const std::string& Caption) {
         (void)Caption;
-        return MsgAsk(Text, "No", "Yes") == 2;
+        return MsgAsk(TQuestion::Other, Text, "No", "Yes") == 2;
     }
 };
 
@@ -64,7 +74,7 @@ private:
 
 void CoolMsgInfo(const std::string& Text);
 int CoolMsgRetryAbort(const std::string& Text);
-int CoolMsgAsk(const std::string& Text, const std::string& LeftCaption,
+int CoolMsgAsk(TQuestion Kind, const std::string& Text, const std::string& LeftCaption,
                const std::string& RightCaption);
 void ProcessMessages();
 void SystemMsgInfo(const std::string& Text);

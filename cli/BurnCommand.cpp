@@ -10,6 +10,7 @@
 #include "cli/Terminal.h"
 #include "image/CreationRun.h"
 #include "image/ExeData.h"
+#include "image/OpticalTargets.h"
 #include "optical/Optical_devices.h"
 #include "platform/Platform.h"
 
@@ -297,7 +298,8 @@ int RunBurnCommand(const TBurnOptions& Options, std::istream& In, std::ostream& 
     TUserInterfaceScope Installed(Console);
 
     TCheckedWriter Writer(*Drive, !Options.NoVerify, Err);
-    TConsoleFront Front(&Writer, Options.Copies, Checked, Options.Params, false, Err,
+    TDiscWriterTarget Target(Writer);
+    TConsoleFront Front(Target, Options.Copies, Checked, Options.Params, false, Err,
                         StandardErrorIsTerminal());
     Writer.Front = &Front;
     Writer.BeforeOutput = [&] { Front.EndLine(); };

@@ -68,8 +68,8 @@ int TConsoleUserInterface::MsgRetryAbort(const std::string& Text) {
     return Choose(Text, "Retry", "Abort") == 1 ? 4 : 3;
 }
 
-int TConsoleUserInterface::MsgAsk(const std::string& Text, const std::string& LeftCaption,
-                                  const std::string& RightCaption) {
+int TConsoleUserInterface::MsgAsk(TQuestion, const std::string& Text,
+                                  const std::string& LeftCaption, const std::string& RightCaption) {
     return Choose(Text, LeftCaption, RightCaption);
 }
 

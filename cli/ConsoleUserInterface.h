@@ -26,7 +26,7 @@ public:
 
     void MsgInfo(const std::string& Text) override;
     int MsgRetryAbort(const std::string& Text) override;
-    int MsgAsk(const std::string& Text, const std::string& LeftCaption,
+    int MsgAsk(TQuestion Kind, const std::string& Text, const std::string& LeftCaption,
                const std::string& RightCaption) override;
     std::optional<std::string> ChooseSaveFile(const std::string& DefaultName,
                                               const std::string& DefaultExtension,

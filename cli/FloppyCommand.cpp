@@ -12,13 +12,12 @@
 #include "floppy/Vfloppy.h"
 #include "image/CreationRun.h"
 #include "image/ExeData.h"
+#include "image/FloppyTarget.h"
 #include "platform/Platform.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const InsertPrompt = "Please insert a floppy disk in drive A:";
 
 // Forwards to the console and names the target and copy in the run's
 // prompt, so a person knows what is written, and a prompt repeated for the
@@ -30,14 +29,14 @@ public:
         : Console(Console), Target(std::move(Target)), Run(Run), Copies(Copies) {}
     void MsgInfo(const std::string& Text) override { Console.MsgInfo(Text); }
     int MsgRetryAbort(const std::string& Text) override { return Console.MsgRetryAbort(Text); }
-    int MsgAsk(const std::string& Text, const std::string& Left,
+    int MsgAsk(TQuestion Kind, const std::string& Text, const std::string& Left,
                const std::string& Right) override {
-        if (Text != InsertPrompt) return Console.MsgAsk(Text, Left, Right);
+        if (Kind != TQuestion::InsertMedium) return Console.MsgAsk(Kind, Text, Left, Right);
         std::string Shown = Text + "\r(" + Target;
         if (Copies > 1)
             Shown +=
                 ", copy " + std::to_string(Run.MediaDone + 1) + " of " + std::to_string(Copies);
-        return Console.MsgAsk(Shown + ")", Left, Right);
+        return Console.MsgAsk(Kind, Shown + ")", Left, Right);
     }
     std::optional<std::string> ChooseSaveFile(const std::string& Name, const std::string& Ext,
                                               const std::string& Filter) override {
@@ -159,17 +158,18 @@ int RunFloppyCommand(const TFloppyOptions& Options, std::istream& In, std::ostre
                       : "Boot system: Rx-DOS (embedded; no MS-DOS system offered)\n");
     }
 
-    TConsoleFront Front(nullptr, Options.Copies, Checked, Options.Params, MsDos, Err,
+    TFloppyDriveTarget Floppy;
+    Floppy.MsDosFromComposer = FromFolder;
+    if (Letter) Floppy.Drive = char(std::toupper(static_cast<unsigned char>(Target[0])));
+    TConsoleFront Front(Floppy, Options.Copies, Checked, Options.Params, MsDos, Err,
                         StandardErrorIsTerminal());
     TCreationRun Run(Front);
-    Run.FloppyMsDosFromComposer = FromFolder;
-    if (Letter) Run.FloppyDrive = char(std::toupper(static_cast<unsigned char>(Target[0])));
     Console.BeforeOutput = [&] { Front.EndLine(); };
     TFloppyPrompts Prompts(Console, Target, Run, Options.Copies);
     TUserInterfaceScope Installed(Prompts);
 
     if (!Options.NoVerify && !Letter) {
-        Run.FloppyWritten = [] {
+        Floppy.Written = [] {
             const int64_t Sector = Platform().FloppyMismatch('A');
             if (Sector == -1) return true;
             CoolMsgInfo(Sector == -2

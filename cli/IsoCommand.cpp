@@ -6,6 +6,7 @@
 #include "cli/Terminal.h"
 #include "image/CreationRun.h"
 #include "image/ExeData.h"
+#include "image/OpticalTargets.h"
 #include "optical/ImageRecorder.h"
 #include "platform/Platform.h"
 
@@ -27,8 +28,8 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
 
     TimageRecorder Recorder;
     Recorder.ReadBack = !Options.NoVerify;
-    TConsoleFront Front(&Recorder, 1, Checked, Options.Params, false, Err,
-                        StandardErrorIsTerminal());
+    TImageFileTarget Target(Recorder);
+    TConsoleFront Front(Target, 1, Checked, Options.Params, false, Err, StandardErrorIsTerminal());
     TCreationRun Run(Front);
     Console.BeforeOutput = [&] { Front.EndLine(); };
 

@@ -35,13 +35,13 @@ TDiscSystem ChooseDiscSystem(const std::string& Os, const std::string& MsDosDir,
 // before any prompt or message. A writer's burn adds its drive buffer's fill.
 class TConsoleFront : public TRunFront {
 public:
-    TConsoleFront(TOpticalDevice* Device, int Quantity, TWiperOptions Options, std::string Params,
+    TConsoleFront(TMediaTarget& Target, int Quantity, TWiperOptions Options, std::string Params,
                   bool MsDos, std::ostream& Err, bool ShowProgress)
-        : Device(Device), Quantity(Quantity), Options(Options), Params(std::move(Params)),
+        : Target(Target), Quantity(Quantity), Options(Options), Params(std::move(Params)),
           MsDos(MsDos), Err(Err), ShowProgress(ShowProgress) {}
 
     int RowCount() override { return 1; }
-    TOpticalDevice* RowDevice(int) override { return Device; }
+    TMediaTarget& RowTarget(int) override { return Target; }
     int RowQuantity(int) override { return Quantity; }
     TWiperOptions CheckedOptions() override { return Options; }
     std::string CommandLine() override { return Params; }
@@ -51,7 +51,7 @@ public:
     void EndLine();
 
 private:
-    TOpticalDevice* Device;
+    TMediaTarget& Target;
     int Quantity;
     TWiperOptions Options;
     std::string Params;

@@ -2,16 +2,11 @@
 
 #include <cctype>
 #include <cmath>
-#include <memory>
-#include <stdexcept>
 
 #include "base/UserInterface.h"
 #include "image/Composer.h"
 #include "image/ExeData.h"
-#include "image/FloppyTarget.h"
-#include "optical/ISO9660.h"
 #include "platform/Platform.h"
-#include "optical/ImageRecorder.h"
 
 const char* const InstallationFailedText = "The installation cannot be completed.";
 const char* const DeviceNotReadyText = "The device is not ready. Try again...";
@@ -20,10 +15,6 @@ const char* const DiscNotBlankText =
 const char* const WriteErrorPrefix = "Error in writing process : ";
 const char* const NoMsDosText = "Cannot find Ms-Dos system files.";
 const char* const UseRxDosQuestion = "Do you want to use Rx-Dos for this disc?";
-
-namespace {
-const char* const ProductTitle = "Corvane Purgex 2005";
-}
 
 void TDSKburningIO::Progress(uint8_t Stage, double Done, double BufferFill) {
     ProcessMessages();
@@ -50,9 +41,9 @@ void TCreationRun::SetRunProgress(double Fraction) {
 }
 
 // The prompt before a medium; false when the user stops the run.
-bool TCreationRun::AskForMedium(const std::string& Prompt) {
-    if (CoolMsgAsk(Prompt, "OK", "Cancel") != 2) return true;
-    return CoolMsgAsk("Do you want to stop the process ?", "Yes", "No") != 1;
+bool TCreationRun::AskForMedium(const TMediumPrompt& Prompt) {
+    if (CoolMsgAsk(Prompt.Kind, Prompt.Text, "OK", "Cancel") != 2) return true;
+    return CoolMsgAsk(TQuestion::StopRun, "Do you want to stop the process ?", "Yes", "No") != 1;
 }
 
 void TCreationRun::CreateMedia() {
@@ -62,19 +53,12 @@ void TCreationRun::CreateMedia() {
     MediaDone = 0;
 
     for (int Row = 0; Row < Front.RowCount(); ++Row) {
-        TOpticalDevice* Device = Front.RowDevice(Row);
+        TMediaTarget& Target = Front.RowTarget(Row);
         const int Quantity = Front.RowQuantity(Row);
         for (int Copy = 0; Copy < Quantity; ++Copy) {
             for (;;) {
-                std::string Prompt;
-                if (dynamic_cast<TimageRecorder*>(Device))
-                    Prompt = "Please select the location for the image file";
-                else if (Device)
-                    Prompt = "Please insert a blank CD/DVD in writer.\r(" + Device->Name + ")";
-                else
-                    Prompt = "Please insert a floppy disk in drive A:";
-                if (!AskForMedium(Prompt)) return;
-                if (Device ? CreateDisc(*Device) : CreateFloppy()) break;
+                if (!AskForMedium(Target.MediumPrompt())) return;
+                if (Target.MakeMedium(*this)) break;
             }
             ++MediaDone;
         }
@@ -120,116 +104,4 @@ bool WriteFloppyIni(char DriveLetter, const std::string& Options) {
     } catch (const std::exception&) {
         return false;
     }
-}
-
-// The composer's MS-DOS base written as the boot part.
-static bool WriteComposedMsDos(char DriveLetter) {
-    const auto Floppy = std::make_unique<TVirtualFloppy>();
-    if (!CdStore || !PlaceMsDosSystem(*Floppy, *CdStore)) {
-        CoolMsgInfo(NoMsDosText);
-        return false;
-    }
-    TReadOnlyStream Image(std::span<const uint8_t>(Floppy->Image.data(), Floppy->Image.size()));
-    try {
-        FloppyDirectDisk().SetDriveName(DriveLetter);
-        return WriteFloppyBootImage(DriveLetter, Image);
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-bool TCreationRun::CreateFloppy() {
-    struct TUnhook {
-        ~TUnhook() { FloppyProgressHook = nullptr; }
-    } Unhook;
-    FloppyProgressHook = [this](double f) { FloppyFirstHalf(f); };
-    const bool MsDos = Front.FloppyUsesMsDos();
-    const bool Boot = MsDos && FloppyMsDosFromComposer ? WriteComposedMsDos(FloppyDrive)
-                                                       : WriteFloppyBoot(FloppyDrive, MsDos);
-    if (!Boot) {
-        CoolMsgInfo(InstallationFailedText);
-        return false;
-    }
-    FloppyProgressHook = [this](double f) { FloppySecondHalf(f); };
-    if (!CopyStoreFiles(FloppyDrive)) {
-        CoolMsgInfo(InstallationFailedText);
-        return false;
-    }
-    const TWiperOptions Options = Front.CheckedOptions();
-    if (!WriteFloppyAutoexec(FloppyDrive, Front.CommandLine(), !Options[DisableMouseOption]) ||
-        !WriteFloppyIni(FloppyDrive, OptionString(Options))) {
-        CoolMsgInfo(InstallationFailedText);
-        return false;
-    }
-    if (FloppyWritten && !FloppyWritten()) return false;
-    SetRunProgress(1);
-    return true;
-}
-
-// The disc's system: MS-DOS, or Rx-DOS by choice or by the user's answer.
-bool TCreationRun::PrepareDiscSystem(TDiscTarget& Target) {
-    if (DiscSystem == TDiscSystem::RxDos) {
-        if (Target.PrepareRxDosImage()) return true;
-        CoolMsgInfo(InstallationFailedText);
-        return false;
-    }
-    if (Target.PrepareDiscImage()) return true;
-    if (DiscSystem == TDiscSystem::MsDos) {
-        CoolMsgInfo(NoMsDosText);
-        return false;
-    }
-    // A disc without its system would not boot: offer the embedded one.
-    if (CoolMsgAsk(std::string(NoMsDosText) + "\r" + UseRxDosQuestion, "Yes", "No") == 2)
-        return false;
-    DiscSystem = TDiscSystem::RxDos; // the user's answer holds for the discs after this one
-    Target.DiscFloppy = std::make_unique<TVirtualFloppy>();
-    if (Target.PrepareRxDosImage()) return true;
-    CoolMsgInfo(InstallationFailedText);
-    return false;
-}
-
-bool TCreationRun::CreateDisc(TOpticalDevice& Device) {
-    const bool IsRecorder = dynamic_cast<TimageRecorder*>(&Device) != nullptr;
-    TDeviceStatus Status;
-    if (IsRecorder && !Device.CheckReady(Status)) return false;
-
-    TDiscTarget Target;
-    ProcessMessages();
-    if (!PrepareDiscSystem(Target)) return false;
-
-    const TWiperOptions Options = Front.CheckedOptions();
-    const std::string Choices = OptionString(Options);
-    ProcessMessages();
-    if (!Target.ComposeDiscFiles(!Options[DisableMouseOption], Choices, Front.CommandLine())) {
-        CoolMsgInfo(InstallationFailedText); // a disc without the wiper is of no use
-        return false;
-    }
-
-    TMemoryStream Iso;
-    {
-        const auto& Image = Target.DiscFloppy->Image;
-        if (Image.size() < size_t(FloppyImageSize)) return false;
-        TReadOnlyStream Floppy(std::span<const uint8_t>(Image.data(), size_t(FloppyImageSize)));
-        if (!MakeBootableIso(Floppy, Iso, ProductTitle)) return false;
-    }
-    ProcessMessages();
-
-    if (!IsRecorder && !Device.CheckReady(Status)) {
-        CoolMsgInfo(DeviceNotReadyText);
-        return false;
-    }
-    if (Status.DiscState != 0) {
-        CoolMsgInfo(DiscNotBlankText);
-        return false;
-    }
-
-    if (ImageBuilt) ImageBuilt(Iso);
-    Iso.SetPosition(0);
-    TBurnError Error;
-    if (!Device.Burn(Error, Iso, &BurnObserver)) {
-        CoolMsgInfo(std::string(WriteErrorPrefix) + std::string(BurnMessage(Error.Step)));
-        return false;
-    }
-    SetRunProgress(1);
-    return true;
 }

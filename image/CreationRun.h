@@ -1,9 +1,10 @@
 #pragma once
 // The creation run: walks the device list row by row, asks for every medium
-// in turn, has it written, and drives the gauge across all media of the run.
-// It is the same code under the wizard and under purgex; the front end
-// supplies the rows, the choices and the gauge through TRunFront, and
-// answers the prompts through the installed user-interface hook.
+// in turn, has its row's target make it, and drives the gauge across all
+// media of the run. It is the same code under the wizard and under purgex;
+// the front end supplies the rows' targets, the choices and the gauge
+// through TRunFront, and answers the prompts through the installed
+// user-interface hook.
 
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 
 #include "base/Stream.h"
 #include "image/DiscTarget.h"
+#include "image/MediaTarget.h"
 #include "image/WiperOptions.h"
 #include "optical/Optical_device.h"
 
@@ -18,8 +20,8 @@ class TRunFront {
 public:
     virtual ~TRunFront() = default;
     virtual int RowCount() = 0;
-    // The row's device: null for the floppy in drive A:.
-    virtual TOpticalDevice* RowDevice(int Row) = 0;
+    // What the row's media are made on.
+    virtual TMediaTarget& RowTarget(int Row) = 0;
     virtual int RowQuantity(int Row) = 0; // 0 to 99
     // Read afresh for every medium.
     virtual TWiperOptions CheckedOptions() = 0;
@@ -48,15 +50,11 @@ public:
     // The whole run. Ends early only when the user answers "Yes" to the stop
     // question; exceptions of the layers below may leave it.
     void CreateMedia();
-    // One disc or ISO file; true when it is finished.
-    bool CreateDisc(TOpticalDevice& Device);
-    // One floppy in drive A:.
-    bool CreateFloppy();
 
+    // The current medium's progress, 0 to 1, on the gauge of the whole run.
     void SetRunProgress(double Fraction);
-    // Progress mappings handed to the floppy target.
-    void FloppyFirstHalf(double Fraction) { SetRunProgress(0.5 * Fraction); }
-    void FloppySecondHalf(double Fraction) { SetRunProgress(0.5 + 0.5 * Fraction); }
+
+    TRunFront& Front;
 
     int32_t MediaTotal = 0;
     int32_t MediaDone = 0;
@@ -68,23 +66,9 @@ public:
     // Told every finished CD image just before it is written (purgex checks
     // the saved file against it).
     std::function<void(const TMemoryStream& Image)> ImageBuilt;
-    // An MS-DOS floppy gets the composer's MS-DOS base (the store's empty
-    // floppy with the installation's or a picked folder's system files),
-    // written like the Rx-DOS image, instead of the version-table ways; for
-    // systems without a format command (purgex).
-    bool FloppyMsDosFromComposer = false;
-    // The floppy drive written (the wizard's is always A:).
-    char FloppyDrive = 'A';
-    // Asked after a floppy's files are written; false (after its own
-    // message) fails the floppy, which is asked for again (purgex reads the
-    // floppy back here).
-    std::function<bool()> FloppyWritten;
 
 private:
-    bool AskForMedium(const std::string& Prompt);
-    bool PrepareDiscSystem(TDiscTarget& Target);
-
-    TRunFront& Front;
+    bool AskForMedium(const TMediumPrompt& Prompt);
 };
 
 // The floppy's start-up files, written through the platform's files.

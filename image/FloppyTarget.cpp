@@ -1,9 +1,12 @@
 #include "image/FloppyTarget.h"
 
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "base/UserInterface.h"
 #include "disk/DosBoot.h"
+#include "image/Composer.h"
 #include "image/CreationRun.h"
 #include "image/ExeData.h"
 #include "platform/Platform.h"
@@ -133,4 +136,53 @@ bool CopyStoreFiles(char DriveLetter) {
     } catch (const std::exception&) {
         return false;
     }
+}
+
+// The composer's MS-DOS base written as the boot part.
+static bool WriteComposedMsDos(char DriveLetter) {
+    const auto Floppy = std::make_unique<TVirtualFloppy>();
+    if (!CdStore || !PlaceMsDosSystem(*Floppy, *CdStore)) {
+        CoolMsgInfo(NoMsDosText);
+        return false;
+    }
+    TReadOnlyStream Image(std::span<const uint8_t>(Floppy->Image.data(), Floppy->Image.size()));
+    try {
+        FloppyDirectDisk().SetDriveName(DriveLetter);
+        return WriteFloppyBootImage(DriveLetter, Image);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+TMediumPrompt TFloppyDriveTarget::MediumPrompt() const {
+    return {"Please insert a floppy disk in drive A:"};
+}
+
+// The boot part fills the first half of the gauge, the files the second.
+bool TFloppyDriveTarget::MakeMedium(TCreationRun& Run) {
+    struct TUnhook {
+        ~TUnhook() { FloppyProgressHook = nullptr; }
+    } Unhook;
+    FloppyProgressHook = [&Run](double f) { Run.SetRunProgress(0.5 * f); };
+    const bool MsDos = Run.Front.FloppyUsesMsDos();
+    const bool Boot =
+        MsDos && MsDosFromComposer ? WriteComposedMsDos(Drive) : WriteFloppyBoot(Drive, MsDos);
+    if (!Boot) {
+        CoolMsgInfo(InstallationFailedText);
+        return false;
+    }
+    FloppyProgressHook = [&Run](double f) { Run.SetRunProgress(0.5 + 0.5 * f); };
+    if (!CopyStoreFiles(Drive)) {
+        CoolMsgInfo(InstallationFailedText);
+        return false;
+    }
+    const TWiperOptions Options = Run.Front.CheckedOptions();
+    if (!WriteFloppyAutoexec(Drive, Run.Front.CommandLine(), !Options[DisableMouseOption]) ||
+        !WriteFloppyIni(Drive, OptionString(Options))) {
+        CoolMsgInfo(InstallationFailedText);
+        return false;
+    }
+    if (Written && !Written()) return false;
+    Run.SetRunProgress(1);
+    return true;
 }

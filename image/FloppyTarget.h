@@ -6,9 +6,34 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "base/Stream.h"
 #include "disk/DirectDisk.h"
+#include "image/MediaTarget.h"
+
+// The floppy in a drive as a target of the run. The front's choice of
+// MS-DOS selects the boot part; the floppy's faults show while it is
+// written, so it is always ready to be asked for.
+class TFloppyDriveTarget : public TMediaTarget {
+public:
+    explicit TFloppyDriveTarget(char Drive = 'A') : Drive(Drive) {}
+    TMediumPrompt MediumPrompt() const override;
+    bool Ready() override { return true; }
+    bool MakeMedium(TCreationRun& Run) override;
+
+    // The drive written (the wizard's is always A:).
+    char Drive;
+    // An MS-DOS floppy gets the composer's MS-DOS base (the store's empty
+    // floppy with the installation's or a picked folder's system files),
+    // written like the Rx-DOS image, instead of the version-table ways; for
+    // systems without a format command (purgex).
+    bool MsDosFromComposer = false;
+    // Asked after a floppy's files are written; false (after its own
+    // message) fails the floppy, which is asked for again (purgex reads the
+    // floppy back here).
+    std::function<bool()> Written;
+};
 
 // Set by the run before each step; reports nothing while unset.
 extern std::function<void(double)> FloppyProgressHook;

@@ -10,9 +10,9 @@ TEST(ConsoleAnswers, WithoutAPersonTheFirstChoiceThenTheSecondOnRepeat) {
     std::ostringstream Out;
     TConsoleUserInterface Console(In, Out, false);
     const std::string Prompt = "Please select the location for the image file";
-    EXPECT_EQ(Console.MsgAsk(Prompt, "OK", "Cancel"), 1);
-    EXPECT_EQ(Console.MsgAsk("Do you want to stop the process ?", "Yes", "No"), 1);
-    EXPECT_EQ(Console.MsgAsk(Prompt, "OK", "Cancel"), 2); // the medium failed: give up
+    EXPECT_EQ(Console.MsgAsk(TQuestion::InsertMedium, Prompt, "OK", "Cancel"), 1);
+    EXPECT_EQ(Console.MsgAsk(TQuestion::StopRun, "Do you want to stop the process ?", "Yes", "No"), 1);
+    EXPECT_EQ(Console.MsgAsk(TQuestion::InsertMedium, Prompt, "OK", "Cancel"), 2); // the medium failed: give up
     EXPECT_EQ(Console.MsgRetryAbort("Cannot write to drive A:"), 4);
     EXPECT_EQ(Console.MsgRetryAbort("Cannot write to drive A:"), 3);
     EXPECT_NE(Out.str().find(Prompt + " [Cancel]"), std::string::npos);
@@ -22,9 +22,9 @@ TEST(ConsoleAnswers, APersonAnswersByInitialOrEnter) {
     std::istringstream In("c\n\nmaybe\nNo\n");
     std::ostringstream Out;
     TConsoleUserInterface Console(In, Out, true);
-    EXPECT_EQ(Console.MsgAsk("Insert\rthe disc", "OK", "Cancel"), 2);
-    EXPECT_EQ(Console.MsgAsk("Again", "OK", "Cancel"), 1);
-    EXPECT_EQ(Console.MsgAsk("Stop?", "Yes", "No"), 2); // "maybe" is asked again
+    EXPECT_EQ(Console.MsgAsk(TQuestion::InsertMedium, "Insert\rthe disc", "OK", "Cancel"), 2);
+    EXPECT_EQ(Console.MsgAsk(TQuestion::InsertMedium, "Again", "OK", "Cancel"), 1);
+    EXPECT_EQ(Console.MsgAsk(TQuestion::StopRun, "Stop?", "Yes", "No"), 2); // "maybe" is asked again
     EXPECT_NE(Out.str().find("Insert\nthe disc"), std::string::npos);
     EXPECT_FALSE(Console.InputClosed());
 }
@@ -37,12 +37,12 @@ TEST(ConsoleAnswers, EndOfInputAnswersAsWithoutATerminal) {
     TConsoleUserInterface Console(In, Out, true);
     Console.SaveFile = "out.iso";
     const std::string Prompt = "Please select the location for the image file";
-    EXPECT_EQ(Console.MsgAsk(Prompt, "OK", "Cancel"), 1);
+    EXPECT_EQ(Console.MsgAsk(TQuestion::InsertMedium, Prompt, "OK", "Cancel"), 1);
     EXPECT_TRUE(Console.InputClosed());
     EXPECT_EQ(Console.ChooseSaveFile("Purgit.ISO", "ISO", "*.ISO"), std::optional<std::string>("out.iso"));
     EXPECT_EQ(Console.ChooseSaveFile("Purgit.ISO", "ISO", "*.ISO"), std::nullopt);
-    EXPECT_EQ(Console.MsgAsk(Prompt, "OK", "Cancel"), 2);
-    EXPECT_EQ(Console.MsgAsk("Do you want to stop the process ?", "Yes", "No"), 1);
+    EXPECT_EQ(Console.MsgAsk(TQuestion::InsertMedium, Prompt, "OK", "Cancel"), 2);
+    EXPECT_EQ(Console.MsgAsk(TQuestion::StopRun, "Do you want to stop the process ?", "Yes", "No"), 1);
     EXPECT_EQ(Console.PickSystemFolder(), std::nullopt);
     EXPECT_NE(Out.str().find("(end of input)"), std::string::npos);
 }

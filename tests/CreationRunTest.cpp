@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <memory>
+
 #include "ComposerFixtures.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeWriter.h"
 #include "fakes/ScriptedUserInterface.h"
 #include "image/Composer.h"
 #include "image/CreationRun.h"
+#include "image/OpticalTargets.h"
 #include "optical/ISO9660.h"
 #include "optical/ImageRecorder.h"
 
@@ -17,7 +21,13 @@ namespace {
 class TTestFront : public TRunFront {
 public:
     struct TRow {
-        TOpticalDevice* Device;
+        TRow(TOpticalDevice* Writer, int Quantity)
+            : Target(std::make_shared<TDiscWriterTarget>(*Writer)), Quantity(Quantity) {}
+        TRow(TimageRecorder* Recorder, int Quantity)
+            : Target(std::make_shared<TImageFileTarget>(*Recorder)), Quantity(Quantity) {}
+        TRow(std::shared_ptr<TMediaTarget> Target, int Quantity)
+            : Target(std::move(Target)), Quantity(Quantity) {}
+        std::shared_ptr<TMediaTarget> Target;
         int Quantity;
     };
     std::vector<TRow> Rows;
@@ -26,7 +36,7 @@ public:
     std::vector<int> Gauge;
 
     int RowCount() override { return int(Rows.size()); }
-    TOpticalDevice* RowDevice(int Row) override { return Rows[size_t(Row)].Device; }
+    TMediaTarget& RowTarget(int Row) override { return *Rows[size_t(Row)].Target; }
     int RowQuantity(int Row) override { return Rows[size_t(Row)].Quantity; }
     TWiperOptions CheckedOptions() override { return Options; }
     std::string CommandLine() override { return Params; }
@@ -73,7 +83,62 @@ struct TMachine {
     void InsertMedia(int Times) { Ui.AskAnswers.insert(Ui.AskAnswers.end(), size_t(Times), 1); }
 };
 
+// A target the run has never heard of: its own prompt, and the results of
+// its media in turn.
+class TScriptedTarget : public TMediaTarget {
+public:
+    std::deque<bool> Results;
+    int Attempts = 0;
+    TMediumPrompt MediumPrompt() const override { return {"Insert the stick\r(slot 1)"}; }
+    bool Ready() override { return true; }
+    bool MakeMedium(TCreationRun& Run) override {
+        ++Attempts;
+        Run.SetRunProgress(0.5);
+        const bool Made = !Results.empty() && Results.front();
+        if (!Results.empty()) Results.pop_front();
+        if (Made) Run.SetRunProgress(1);
+        return Made;
+    }
+};
+
 } // namespace
+
+// The run asks any target by its own prompt, asks again after a failed
+// medium, and counts only the media made.
+TEST(CreationRun, AnyTargetIsAskedForByItsPromptUntilEachMediumIsMade) {
+    TMachine M;
+    auto Stick = std::make_shared<TScriptedTarget>();
+    Stick->Results = {false, true, true};
+    TTestFront Front;
+    Front.Rows = {{Stick, 2}};
+    M.InsertMedia(3);
+    TCreationRun Run(Front);
+    Run.CreateMedia();
+    EXPECT_EQ(Stick->Attempts, 3);
+    EXPECT_EQ(Run.MediaDone, 2);
+    EXPECT_EQ(Front.Gauge, (std::vector<int>{0, 25, 25, 50, 75, 100}));
+    const std::string Prompt = "ask: Insert the stick\r(slot 1) [OK|Cancel]";
+    EXPECT_EQ(M.Ui.Log, (std::vector<std::string>{Prompt, Prompt, Prompt}));
+    EXPECT_EQ(M.Ui.AskedKinds, std::vector<TQuestion>(3, TQuestion::InsertMedium));
+}
+
+// Each question of a run carries its kind beside the unchanged text, so a
+// front end can answer without reading the text.
+TEST(CreationRun, EveryQuestionCarriesItsKind) {
+    TMachine M;
+    TFakeWriter Writer;
+    TTestFront Front;
+    Front.Rows = {{&Writer, 1}};
+    M.Ui.FolderAnswers = {std::nullopt}; // no MS-DOS
+    M.Ui.AskAnswers = {1, 2, 2, 1};      // OK, "No" (no Rx-DOS), then Cancel, Yes (stop)
+    TCreationRun Run(Front);
+    Run.CreateMedia();
+    EXPECT_EQ(M.Ui.Log, (std::vector<std::string>{WriterPrompt, "folder", RxDosQuestion,
+                                                  WriterPrompt, StopQuestion}));
+    EXPECT_EQ(M.Ui.AskedKinds,
+              (std::vector<TQuestion>{TQuestion::InsertMedium, TQuestion::UseRxDos,
+                                      TQuestion::InsertMedium, TQuestion::StopRun}));
+}
 
 TEST(CreationRun, WritersAreAskedForInTurnAndTheGaugeCoversEveryMedium) {
     TMachine M;
@@ -284,7 +349,7 @@ TEST(CreationRun, EveryDiscStateButBlankIsRefused) {
         Writer.DiscStates = {uint8_t(State)};
         TTestFront Front;
         TCreationRun Run(Front);
-        EXPECT_FALSE(Run.CreateDisc(Writer));
+        EXPECT_FALSE(TDiscWriterTarget(Writer).MakeMedium(Run));
         EXPECT_TRUE(Writer.Burned.empty());
         ASSERT_FALSE(M.Ui.Log.empty());
         EXPECT_EQ(M.Ui.Log.back(), std::string("info: ") + DiscNotBlankText);

@@ -29,7 +29,8 @@ public:
     bool MsDos = false;
     std::vector<int> Gauge;
     int RowCount() override { return 1; }
-    TOpticalDevice* RowDevice(int) override { return nullptr; }
+    TFloppyDriveTarget Floppy;
+    TMediaTarget& RowTarget(int) override { return Floppy; }
     int RowQuantity(int) override { return Quantity; }
     TWiperOptions CheckedOptions() override { return Options; }
     std::string CommandLine() override { return Params; }

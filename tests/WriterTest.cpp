@@ -11,6 +11,7 @@
 #include "fakes/ScriptedUserInterface.h"
 #include "fakes/SimulatedWriter.h"
 #include "image/CreationRun.h"
+#include "image/OpticalTargets.h"
 #include "optical/ISO9660.h"
 #include "optical/Optical_devices.h"
 
@@ -422,9 +423,9 @@ namespace {
 // The run's front with one writer row.
 class TOneWriterFront : public TRunFront {
 public:
-    explicit TOneWriterFront(TOpticalDevice& Device) : Device(Device) {}
+    explicit TOneWriterFront(TOpticalDevice& Device) : Writer(Device) {}
     int RowCount() override { return 1; }
-    TOpticalDevice* RowDevice(int) override { return &Device; }
+    TMediaTarget& RowTarget(int) override { return Writer; }
     int RowQuantity(int) override { return 1; }
     TWiperOptions CheckedOptions() override { return DefaultOptions(); }
     std::string CommandLine() override { return ""; }
@@ -432,7 +433,7 @@ public:
     void SetGauge(int) override {}
 
 private:
-    TOpticalDevice& Device;
+    TDiscWriterTarget Writer;
 };
 
 struct TFault {

@@ -118,7 +118,7 @@ int TWindowUserInterface::MsgRetryAbort(const std::string& Text) {
     return Box.Execute(Text, ckRetryAbort) == 3 ? 3 : 4;
 }
 
-int TWindowUserInterface::MsgAsk(const std::string& Text, const std::string& LeftCaption,
+int TWindowUserInterface::MsgAsk(TQuestion, const std::string& Text, const std::string& LeftCaption,
                                  const std::string& RightCaption) {
     TCoolMessage Box;
     Box.BtnLeft->SetCaption(LeftCaption);

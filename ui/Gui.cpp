@@ -51,10 +51,16 @@ int TextWidth(HWND Wnd, HFONT Font, const std::string& Text) {
 }
 } // namespace
 
-std::vector<TDeviceChoice> DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned) {
+std::vector<TDeviceChoice>
+DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned,
+                std::vector<std::unique_ptr<TDiscWriterTarget>>& Targets) {
+    Targets.clear();
     Owned = std::make_unique<TOpticalDevices>();
     std::vector<TDeviceChoice> Choices;
-    for (TOpticalDevice* Writer : Owned->Writers()) Choices.push_back({Writer->Name, Writer});
+    for (TOpticalDevice* Writer : Owned->Writers()) {
+        Targets.push_back(std::make_unique<TDiscWriterTarget>(*Writer));
+        Choices.push_back({Writer->Name, Targets.back().get()});
+    }
     return Choices;
 }
 
@@ -274,10 +280,10 @@ TMainForm::~TMainForm() {
 
 void TMainForm::BuildDeviceChoices() {
     DeviceChoices.clear();
-    DeviceChoices.push_back({"Floppy disk (drive A:)", nullptr});
-    for (auto& Writer : DiscoverWriters(OpticalDevices))
+    DeviceChoices.push_back({"Floppy disk (drive A:)", &FloppyTarget});
+    for (auto& Writer : DiscoverWriters(OpticalDevices, WriterTargets))
         DeviceChoices.push_back(Writer);
-    DeviceChoices.push_back({"Image recorder (Save CD image as ISO file)", &RecorderDevice});
+    DeviceChoices.push_back({"Image recorder (Save CD image as ISO file)", &RecorderTarget});
 }
 
 void TMainForm::FormActivate() {
@@ -343,7 +349,7 @@ void TMainForm::GoNext() {
         if (CreateList.empty()) return;
         bool AnyDisc = false, AnyFloppy = false;
         for (auto& Row : CreateList)
-            (Row->RowDevice() ? AnyDisc : AnyFloppy) = true;
+            (&Row->RowTarget() == &FloppyTarget ? AnyFloppy : AnyDisc) = true;
         CdLineShown = AnyDisc;
         FloppyLineShown = AnyFloppy;
         ShowPage(ProgramOptions);
@@ -533,10 +539,10 @@ int TMainForm::MsgRetryAbort(const std::string& Text) {
     return StopRequested ? 3 : TWindowUserInterface::MsgRetryAbort(Text);
 }
 
-int TMainForm::MsgAsk(const std::string& Text, const std::string& LeftCaption,
+int TMainForm::MsgAsk(TQuestion Kind, const std::string& Text, const std::string& LeftCaption,
                       const std::string& RightCaption) {
-    if (StopRequested) return Text == StopQuestion ? 1 : 2;
-    return TWindowUserInterface::MsgAsk(Text, LeftCaption, RightCaption);
+    if (StopRequested) return Kind == TQuestion::StopRun ? 1 : 2;
+    return TWindowUserInterface::MsgAsk(Kind, Text, LeftCaption, RightCaption);
 }
 
 std::optional<std::string> TMainForm::ChooseSaveFile(const std::string& DefaultName,
@@ -571,7 +577,8 @@ LRESULT TMainForm::HandleMessage(UINT Msg, WPARAM w, LPARAM l) {
         if (RunInProgress) {
             // The run holds a medium: it stops at its next prompt, then the
             // window closes.
-            if (!StopRequested && TWindowUserInterface::MsgAsk(StopQuestion, "Yes", "No") == 1) {
+            if (!StopRequested &&
+                TWindowUserInterface::MsgAsk(TQuestion::StopRun, StopQuestion, "Yes", "No") == 1) {
                 StopRequested = true;
                 CloseAfterRun = true;
             }

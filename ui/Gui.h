@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "image/CreationRun.h"
+#include "image/FloppyTarget.h"
+#include "image/OpticalTargets.h"
 #include "optical/ImageRecorder.h"
 #include "optical/Optical_devices.h"
 #include "ui/CoolMsg.h"
@@ -28,9 +30,11 @@ private:
 };
 
 // The optical writers offered besides the floppy and the image recorder,
-// with the objects that own them. The one place where discovery meets the
-// wizard.
-std::vector<TDeviceChoice> DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned);
+// with the objects that own them and their targets. The one place where
+// discovery meets the wizard.
+std::vector<TDeviceChoice>
+DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned,
+                std::vector<std::unique_ptr<TDiscWriterTarget>>& Targets);
 
 class TMainForm : public TWindow, public TRunFront, public TWindowUserInterface {
 public:
@@ -54,7 +58,7 @@ public:
 
     // TRunFront
     int RowCount() override { return int(CreateList.size()); }
-    TOpticalDevice* RowDevice(int Row) override { return CreateList[size_t(Row)]->RowDevice(); }
+    TMediaTarget& RowTarget(int Row) override { return CreateList[size_t(Row)]->RowTarget(); }
     int RowQuantity(int Row) override { return CreateList[size_t(Row)]->RowQuantity(); }
     TWiperOptions CheckedOptions() override;
     std::string CommandLine() override;
@@ -64,7 +68,7 @@ public:
     // Prompts; once the user chose to stop, each is answered so the run ends.
     void MsgInfo(const std::string& Text) override;
     int MsgRetryAbort(const std::string& Text) override;
-    int MsgAsk(const std::string& Text, const std::string& LeftCaption,
+    int MsgAsk(TQuestion Kind, const std::string& Text, const std::string& LeftCaption,
                const std::string& RightCaption) override;
     std::optional<std::string> ChooseSaveFile(const std::string& DefaultName,
                                               const std::string& DefaultExtension,
@@ -92,6 +96,10 @@ public:
     // accepts Rx-DOS, the discs of this session carry Rx-DOS.
     TDiscSystem DiscSystem = TDiscSystem::MsDosOrAsk;
     TimageRecorder RecorderDevice;
+    // The targets the rows choose from: the first row choice is the floppy.
+    TFloppyDriveTarget FloppyTarget;
+    std::vector<std::unique_ptr<TDiscWriterTarget>> WriterTargets;
+    TImageFileTarget RecorderTarget{RecorderDevice};
 
     std::unique_ptr<TImageButton> BtnHelp, BtnClose, BtnBack, BtnNext, BtnAdd, BtnRemove, BtnClear;
     HIMAGELIST ImageListClose, ImageListBack, ImageListNext, ImageListCreate;

@@ -61,10 +61,10 @@ int TCreateListFrame::RowQuantity() {
     return n;
 }
 
-TOpticalDevice* TCreateListFrame::RowDevice() {
-    const auto Index = SendMessageA(ComboBox, CB_GETCURSEL, 0, 0);
-    if (Index < 0 || size_t(Index) >= Choices.size()) return nullptr;
-    return Choices[size_t(Index)].Device;
+TMediaTarget& TCreateListFrame::RowTarget() {
+    auto Index = SendMessageA(ComboBox, CB_GETCURSEL, 0, 0);
+    if (Index < 0 || size_t(Index) >= Choices.size()) Index = 0;
+    return *Choices[size_t(Index)].Target;
 }
 
 void TCreateListFrame::SelectRow() {

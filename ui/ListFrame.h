@@ -4,15 +4,16 @@
 // is selected, named by the list's shared selection link.
 
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "optical/Optical_device.h"
+#include "image/MediaTarget.h"
 #include "ui/Rectangle.h"
 
-// A device type: its caption and its device (none for the floppy in A:).
+// A device type: its caption and the target its media are made on.
 struct TDeviceChoice {
     std::string Caption;
-    TOpticalDevice* Device = nullptr;
+    TMediaTarget* Target = nullptr;
 };
 
 class TCreateListFrame : public TWindow {
@@ -25,7 +26,8 @@ public:
                                                        const std::vector<TDeviceChoice>& Choices);
 
     int RowQuantity();
-    TOpticalDevice* RowDevice();
+    // The chosen target; the first choice while none is chosen.
+    TMediaTarget& RowTarget();
     void SelectRow();
     void DeselectRow();
     void DestroyRow();

@@ -139,7 +139,7 @@ void TSearchSysForm::BtnOkClick() {
 }
 
 void TSearchSysForm::BtnCancelClick() {
-    if (CoolMsgAsk("Are you sure?", "Yes", "No") == 1) ModalResult = 2;
+    if (CoolMsgAsk(TQuestion::Other, "Are you sure?", "Yes", "No") == 1) ModalResult = 2;
 }
 
 std::optional<std::string> TSearchSysForm::Pick() {

@@ -11,7 +11,9 @@ class TClosedBoxes : public TUserInterface {
 public:
     void MsgInfo(const std::string&) override {}
     int MsgRetryAbort(const std::string&) override { return 3; }
-    int MsgAsk(const std::string&, const std::string&, const std::string&) override { return 1; }
+    int MsgAsk(TQuestion, const std::string&, const std::string&, const std::string&) override {
+        return 1;
+    }
     std::optional<std::string> ChooseSaveFile(const std::string&, const std::string&,
                                               const std::string&) override {
         return std::nullopt;

@@ -33,6 +33,8 @@ public:
     // Every box shown, as "info: text", "retryabort: text", "ask: text [left|right]",
     // "save: name", "folder".
     std::vector<std::string> Log;
+    // The kind of every question asked, in order.
+    std::vector<TQuestion> AskedKinds;
     int MessagePumps = 0;
 
     void MsgInfo(const std::string& Text) override { Log.push_back("info: " + Text); }
@@ -40,8 +42,10 @@ public:
         Log.push_back("retryabort: " + Text);
         return Take(RetryAbortAnswers);
     }
-    int MsgAsk(const std::string& Text, const std::string& Left, const std::string& Right) override {
+    int MsgAsk(TQuestion Kind, const std::string& Text, const std::string& Left,
+               const std::string& Right) override {
         Log.push_back("ask: " + Text + " [" + Left + "|" + Right + "]");
+        AskedKinds.push_back(Kind);
         return Take(AskAnswers);
     }
     std::optional<std::string> ChooseSaveFile(const std::string& DefaultName, const std::string&,

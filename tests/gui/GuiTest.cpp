@@ -87,15 +87,15 @@ protected:
 // What purgex makes with the same choices: an ISO file, Rx-DOS on the disc.
 class TIsoOnlyFront : public TRunFront {
 public:
-    explicit TIsoOnlyFront(TOpticalDevice& Recorder) : Recorder(Recorder) {}
+    explicit TIsoOnlyFront(TimageRecorder& Recorder) : Recorder(Recorder) {}
     int RowCount() override { return 1; }
-    TOpticalDevice* RowDevice(int) override { return &Recorder; }
+    TMediaTarget& RowTarget(int) override { return Recorder; }
     int RowQuantity(int) override { return 1; }
     TWiperOptions CheckedOptions() override { return DefaultOptions(); }
     std::string CommandLine() override { return ""; }
     bool FloppyUsesMsDos() override { return false; }
     void SetGauge(int) override {}
-    TOpticalDevice& Recorder;
+    TImageFileTarget Recorder;
 };
 
 } // namespace
@@ -127,8 +127,8 @@ TEST(GuiMessageBox, ButtonsAndCloseBoxGiveTheStatedResults) {
     EXPECT_EQ(CoolMsgRetryAbort("Write error"), 4);                             // closed
     EXPECT_EQ(CoolMsgRetryAbort("Write error"), 3);                             // Abort
     EXPECT_EQ(CoolMsgRetryAbort("Write error"), 4);                             // Retry
-    EXPECT_EQ(CoolMsgAsk("Do you want to stop the process ?", "Yes", "No"), 1); // closed
-    EXPECT_EQ(CoolMsgAsk("Do you want to stop the process ?", "Yes", "No"), 2); // right
+    EXPECT_EQ(CoolMsgAsk(TQuestion::StopRun, "Do you want to stop the process ?", "Yes", "No"), 1); // closed
+    EXPECT_EQ(CoolMsgAsk(TQuestion::StopRun, "Do you want to stop the process ?", "Yes", "No"), 2); // right
     ASSERT_EQ(Answerer.Texts.size(), 6u);
     EXPECT_EQ(Answerer.Texts[0], "The device is not ready. Try again...");
     EXPECT_EQ(ButtonsAsExpected, std::vector<bool>(6, true));
@@ -229,7 +229,7 @@ TEST(GuiStartUp, TheSplashShowsForHalfASecondAndLoadsOnce) {
     EXPECT_EQ(App.Splash.WorkRuns, 1);
     // The device choices are there before the wizard's first row.
     ASSERT_EQ(App.Main.DeviceChoices.size(), 2u);
-    EXPECT_EQ(App.Main.DeviceChoices.back().Device, &App.Main.RecorderDevice);
+    EXPECT_EQ(App.Main.DeviceChoices.back().Target, &App.Main.RecorderTarget);
     // Activated again: the work message comes again, the work does not.
     SendMessageA(App.Splash.Handle(), WM_INITWORK, 0, 0);
     EXPECT_EQ(App.Splash.WorkRuns, 1);
@@ -435,7 +435,7 @@ TEST_F(GuiWizard, PagesPanelsAndACompleteImageRecorderRun) {
     Click(*Main().BtnNext);
     EXPECT_EQ(Main().Page(), CreateOptions);
     ASSERT_EQ(Main().CreateList.size(), 1u);
-    EXPECT_EQ(Main().RowDevice(0), &Main().RecorderDevice);
+    EXPECT_EQ(&Main().RowTarget(0), &Main().RecorderTarget);
     EXPECT_FALSE(Main().BtnBack->Enabled());
 }
 
