@@ -107,6 +107,40 @@ public:
     virtual uint32_t ExitCode() = 0;
 };
 
+// A whole disk as the stick targets see it.
+struct TStickDevice {
+    std::string Node;   // what opens it: /dev/sdb, \\.\PhysicalDrive2, an image file's path
+    std::string Vendor; // trimmed; may be empty
+    std::string Model;  // trimmed; may be empty
+    uint64_t Bytes = 0;
+    uint32_t SectorBytes = 512;
+    bool Removable = false;  // the system calls its medium removable
+    bool Usb = false;        // attached through USB
+    bool SystemDisk = false; // holds the running system
+    bool ReadOnly = false;   // the medium refuses writes (a locked switch)
+    bool ImageFile = false;  // an image file standing for a disk
+    // Where file systems on it are mounted now: mount points on Linux,
+    // drive letters ("E:") on Windows.
+    std::vector<std::string> MountPoints;
+};
+
+// A whole disk, or an image file standing for one, open for a stick's
+// writes. Every call answers whether it succeeded; the platform's
+// LastError() then says why.
+class TDiskHandle {
+public:
+    virtual ~TDiskHandle() = default;
+    virtual uint64_t Bytes() const = 0;
+    virtual bool WriteAt(uint64_t Offset, std::span<const uint8_t> Data) = 0;
+    virtual bool ReadAt(uint64_t Offset, std::span<uint8_t> Data) = 0;
+    // Everything written reaches the medium (fsync, FlushFileBuffers), and
+    // reads after it come from the medium, not from the system's cache.
+    virtual bool Flush() = 0;
+    // After the last write: the system reads the new partition table again
+    // (BLKRRPART, IOCTL_DISK_UPDATE_PROPERTIES). Image files do nothing.
+    virtual bool Refresh() = 0;
+};
+
 class TAspiLibrary;
 class TEvent;
 
@@ -206,6 +240,29 @@ public:
     // from everything written to it since it was attached; -1 when it reads
     // back as written, -2 when it cannot be read back or nothing is attached.
     virtual int64_t FloppyMismatch(char Letter);
+
+    // --- USB sticks: whole disks that take a boot stick, and image files
+    // that stand for one. A backend without them lists none and opens
+    // nothing (Problem says so).
+
+    // The whole disks a stick may be written to: every disk attached
+    // through USB or marked removable, never the system's own disk.
+    virtual std::vector<TStickDevice> StickDevices();
+    // Any whole disk named by Node ("/dev/sdb", "PhysicalDrive2", "E:"),
+    // described for the question before writing and for the checks; empty
+    // with Problem when there is no such disk.
+    virtual std::optional<TStickDevice> DescribeStick(std::string_view Node, std::string& Problem);
+    // Opens Device for writing its whole surface: exclusively, every volume
+    // on it locked and dismounted first. Null with Problem (naming the
+    // device) when it cannot be had. The system disk, a disk holding a
+    // mounted file system and (unless AnyDisk) a disk that is neither
+    // removable nor USB are refused here too, whatever the caller checked.
+    virtual std::unique_ptr<TDiskHandle> OpenStick(const TStickDevice& Device, bool AnyDisk,
+                                                   std::string& Problem);
+    // Opens the image file Path read-write, creating it sparse at
+    // CreateBytes when it does not exist; null with Problem otherwise.
+    virtual std::unique_ptr<TDiskHandle> OpenDiskImage(std::string_view Path, uint64_t CreateBytes,
+                                                       std::string& Problem);
 
     // --- CD/DVD writers: the ASPI library, the events its requests signal,
     // and a clock for bounding the waits on drives.
