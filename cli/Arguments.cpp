@@ -75,6 +75,23 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
         ->default_val(1);
     AddMediaOptions(Floppy, FloppyOptions, "do not read the written floppy back");
 
+    TUsbOptions& UsbOptions = Command.UsbOptions;
+    CLI::App* Usb = App.add_subcommand(
+        "usb", "Write bootable USB sticks (a stick or an image file); they start Rx-DOS");
+    Usb->add_option("TARGET", UsbOptions.Target,
+                    "the stick (/dev/sdX; E: or PhysicalDriveN on Windows; purgex devices lists "
+                    "them) or an image file, made when missing")
+        ->required();
+    Usb->add_option("--copies", UsbOptions.Copies, "how many sticks to write, asking for each")
+        ->check(CLI::Range(1, MaxUsbCopies))
+        ->default_val(1);
+    Usb->add_option("--size", UsbOptions.Size,
+                    "size of an image file made anew, in bytes or with K, M or G (default 64M)")
+        ->transform(CLI::AsSizeValue(false));
+    Usb->add_flag(AnyDiskOption, UsbOptions.AnyDisk,
+                  "write the disk even though it is neither removable nor attached through USB");
+    AddMediaOptions(Usb, UsbOptions, "do not read the written stick back");
+
     CLI::App* Devices = App.add_subcommand("devices", "List the CD/DVD drives and which can burn");
     TBurnOptions& BurnOptions = Command.BurnOptions;
     CLI::App* Burn = App.add_subcommand("burn", "Burn bootable discs in a CD/DVD writer");
@@ -100,6 +117,7 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
     else if (Extract->parsed()) Command.Kind = TPurgexCommand::StoreExtract;
     else if (Iso->parsed()) Command.Kind = TPurgexCommand::Iso;
     else if (Floppy->parsed()) Command.Kind = TPurgexCommand::Floppy;
+    else if (Usb->parsed()) Command.Kind = TPurgexCommand::Usb;
     else if (Devices->parsed()) Command.Kind = TPurgexCommand::Devices;
     else if (Burn->parsed()) Command.Kind = TPurgexCommand::Burn;
     else if (Options->parsed()) Command.Kind = TPurgexCommand::Options;

@@ -10,9 +10,10 @@
 #include "cli/IsoCommand.h"
 #include "cli/OptionsCommand.h"
 #include "cli/StoreCommands.h"
+#include "cli/UsbCommand.h"
 
 struct TPurgexCommand {
-    enum TKind { Finished, StoreList, StoreExtract, Iso, Floppy, Devices, Burn, Options } Kind = Finished;
+    enum TKind { Finished, StoreList, StoreExtract, Iso, Floppy, Usb, Devices, Burn, Options } Kind = Finished;
     // With Kind Finished: the exit status (0 after --help or --version, 2 for
     // a usage error, whose message went to Err).
     int ExitCode = 0;
@@ -20,6 +21,7 @@ struct TPurgexCommand {
     TIsoOptions IsoOptions;
     TFloppyOptions FloppyOptions;
     TBurnOptions BurnOptions;
+    TUsbOptions UsbOptions;
     std::string SetBits; // purgex options --set
 };
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -107,6 +108,17 @@ TWipeRun RunWiper(const TScratchDir& Dir, const std::string& Floppy, const std::
     Result.Qemu = RunQemu(Options);
     Result.Trace = ReadTextIfAny(TraceFile);
     return Result;
+}
+
+std::string LineStarting(const std::string& Screen, const std::string& Start) {
+    std::istringstream In(Screen);
+    std::string Line;
+    while (std::getline(In, Line)) {
+        const auto First = Line.find_first_not_of(' ');
+        if (First != std::string::npos && Line.compare(First, Start.size(), Start) == 0)
+            return Line.substr(First);
+    }
+    return "";
 }
 
 std::string IdeDrive(const std::string& Image, int Index) {

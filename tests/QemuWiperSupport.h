@@ -60,6 +60,9 @@ struct TWipeRun {
 TWipeRun RunWiper(const TScratchDir& Dir, const std::string& Floppy, const std::string& Drives,
                   const std::string& WaitFor, int Timeout = 90, const std::string& Extra = "");
 
+// The screen line that starts with Start (after leading blanks), or "".
+std::string LineStarting(const std::string& Screen, const std::string& Start);
+
 // A raw image as IDE disk Index.
 std::string IdeDrive(const std::string& Image, int Index = 0);
 

@@ -31,18 +31,6 @@ fs::path Assemble(const TScratchDir& Dir, const std::string& Name, const std::st
     return Out;
 }
 
-// The screen line that starts with Start (after leading blanks), or "".
-std::string LineStarting(const std::string& Screen, const std::string& Start) {
-    std::istringstream In(Screen);
-    std::string Line;
-    while (std::getline(In, Line)) {
-        const auto First = Line.find_first_not_of(' ');
-        if (First != std::string::npos && Line.compare(First, Start.size(), Start) == 0)
-            return Line.substr(First);
-    }
-    return "";
-}
-
 // Runs PURGIT and prints its exit code, which the batch language cannot show.
 const char* ExitReporter = R"(
         org 0x100

@@ -1,5 +1,6 @@
 #include "ui/Gui.h"
 
+#include <algorithm>
 #include <commctrl.h>
 
 #include "platform/Platform.h"
@@ -60,6 +61,26 @@ DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned,
     for (TOpticalDevice* Writer : Owned->Writers()) {
         Targets.push_back(std::make_unique<TDiscWriterTarget>(*Writer));
         Choices.push_back({Writer->Name, Targets.back().get()});
+    }
+    return Choices;
+}
+
+std::string StickChoiceCaption(const TStickDevice& Device) {
+    std::string Name = Device.Vendor;
+    if (!Device.Model.empty()) Name += (Name.empty() ? "" : " ") + Device.Model;
+    // A Windows stick is known by its drive letter, a Linux one by its node.
+    std::string Where = Device.MountPoints.empty() ? Device.Node : Device.MountPoints.front();
+    if (!Name.empty()) Where += " " + Name;
+    return "USB flash drive (" + Where + ", " + StickSizeText(Device.Bytes) + ")";
+}
+
+std::vector<TDeviceChoice> DiscoverSticks(std::vector<std::unique_ptr<TUsbStickTarget>>& Targets) {
+    Targets.clear();
+    std::vector<TDeviceChoice> Choices;
+    for (TStickDevice& Device : Platform().StickDevices()) {
+        if (Device.SystemDisk) continue;
+        Targets.push_back(std::make_unique<TUsbStickTarget>(Device));
+        Choices.push_back({StickChoiceCaption(Device), Targets.back().get()});
     }
     return Choices;
 }
@@ -203,7 +224,15 @@ TMainForm::TMainForm() {
         MakeControl(Wnd, "COMBOBOX", "", CBS_DROPDOWNLIST | WS_TABSTOP, 113 + FloppyWidth + 4,
                     PageTop + 209, 65, 120, UiFont("MS Sans Serif", 8), IdComboOS);
     PanelFloppyBoot[1] = ComboBoxOS;
-    for (HWND c : {PanelCDBoot[0], PanelCDBoot[1], PanelFloppyBoot[0], PanelFloppyBoot[1]})
+    const char* StickText = "Operating System for USB flash drive: ";
+    const int StickWidth = TextWidth(Wnd, UiFont("MS Sans Serif", 8), StickText);
+    PanelStickBoot[0] = MakeControl(Wnd, "STATIC", StickText, SS_NOPREFIX, 113, PageTop + 230,
+                                    StickWidth, 15, UiFont("MS Sans Serif", 8));
+    PanelStickBoot[1] = MakeControl(Wnd, "STATIC", "Rx-Dos (the only one offered)", SS_NOPREFIX,
+                                    113 + StickWidth + 4, PageTop + 230, 200, 15,
+                                    UiFont("MS Sans Serif", 8, true));
+    for (HWND c : {PanelCDBoot[0], PanelCDBoot[1], PanelFloppyBoot[0], PanelFloppyBoot[1],
+                   PanelStickBoot[0], PanelStickBoot[1]})
         Add(ProgramOptions, c);
 
     // PageStart
@@ -284,6 +313,8 @@ void TMainForm::BuildDeviceChoices() {
     for (auto& Writer : DiscoverWriters(OpticalDevices, WriterTargets))
         DeviceChoices.push_back(Writer);
     DeviceChoices.push_back({"Image recorder (Save CD image as ISO file)", &RecorderTarget});
+    for (auto& Stick : DiscoverSticks(StickTargets))
+        DeviceChoices.push_back(Stick);
 }
 
 void TMainForm::FormActivate() {
@@ -337,6 +368,14 @@ void TMainForm::ShowOsLines() {
     GetWindowRect(PanelFloppyBoot[0], &Label);
     SetWindowPos(ComboBoxOS, nullptr, 113 + (Label.right - Label.left) + 4, Top - 3, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER);
+    // The stick line goes under whichever lines are shown.
+    for (HWND c : PanelStickBoot)
+        ShowWindow(c, StickLineShown ? SW_SHOW : SW_HIDE);
+    const int StickTop = FloppyLineShown ? Top + 20 : PageTop + (CdLineShown ? 212 : 194);
+    GetWindowRect(PanelStickBoot[0], &Label);
+    SetWindowPos(PanelStickBoot[0], nullptr, 113, StickTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SetWindowPos(PanelStickBoot[1], nullptr, 113 + (Label.right - Label.left) + 4, StickTop, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER);
 }
 
 void TMainForm::PagesPageChanged() {
@@ -347,11 +386,16 @@ void TMainForm::GoNext() {
     switch (Shown) {
     case CreateOptions: {
         if (CreateList.empty()) return;
-        bool AnyDisc = false, AnyFloppy = false;
-        for (auto& Row : CreateList)
-            (&Row->RowTarget() == &FloppyTarget ? AnyFloppy : AnyDisc) = true;
+        bool AnyDisc = false, AnyFloppy = false, AnyStick = false;
+        for (auto& Row : CreateList) {
+            const TMediaTarget* Target = &Row->RowTarget();
+            const bool Stick = std::any_of(StickTargets.begin(), StickTargets.end(),
+                                           [&](const auto& s) { return s.get() == Target; });
+            (Target == &FloppyTarget ? AnyFloppy : Stick ? AnyStick : AnyDisc) = true;
+        }
         CdLineShown = AnyDisc;
         FloppyLineShown = AnyFloppy;
+        StickLineShown = AnyStick;
         ShowPage(ProgramOptions);
         SetButtons(true, true, true, true);
         break;

@@ -9,6 +9,7 @@
 #include "image/CreationRun.h"
 #include "image/FloppyTarget.h"
 #include "image/OpticalTargets.h"
+#include "image/StickTarget.h"
 #include "optical/ImageRecorder.h"
 #include "optical/Optical_devices.h"
 #include "ui/CoolMsg.h"
@@ -35,6 +36,10 @@ private:
 std::vector<TDeviceChoice>
 DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned,
                 std::vector<std::unique_ptr<TDiscWriterTarget>>& Targets);
+// The USB sticks present, with their targets.
+std::vector<TDeviceChoice> DiscoverSticks(std::vector<std::unique_ptr<TUsbStickTarget>>& Targets);
+// "USB flash drive (E: SanDisk Cruzer, 16.0 GB)"
+std::string StickChoiceCaption(const TStickDevice& Device);
 
 class TMainForm : public TWindow, public TRunFront, public TWindowUserInterface {
 public:
@@ -100,6 +105,7 @@ public:
     TFloppyDriveTarget FloppyTarget;
     std::vector<std::unique_ptr<TDiscWriterTarget>> WriterTargets;
     TImageFileTarget RecorderTarget{RecorderDevice};
+    std::vector<std::unique_ptr<TUsbStickTarget>> StickTargets;
 
     std::unique_ptr<TImageButton> BtnHelp, BtnClose, BtnBack, BtnNext, BtnAdd, BtnRemove, BtnClear;
     HIMAGELIST ImageListClose, ImageListBack, ImageListNext, ImageListCreate;
@@ -108,7 +114,7 @@ public:
     std::unique_ptr<THyperLink> HyperLink1, HyperLink2, HyperLink4;
     HWND ChkOptions = nullptr, CommandLineEdit = nullptr, ComboBoxOS = nullptr,
          ChkMoreDisks = nullptr, ChkExit = nullptr;
-    HWND PanelCDBoot[2] = {}, PanelFloppyBoot[2] = {};
+    HWND PanelCDBoot[2] = {}, PanelFloppyBoot[2] = {}, PanelStickBoot[2] = {};
     HMENU PopupHelp = nullptr;
 
 private:
@@ -132,7 +138,7 @@ private:
     bool StopRequested = false;
     bool CloseAfterRun = false;
     bool Destroyed = false;
-    bool CdLineShown = true, FloppyLineShown = true;
+    bool CdLineShown = true, FloppyLineShown = true, StickLineShown = false;
 };
 
 // Page texts used by the tests and the form.
