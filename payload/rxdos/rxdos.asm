@@ -1,6 +1,7 @@
 ; RXDOS.SYS: the Rx-DOS kernel. Loaded by RXDOSBIO.SYS at KSEG:0000 and
-; entered with DL = boot drive. Offers INT 21h (see payload/README.md),
-; INT 20h, 22h-24h and 2Fh, then runs A:\RXDOSCMD.EXE.
+; entered with DL = boot drive (and, for a hard disk, EBX = the boot
+; partition's first sector). Offers INT 21h (see payload/README.md),
+; INT 20h, 22h-24h and 2Fh, then runs RXDOSCMD.EXE from the boot drive.
 
         bits 16
         cpu 386
@@ -81,10 +82,13 @@ last_ret dw 0                   ; AL = exit code, AH = how the program ended
 break_flag db 0
 pending_scan db 0
 boot_drive db 0
+boot_start dd 0                 ; the boot partition's first sector (hard disk)
+boot_letter db 0                ; the boot volume's drive (0 = A:)
 
 ; the drives: A: is entry 0
 drive_count     db 1
-b_present       db 0            ; B: is a drive (else its letter is free)
+a_present       db 1            ; A: is a drive (else its letter is free)
+b_present       db 0            ; B: likewise
 cur_disk        db 0
 mnt_drive       db 0FFh         ; the mounted drive, FFh none
 mnt_try         db 0
@@ -151,7 +155,9 @@ hd_pass         db 0
 hd_first        db 0
 
 shell_path      db 'A:\RXDOSCMD.EXE', 0
-init_env        db 'COMSPEC=A:\RXDOSCMD.EXE', 0, 'PATH=A:\', 0, 0
+init_env        db 'COMSPEC='
+env_comspec     db 'A:\RXDOSCMD.EXE', 0, 'PATH='
+env_path        db 'A:\', 0, 0
 init_env_len    equ $ - init_env
 shell_tail      db 0, 13
 shell_pb        dw 0, shell_tail, KSEG, 0, 0, 0, 0
@@ -167,6 +173,7 @@ kinit:
         sti
         cld
         mov [boot_drive], dl
+        mov [boot_start], ebx
         ; clear the uninitialised data
         mov di, bss_start
         mov cx, bss_end - bss_start
@@ -174,11 +181,29 @@ kinit:
         rep stosb
         mov word [buf_lba], 0FFFFh
 
+        cmp dl, 80h
+        jae .harddisk
         ; A: is the boot floppy, through RXDOSBIO
         mov [drives], dl
         mov dword [drives+12], 0FFFFFFFFh
         call find_drives
-        mov al, 0
+        jmp short .mount
+.harddisk:
+        ; a partition of a hard disk: its own letter in the drive order,
+        ; and the names the system starts with on that drive
+        mov byte [a_present], 0
+        call find_drives
+        call boot_volume
+        jc .nodisk
+        mov [boot_letter], al
+        mov [cur_disk], al
+        add al, 'A'
+        mov [shell_path], al
+        mov [env_comspec], al
+        mov [env_path], al
+        mov [noshell_drive], al
+.mount:
+        mov al, [boot_letter]
         call drv_mount
         jc .nodisk
 
@@ -302,7 +327,8 @@ halt:
         jmp .hlt
 
 msg_restart db 13, 10, 'Rx-DOS: command interpreter ended, starting it again', 13, 10, 0
-msg_noshell db 13, 10, 'Rx-DOS: cannot run A:\RXDOSCMD.EXE. System halted.', 0
+msg_noshell db 13, 10, 'Rx-DOS: cannot run '
+noshell_drive db 'A:\RXDOSCMD.EXE. System halted.', 0
 msg_nomem   db 13, 10, 'Rx-DOS: not enough memory. System halted.', 0
 msg_nodisk  db 13, 10, 'Rx-DOS: cannot read the boot disk. System halted.', 0
 

@@ -1,6 +1,9 @@
 ; RXDOSBIO.SYS: the BIOS interface of Rx-DOS. The boot sector loads it at
 ; 0070:0000. It keeps the boot geometry, offers one-sector disk transfers to
 ; the kernel (far call to 0070:0003) and loads RXDOS.SYS at KSEG:0000.
+; Started from a hard disk's partition (DL >= 80h) it loads RXDOS.SYS from
+; FAT16 or FAT32 itself (hdboot below) and the kernel reads that volume on
+; its own.
 
         bits 16
         org 0
@@ -125,6 +128,10 @@ init:
         push cs
         pop es
         mov [es:drive], dl
+        cmp dl, 80h
+        jb .floppy
+        jmp hdboot
+.floppy:
         ; DS:SI = boot sector with its BPB
         mov ax, [si+18h]
         mov [es:sec_per_track], ax
@@ -251,6 +258,8 @@ init:
         jne .bad
         mov dl, [drive]
         jmp KSEG:0000h
+
+%include "hdboot.inc"
 
 kernel_name db 'RXDOS   SYS'
 msg_read    db 13, 10, 'Rx-DOS: disk read error. Press a key', 0

@@ -533,7 +533,7 @@ c_cd:
         call arg_trim
         cmp byte [si], 0
         je .show
-        cmp word [si], 'A:'
+        cmp byte [si+1], ':'    ; "cd X:" shows the folder
         jne .go
         cmp byte [si+2], 0
         je .show
