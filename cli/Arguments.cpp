@@ -35,14 +35,19 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
                         "support\"");
 
     // The choices the media commands take.
-    auto AddMediaOptions = [](CLI::App* Sub, TMediaOptions& Options, const char* Verify) {
+    auto AddMediaOptions = [](CLI::App* Sub, TMediaOptions& Options, const char* Verify,
+                              bool Stick = false) {
         Sub->add_option("--os", Options.Os,
-                        "system it boots: auto (MS-DOS where offered, else Rx-DOS), msdos, rxdos")
+                        Stick ? "system it boots: rxdos, the only one a stick starts (auto means "
+                                "rxdos; msdos is refused)"
+                              : "system it boots: auto (MS-DOS where offered, else Rx-DOS), msdos, "
+                                "rxdos")
             ->check(CLI::IsMember({"auto", "msdos", "rxdos"}))
             ->default_val("auto");
-        Sub->add_option("--msdos-dir", Options.MsDosDir,
-                        "folder holding the MS-DOS system files Io.sys and command.com (on a "
-                        "terminal, purgex asks for it when needed)");
+        if (!Stick)
+            Sub->add_option("--msdos-dir", Options.MsDosDir,
+                            "folder holding the MS-DOS system files Io.sys and command.com (on a "
+                            "terminal, purgex asks for it when needed)");
         Sub->add_option("--options", Options.Bits,
                         "twelve 0/1 characters: the wiper's options 1-11, then \"Disable mouse "
                         "support\" (default: the saved options)");
@@ -90,7 +95,7 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
         ->transform(CLI::AsSizeValue(false));
     Usb->add_flag(AnyDiskOption, UsbOptions.AnyDisk,
                   "write the disk even though it is neither removable nor attached through USB");
-    AddMediaOptions(Usb, UsbOptions, "do not read the written stick back");
+    AddMediaOptions(Usb, UsbOptions, "do not read the written stick back", true);
 
     CLI::App* Devices = App.add_subcommand("devices", "List the CD/DVD drives and which can burn");
     TBurnOptions& BurnOptions = Command.BurnOptions;

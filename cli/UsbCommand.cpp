@@ -31,11 +31,17 @@ public:
             FirstAnswered = true;
             return 1;
         }
+        if (Copies == 1) return Console.MsgAsk(Kind, Text, Left, Right);
         return Console.MsgAsk(Kind,
                               Text + "\r(copy " + std::to_string(Run.MediaDone + 1) + " of " +
                                   std::to_string(Copies) + ")",
                               Left, Right);
     }
+    std::optional<std::string> ChooseSaveFile(const std::string& Name, const std::string& Ext,
+                                              const std::string& Filter) override {
+        return Console.ChooseSaveFile(Name, Ext, Filter);
+    }
+    std::optional<std::string> PickSystemFolder() override { return Console.PickSystemFolder(); }
     void ProcessMessages() override { Console.ProcessMessages(); }
 
 private:

@@ -32,6 +32,13 @@ PURGEX_FUZZ_TARGET(ArgumentsFuzz) {
         PURGEX_FUZZ_CHECK(Floppy.Copies >= 1 && Floppy.Copies <= MaxFloppyCopies);
         break;
     }
+    case TPurgexCommand::Usb: {
+        const TUsbOptions& Usb = Command.UsbOptions;
+        PURGEX_FUZZ_CHECK(Usb.Os == "auto" || Usb.Os == "msdos" || Usb.Os == "rxdos");
+        PURGEX_FUZZ_CHECK(Usb.Copies >= 1 && Usb.Copies <= MaxUsbCopies);
+        PURGEX_FUZZ_CHECK(!Usb.Target.empty());
+        break;
+    }
     case TPurgexCommand::Devices:
     case TPurgexCommand::Options:
         break;
