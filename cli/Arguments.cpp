@@ -97,7 +97,8 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
                   "write the disk even though it is neither removable nor attached through USB");
     AddMediaOptions(Usb, UsbOptions, "do not read the written stick back", true);
 
-    CLI::App* Devices = App.add_subcommand("devices", "List the CD/DVD drives and which can burn");
+    CLI::App* Devices = App.add_subcommand(
+        "devices", "List the CD/DVD drives and which can burn, and the USB sticks");
     TBurnOptions& BurnOptions = Command.BurnOptions;
     CLI::App* Burn = App.add_subcommand("burn", "Burn bootable discs in a CD/DVD writer");
     Burn->add_option("DRIVE", BurnOptions.Drive,

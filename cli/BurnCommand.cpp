@@ -13,6 +13,7 @@
 #include "image/OpticalTargets.h"
 #include "optical/Optical_devices.h"
 #include "platform/Platform.h"
+#include "platform/StickChecks.h"
 
 namespace {
 
@@ -102,6 +103,31 @@ std::vector<TScsiOpticalDevice*> CdDrives(const std::vector<TScsiOpticalDevice*>
              (Platform().DriveType(D->DriveLetter) == DriveCdRom || LinuxNode(D->DriveLetter))))
             Drives.push_back(D);
     return Drives;
+}
+
+// The second part of purgex devices: the disks a stick may be written to.
+void ListSticks(std::ostream& Out) {
+    const auto Sticks = Platform().StickDevices();
+    if (Sticks.empty()) {
+        Out << "No USB sticks found.\n";
+        return;
+    }
+    Out << "USB sticks:\n";
+    for (const TStickDevice& S : Sticks) {
+        // Windows locks and dismounts a stick's volumes for the write; a
+        // mounted file system elsewhere refuses the disk.
+        const bool Windows = S.Node.rfind("\\\\.\\", 0) == 0;
+        std::string Kinds = S.Usb ? "USB" : "";
+        if (S.Removable) Kinds += (Kinds.empty() ? "" : ", ") + std::string("removable");
+        Out << "    " << S.Node << "  " << StickName(S) << "  "
+            << (S.Bytes ? StickSizeText(S.Bytes) : "no medium") << "  [" << Kinds << "]";
+        if (Windows && !S.MountPoints.empty()) {
+            Out << "  volumes";
+            for (const std::string& Letter : S.MountPoints) Out << " " << Letter;
+        }
+        const std::string Refusal = StickRefusal(S, false, !Windows);
+        Out << "  " << (Refusal.empty() ? "offered" : "refused: " + Refusal) << "\n";
+    }
 }
 
 // Passes a burn's reports on and tells the front the buffer's fill.
@@ -220,6 +246,7 @@ int RunDevicesCommand(std::ostream& Out, std::ostream& /*Err*/) {
         Out << Other
             << (Other == 1 ? " other drive passed over: not a CD/DVD drive\n"
                            : " other drives passed over: not CD/DVD drives\n");
+    ListSticks(Out);
     return 0;
 }
 

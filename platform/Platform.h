@@ -65,6 +65,8 @@ public:
                                std::span<uint8_t> /*Data*/, uint32_t& Returned) {
         return Control(Code, In, Out, Returned);
     }
+    // Everything written reaches the device (FlushFileBuffers).
+    virtual bool Flush() { return true; }
 };
 
 // What opening a device asks for.

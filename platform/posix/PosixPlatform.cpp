@@ -19,6 +19,7 @@
 #include "platform/posix/PosixProcess.h"
 #include "platform/posix/PosixRegistry.h"
 #include "platform/posix/PosixScsi.h"
+#include "platform/posix/PosixSticks.h"
 
 namespace {
 
@@ -226,6 +227,24 @@ public:
         return PosixStartProcess(CommandLine, LastErrorCode);
     }
     void Sleep(uint32_t Milliseconds) override { ::usleep(useconds_t(Milliseconds) * 1000); }
+    std::string ErrorText(uint32_t Code) override {
+        if (std::string Text = PosixErrorText(Code); !Text.empty()) return Text;
+        return TPlatform::ErrorText(Code);
+    }
+
+    // USB sticks: whole disks from sysfs, image files.
+    std::vector<TStickDevice> StickDevices() override { return ListSticks({}); }
+    std::optional<TStickDevice> DescribeStick(std::string_view Node, std::string& Problem) override {
+        return DescribePosixStick({}, Node, Problem);
+    }
+    std::unique_ptr<TDiskHandle> OpenStick(const TStickDevice& Device, bool AnyDisk,
+                                           std::string& Problem) override {
+        return OpenPosixStick({}, Device, AnyDisk, LastErrorCode, Problem);
+    }
+    std::unique_ptr<TDiskHandle> OpenDiskImage(std::string_view Path, uint64_t CreateBytes,
+                                               std::string& Problem) override {
+        return OpenPosixDiskImage(Path, CreateBytes, LastErrorCode, Problem);
+    }
 
 private:
     static std::unique_ptr<TStream> Open(std::string_view Path, int Flags) {

@@ -1,5 +1,7 @@
 #include "platform/win32/Win32Devices.h"
 
+#include "platform/WindowsSticks.h"
+
 #include <windows.h>
 #include <winioctl.h>
 #include <ntddscsi.h>
@@ -7,6 +9,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 
 #include <vector>
 
@@ -76,25 +79,28 @@ namespace {
 
 class TWin32Device : public TDeviceHandle {
 public:
-    explicit TWin32Device(HANDLE Handle) : Handle(Handle) {}
+    // Error is the platform's last error: a failed call leaves its code there.
+    TWin32Device(HANDLE Handle, uint32_t& Error) : Handle(Handle), Error(Error) {}
     ~TWin32Device() override { CloseHandle(Handle); }
     bool Seek(uint64_t Offset) override {
         LONG High = LONG(Offset >> 32);
+        SetLastError(NO_ERROR);
         const DWORD Low = SetFilePointer(Handle, LONG(Offset & 0xFFFFFFFF), &High, FILE_BEGIN);
-        return !(Low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
+        return Noted(!(Low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR));
     }
     bool Read(std::span<uint8_t> Buffer, uint32_t& Done) override {
         DWORD Got = 0;
         const BOOL Ok = ReadFile(Handle, Buffer.data(), DWORD(Buffer.size()), &Got, nullptr);
         Done = Got;
-        return Ok != 0;
+        return Noted(Ok != 0);
     }
     bool Write(std::span<const uint8_t> Buffer, uint32_t& Done) override {
         DWORD Put = 0;
         const BOOL Ok = WriteFile(Handle, Buffer.data(), DWORD(Buffer.size()), &Put, nullptr);
         Done = Put;
-        return Ok != 0;
+        return Noted(Ok != 0);
     }
+    bool Flush() override { return Noted(FlushFileBuffers(Handle) != 0); }
     bool Control(uint32_t Code, std::span<const uint8_t> In, std::span<uint8_t> Out,
                  uint32_t& Returned) override {
         if (sizeof(void*) == 8 && IsPassThrough(Code)) return PassThrough(Code, In, Out, {}, Returned);
@@ -103,7 +109,7 @@ public:
             DeviceIoControl(Handle, Code, const_cast<uint8_t*>(In.data()), DWORD(In.size()),
                             Out.data(), DWORD(Out.size()), &Got, nullptr);
         Returned = Got;
-        return Ok != 0;
+        return Noted(Ok != 0);
     }
     bool ControlDirect(uint32_t Code, std::span<const uint8_t> In, std::span<uint8_t> Out,
                        std::span<uint8_t> Data, uint32_t& Returned) override {
@@ -120,13 +126,19 @@ private:
         DWORD Got = 0;
         const BOOL Ok = DeviceIoControl(Handle, Code, Request.data(), InSize, Request.data(),
                                         DWORD(Request.size()), &Got, nullptr);
-        if (!Ok) return false;
+        if (!Noted(Ok != 0)) return false;
         PortablePassThroughAnswer(Request, Out);
         Returned = Got >= sizeof(SCSI_PASS_THROUGH) ? Got - sizeof(SCSI_PASS_THROUGH) + Header32 : Got;
         return true;
     }
 
+    bool Noted(bool Ok) {
+        if (!Ok) Error = GetLastError();
+        return Ok;
+    }
+
     HANDLE Handle;
+    uint32_t& Error;
 };
 
 class TWin32Child : public TChildProcess {
@@ -184,7 +196,7 @@ std::unique_ptr<TDeviceHandle> Win32OpenDevice(std::string_view Name, const TDev
     Error = Handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     SetErrorMode(OldMode);
     if (Handle == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<TWin32Device>(Handle);
+    return std::make_unique<TWin32Device>(Handle, Error);
 }
 
 std::string Win32ErrorText(uint32_t Code) {
@@ -238,4 +250,131 @@ std::unique_ptr<TChildProcess> Win32StartProcess(std::string_view CommandLine, u
         return nullptr;
     }
     return std::make_unique<TWin32Child>(Info, InputWrite, OutputRead);
+}
+
+// The control codes the portable stick layer spells out are Windows' own.
+static_assert(IoctlStorageQueryProperty == IOCTL_STORAGE_QUERY_PROPERTY);
+static_assert(IoctlDiskGetDriveGeometryEx == IOCTL_DISK_GET_DRIVE_GEOMETRY_EX);
+static_assert(IoctlDiskIsWritable == IOCTL_DISK_IS_WRITABLE);
+static_assert(IoctlDiskUpdateProperties == IOCTL_DISK_UPDATE_PROPERTIES);
+static_assert(IoctlVolumeGetVolumeDiskExtents == IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS);
+static_assert(FsctlLockVolumeCode == FSCTL_LOCK_VOLUME);
+static_assert(FsctlUnlockVolumeCode == FSCTL_UNLOCK_VOLUME);
+static_assert(FsctlDismountVolumeCode == FSCTL_DISMOUNT_VOLUME);
+static_assert(FsctlSetSparse == FSCTL_SET_SPARSE);
+static_assert(StorageBusUsb == BusTypeUsb);
+static_assert(DescriptorRemovableMedia == offsetof(STORAGE_DEVICE_DESCRIPTOR, RemovableMedia));
+static_assert(DescriptorVendorOffset == offsetof(STORAGE_DEVICE_DESCRIPTOR, VendorIdOffset));
+static_assert(DescriptorProductOffset == offsetof(STORAGE_DEVICE_DESCRIPTOR, ProductIdOffset));
+static_assert(DescriptorBusType == offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType));
+
+namespace {
+
+constexpr uint64_t MiB = 1 << 20;
+
+class TWin32ImageDisk : public TDiskHandle {
+public:
+    TWin32ImageDisk(HANDLE Handle, uint64_t Size, uint32_t& Error)
+        : Handle(Handle), Size(Size), Error(Error) {}
+    ~TWin32ImageDisk() override { CloseHandle(Handle); }
+    uint64_t Bytes() const override { return Size; }
+    bool WriteAt(uint64_t Offset, std::span<const uint8_t> Data) override {
+        if (!At(Offset, Data.size())) return false;
+        while (!Data.empty()) {
+            DWORD Put = 0;
+            const DWORD Step = DWORD(std::min<size_t>(Data.size(), 1 << 30));
+            if (!WriteFile(Handle, Data.data(), Step, &Put, nullptr)) return Noted();
+            if (Put == 0) return Fail(ERROR_HANDLE_DISK_FULL);
+            Data = Data.subspan(Put);
+        }
+        return true;
+    }
+    bool ReadAt(uint64_t Offset, std::span<uint8_t> Data) override {
+        if (!At(Offset, Data.size())) return false;
+        while (!Data.empty()) {
+            DWORD Got = 0;
+            const DWORD Step = DWORD(std::min<size_t>(Data.size(), 1 << 30));
+            if (!ReadFile(Handle, Data.data(), Step, &Got, nullptr)) return Noted();
+            if (Got == 0) return Fail(ERROR_HANDLE_EOF);
+            Data = Data.subspan(Got);
+        }
+        return true;
+    }
+    bool Flush() override { return FlushFileBuffers(Handle) || Noted(); }
+    bool Refresh() override { return true; }
+
+private:
+    // Moves to Offset when Count bytes from there lie inside the image.
+    bool At(uint64_t Offset, size_t Count) {
+        if (Offset > Size || Count > Size - Offset) return Fail(ERROR_SECTOR_NOT_FOUND);
+        LARGE_INTEGER Distance;
+        Distance.QuadPart = LONGLONG(Offset);
+        return SetFilePointerEx(Handle, Distance, nullptr, FILE_BEGIN) || Noted();
+    }
+    bool Noted() { return Fail(GetLastError()); }
+    bool Fail(uint32_t Code) {
+        Error = Code;
+        return false;
+    }
+
+    HANDLE Handle;
+    uint64_t Size;
+    uint32_t& Error;
+};
+
+} // namespace
+
+std::unique_ptr<TDiskHandle> Win32OpenDiskImage(std::string_view Path, uint64_t CreateBytes,
+                                                uint32_t& Error, std::string& Problem) {
+    const std::string Name(Path);
+    const DWORD Attributes = GetFileAttributesA(Name.c_str());
+    if (Attributes != INVALID_FILE_ATTRIBUTES) {
+        if (Attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            Problem = Name + " is a folder, not an image file";
+            return nullptr;
+        }
+        const HANDLE Handle = CreateFileA(Name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (Handle == INVALID_HANDLE_VALUE) {
+            Error = GetLastError();
+            Problem = Name + " cannot be opened for writing: " + Win32ErrorText(Error);
+            return nullptr;
+        }
+        LARGE_INTEGER Size{};
+        if (!GetFileSizeEx(Handle, &Size) || uint64_t(Size.QuadPart) < MiB) {
+            CloseHandle(Handle);
+            Problem = Name + " holds " + std::to_string(Size.QuadPart) +
+                      " bytes; an image file needs at least 1 MiB (it was left untouched)";
+            return nullptr;
+        }
+        return std::make_unique<TWin32ImageDisk>(Handle, uint64_t(Size.QuadPart), Error);
+    }
+    if (CreateBytes < MiB) {
+        Problem = Name + " cannot be made with " + std::to_string(CreateBytes) +
+                  " bytes; an image file needs at least 1 MiB";
+        return nullptr;
+    }
+    const HANDLE Handle = CreateFileA(Name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (Handle == INVALID_HANDLE_VALUE) {
+        Error = GetLastError();
+        Problem = Name + " cannot be created: " + Win32ErrorText(Error);
+        return nullptr;
+    }
+    // Sparse where the file system allows (NTFS): only what is written takes
+    // room. FAT refuses, and the file is simply full length there.
+    DWORD Returned = 0;
+    DeviceIoControl(Handle, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &Returned, nullptr);
+    LARGE_INTEGER End;
+    End.QuadPart = LONGLONG(CreateBytes);
+    if (!SetFilePointerEx(Handle, End, nullptr, FILE_BEGIN) || !SetEndOfFile(Handle)) {
+        Error = GetLastError();
+        CloseHandle(Handle);
+        DeleteFileA(Name.c_str());
+        Problem = Name + " cannot be made " + std::to_string(CreateBytes) +
+                  " bytes long: " + Win32ErrorText(Error);
+        return nullptr;
+    }
+    return std::make_unique<TWin32ImageDisk>(Handle, CreateBytes, Error);
 }

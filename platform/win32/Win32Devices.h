@@ -13,6 +13,10 @@ std::unique_ptr<TDeviceHandle> Win32OpenDevice(std::string_view Name, const TDev
                                                uint32_t& Error);
 std::string Win32ErrorText(uint32_t Code);
 std::unique_ptr<TChildProcess> Win32StartProcess(std::string_view CommandLine, uint32_t& Error);
+// An image file standing for a disk: opened read-write, or created sparse
+// at CreateBytes when missing. Failed calls of the handle set Error.
+std::unique_ptr<TDiskHandle> Win32OpenDiskImage(std::string_view Path, uint64_t CreateBytes,
+                                                uint32_t& Error, std::string& Problem);
 
 // SCSI pass-through requests travel in the 32-bit layout (a 44-byte header,
 // sense after it, data after the sense). A 64-bit system reads a 56-byte

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/WindowsSticks.h"
 #include "platform/win32/Win32Devices.h"
 
 #include "platform/win32/Win32Aspi.h"
@@ -250,6 +251,20 @@ public:
         return Win32StartProcess(CommandLine, LastErrorCode);
     }
     void Sleep(uint32_t Milliseconds) override { ::Sleep(Milliseconds); }
+
+    // USB sticks: physical drives through the portable layer, image files.
+    std::vector<TStickDevice> StickDevices() override { return WindowsStickDevices(*this); }
+    std::optional<TStickDevice> DescribeStick(std::string_view Node, std::string& Problem) override {
+        return DescribeWindowsStick(*this, Node, Problem);
+    }
+    std::unique_ptr<TDiskHandle> OpenStick(const TStickDevice& Device, bool AnyDisk,
+                                           std::string& Problem) override {
+        return OpenWindowsStick(*this, Device, AnyDisk, LastErrorCode, Problem);
+    }
+    std::unique_ptr<TDiskHandle> OpenDiskImage(std::string_view Path, uint64_t CreateBytes,
+                                               std::string& Problem) override {
+        return Win32OpenDiskImage(Path, CreateBytes, LastErrorCode, Problem);
+    }
 
     void Beep() override { MessageBeep(MB_OK); }
 

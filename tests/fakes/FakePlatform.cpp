@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cctype>
 
+#include "fakes/FakeDiskMachine.h"
 #include "fakes/FakeFloppyDrive.h"
 #include "floppy/FloppyVolume.h"
+#include "platform/WindowsSticks.h"
 
 namespace {
 
@@ -131,11 +133,14 @@ std::unique_ptr<TDeviceHandle> TFakePlatform::OpenDevice(std::string_view Name,
                                                          const TDeviceAccess& Access) {
     if (Floppy)
         if (auto Device = Floppy->Open(Name, LastErrorCode, WindowsVersion)) return Device;
+    if (Disks && Disks->Owns(Name)) return Disks->Open(Name, Access, LastErrorCode);
     return TPlatform::OpenDevice(Name, Access);
 }
 
 TDriveType TFakePlatform::DriveType(char Letter) {
     if (Floppy && Letter == Floppy->Letter) return DriveRemovable;
+    if (TFakeVolume* Volume = Disks ? Disks->Volume(Letter) : nullptr)
+        return Volume->Fixed ? DriveFixed : DriveRemovable;
     if (Letter == 'C') return DriveFixed;
     return TPlatform::DriveType(Letter);
 }
@@ -150,7 +155,21 @@ bool TFakePlatform::DiskFreeSpace(char Letter, TDiskFreeSpace& Space) {
 }
 
 uint32_t TFakePlatform::LogicalDrives() {
-    return (Floppy ? 1u << (Floppy->Letter - 'A') : 0u) | 1u << 2;
+    return (Floppy ? 1u << (Floppy->Letter - 'A') : 0u) | 1u << 2 | (Disks ? Disks->LetterMask() : 0u);
+}
+
+std::vector<TStickDevice> TFakePlatform::StickDevices() {
+    return Disks ? WindowsStickDevices(*this) : TPlatform::StickDevices();
+}
+
+std::optional<TStickDevice> TFakePlatform::DescribeStick(std::string_view Node, std::string& Problem) {
+    return Disks ? DescribeWindowsStick(*this, Node, Problem) : TPlatform::DescribeStick(Node, Problem);
+}
+
+std::unique_ptr<TDiskHandle> TFakePlatform::OpenStick(const TStickDevice& Device, bool AnyDisk,
+                                                      std::string& Problem) {
+    if (!Disks) return TPlatform::OpenStick(Device, AnyDisk, Problem);
+    return OpenWindowsStick(*this, Device, AnyDisk, LastErrorCode, Problem);
 }
 
 bool TFakePlatform::CreateFolder(std::string_view Path) {

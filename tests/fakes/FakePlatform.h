@@ -13,6 +13,7 @@
 #include "platform/Platform.h"
 
 class TFakeFloppyDrive;
+class TFakeDiskMachine;
 
 class TFakePlatform : public TPlatform {
 public:
@@ -72,6 +73,14 @@ public:
     bool CreateFolder(std::string_view Path) override;
     std::unique_ptr<TChildProcess> StartProcess(std::string_view CommandLine) override;
     void Sleep(uint32_t Milliseconds) override { SleptMs += Milliseconds; }
+
+    // Physical drives and their volumes, as a Windows machine shows them;
+    // with them the stick calls run the Windows code over this machine.
+    TFakeDiskMachine* Disks = nullptr;
+    std::vector<TStickDevice> StickDevices() override;
+    std::optional<TStickDevice> DescribeStick(std::string_view Node, std::string& Problem) override;
+    std::unique_ptr<TDiskHandle> OpenStick(const TStickDevice& Device, bool AnyDisk,
+                                           std::string& Problem) override;
 
     // The shell services: beeps counted, opened paths and save dialogs
     // recorded; each save dialog takes the next answer (none left: cancelled).
