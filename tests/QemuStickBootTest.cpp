@@ -253,8 +253,8 @@ TEST(QemuStickBoot, StartsThroughChsWhenTheBiosOffersNoExtensions) {
     REQUIRE_HOST_TOOLS();
     // The extension check of the MBR, the boot sector, RXDOSBIO.SYS and the
     // kernel each answered "not offered": all read through CHS with the
-    // geometry INT 13h AH=08h gives (on the FAT16 disk mkfs.fat's BPB says
-    // 32 sectors and 2 heads, SeaBIOS 63 and 16).
+    // geometry INT 13h AH=08h gives (mkfs.fat's BPB on the FAT16 disk says
+    // 32 sectors and 2 heads, a geometry no BIOS gives a 16 MiB disk).
     for (const bool Fat32 : {false, true}) {
         SCOPED_TRACE(Fat32 ? "FAT32" : "FAT16");
         TScratchDir Dir;
