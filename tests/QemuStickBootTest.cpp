@@ -28,8 +28,12 @@ constexpr uint64_t PartitionStart = 2048; // sectors
 const std::string Mtools = "MTOOLS_SKIP_CHECK=1 ";
 const std::string BootCheckText = "WRITTEN-FROM-THE-BOOT-VOLUME\r\n";
 
-fs::path StickDir() { return PayloadDir() / "stickboot"; }
-fs::path RxDosDir() { return PayloadDir() / "rxdos"; }
+fs::path StickDir() {
+    return PayloadDir() / "stickboot";
+}
+fs::path RxDosDir() {
+    return PayloadDir() / "rxdos";
+}
 
 // The images are sparse and up to 600 MiB: only the bytes needed are read.
 std::vector<uint8_t> ReadAt(const std::string& File, uint64_t Offset, size_t Count) {
@@ -72,9 +76,9 @@ struct TStickOptions {
     uint64_t MiB = 16;
     bool Fat32 = false;
     bool Active = true;
-    std::string MkfsExtra;  // e.g. "-s 1"
+    std::string MkfsExtra; // e.g. "-s 1"
     std::string Autoexec;
-    bool ChsOnly = false;   // the boot code and system with the extension checks patched out
+    bool ChsOnly = false; // the boot code and system with the extension checks patched out
     std::vector<std::pair<std::string, fs::path>> Extra; // root name -> host file
     std::vector<std::string> Leave;                      // system files left out
 };
@@ -86,9 +90,8 @@ std::string MakeStick(const TScratchDir& Dir, const std::string& Name, const TSt
     const std::string Image = (Dir / Name).string();
     RunOrFail("truncate -s " + std::to_string(O.MiB) + "M " + ShellQuote(Image));
     const fs::path Script = Dir / (Name + ".sfdisk");
-    WriteFileBytes(Script, "label: dos\nstart=" + std::to_string(PartitionStart) +
-                               ", type=" + (O.Fat32 ? "c" : "e") +
-                               (O.Active ? ", bootable" : "") + "\n");
+    WriteFileBytes(Script, "label: dos\nstart=" + std::to_string(PartitionStart) + ", type=" +
+                               (O.Fat32 ? "c" : "e") + (O.Active ? ", bootable" : "") + "\n");
     RunOrFail("sfdisk -q " + ShellQuote(Image) + " < " + ShellQuote(Script.string()));
     const uint64_t Sectors = O.MiB * 2048 - PartitionStart;
     RunOrFail("mkfs.fat -F " + std::string(O.Fat32 ? "32" : "16") + " " + O.MkfsExtra +
@@ -111,7 +114,8 @@ std::string MakeStick(const TScratchDir& Dir, const std::string& Name, const TSt
     }
     WriteFileBytes(Dir / "AUTOEXEC.BAT", O.Autoexec);
     Copy(Dir / "AUTOEXEC.BAT", "AUTOEXEC.BAT");
-    for (const auto& [As, From] : O.Extra) Copy(From, As);
+    for (const auto& [As, From] : O.Extra)
+        Copy(From, As);
 
     auto Mbr = ReadFileBytes(StickDir() / "MBR.BIN");
     auto Boot = ReadFileBytes(StickDir() / (O.Fat32 ? "FAT32.BIN" : "FAT16.BIN"));
@@ -137,7 +141,8 @@ std::string MakeStick(const TScratchDir& Dir, const std::string& Name, const TSt
 std::string BootDisk(const std::string& Image, const std::string& Bus) {
     const std::string Drive = "-drive if=none,id=stick,format=raw,file=" + ShellQuote(Image);
     if (Bus == "ide") return Drive + " -device ide-hd,drive=stick,bootindex=0";
-    return Drive + " -device " + Bus + ",id=usbbus -device usb-storage,bus=usbbus.0,drive=stick,bootindex=0";
+    return Drive + " -device " + Bus +
+           ",id=usbbus -device usb-storage,bus=usbbus.0,drive=stick,bootindex=0";
 }
 
 // fsck.fat -n on a sparse copy of the partition.
@@ -178,8 +183,10 @@ TEST(StickBootCode, SizesJumpsAndSignaturesLeaveTheLayoutItsAreas) {
     EXPECT_EQ(GetLE16(&Fat32[510]), 0xAA55);
     EXPECT_EQ(GetLE16(&Fat32[1022]), 0xAA55);
     // Nothing of ours where the BPB goes.
-    EXPECT_TRUE(std::all_of(Fat16.begin() + 0x0B, Fat16.begin() + 0x3E, [](uint8_t b) { return b == 0; }));
-    EXPECT_TRUE(std::all_of(Fat32.begin() + 0x0B, Fat32.begin() + 0x5A, [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(Fat16.begin() + 0x0B, Fat16.begin() + 0x3E, [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(Fat32.begin() + 0x0B, Fat32.begin() + 0x5A, [](uint8_t b) { return b == 0; }));
 }
 
 // ---------------------------------------------------------------- booting
@@ -244,7 +251,8 @@ TEST(QemuStickBoot, Fat16IdeDiskPassesEveryInt21CheckOnC) {
     RunOrFail(Mtools + "mcopy -n -i " + ShellQuote(Image + "@@1M") + " ::KEEP/OUT.BIN " +
               ShellQuote(Out.string()));
     std::vector<uint8_t> Pattern(1500);
-    for (size_t i = 0; i < Pattern.size(); ++i) Pattern[i] = uint8_t(i * 7);
+    for (size_t i = 0; i < Pattern.size(); ++i)
+        Pattern[i] = uint8_t(i * 7);
     EXPECT_EQ(ReadFileBytes(Out), Pattern);
     ExpectStickClean(Dir, Image);
 }
@@ -286,14 +294,35 @@ TEST(QemuStickBoot, FaultsEndInAOneLineMessage) {
     };
     const std::vector<TCase> Cases = {
         {"no active partition", false, false, false, {}, "No active partition. Press a key"},
-        {"FAT16 without RXDOSBIO.SYS", false, true, false, {"RXDOSBIO.SYS"},
+        {"FAT16 without RXDOSBIO.SYS",
+         false,
+         true,
+         false,
+         {"RXDOSBIO.SYS"},
          "No RXDOSBIO.SYS. Press a key"},
-        {"FAT32 without RXDOSBIO.SYS", true, true, false, {"RXDOSBIO.SYS"},
+        {"FAT32 without RXDOSBIO.SYS",
+         true,
+         true,
+         false,
+         {"RXDOSBIO.SYS"},
          "No RXDOSBIO.SYS. Press a key"},
-        {"FAT32 without its second sector", true, true, true, {}, "Boot sector 2 damaged. Press a key"},
-        {"FAT16 without RXDOS.SYS", false, true, false, {"RXDOS.SYS"},
+        {"FAT32 without its second sector",
+         true,
+         true,
+         true,
+         {},
+         "Boot sector 2 damaged. Press a key"},
+        {"FAT16 without RXDOS.SYS",
+         false,
+         true,
+         false,
+         {"RXDOS.SYS"},
          "Rx-DOS: RXDOS.SYS missing. Press a key"},
-        {"FAT32 without RXDOS.SYS", true, true, false, {"RXDOS.SYS"},
+        {"FAT32 without RXDOS.SYS",
+         true,
+         true,
+         false,
+         {"RXDOS.SYS"},
          "Rx-DOS: RXDOS.SYS missing. Press a key"},
     };
     for (const auto& Case : Cases) {
@@ -305,7 +334,8 @@ TEST(QemuStickBoot, FaultsEndInAOneLineMessage) {
         Options.Active = Case.Active;
         Options.Leave = Case.Leave;
         const std::string Image = MakeStick(Dir, "stick.img", Options);
-        if (Case.BreakSector2) WriteAt(Image, (PartitionStart + 2) * 512, std::vector<uint8_t>(512));
+        if (Case.BreakSector2)
+            WriteAt(Image, (PartitionStart + 2) * 512, std::vector<uint8_t>(512));
         TQemuOptions Qemu;
         Qemu.ExtraArguments = BootDisk(Image, "ide");
         Qemu.WaitForText = "Press a key";
