@@ -257,6 +257,25 @@ TEST(QemuStickBoot, Fat16IdeDiskPassesEveryInt21CheckOnC) {
     ExpectStickClean(Dir, Image);
 }
 
+TEST(QemuStickBoot, WiperStartsFromAUsbStick) {
+    REQUIRE_HOST_TOOLS();
+    const fs::path Purgit = PayloadDir() / "purgit" / "Purgit";
+    ASSERT_TRUE(fs::exists(Purgit / "PURGIT.EXE")) << "no wiper build at " << Purgit;
+    TScratchDir Dir;
+    TStickOptions Options;
+    Options.Autoexec = "@echo off\r\nprompt $p$g\r\ncd \\Purgit\r\ndata\\ctmouse\r\nPurgit \r\n";
+    const std::string Image = MakeStick(Dir, "stick.img", Options);
+    RunOrFail(Mtools + "mcopy -Q -s -i " + ShellQuote(Image + "@@1M") + " " +
+              ShellQuote(Purgit.string()) + " ::PURGIT");
+    TQemuOptions Qemu;
+    Qemu.ExtraArguments = BootDisk(Image, "usb-ehci");
+    Qemu.WaitForText = "Wipe methods found:"; // the wiper waits on its start page
+    const auto Result = RunQemu(Qemu);
+    ASSERT_TRUE(Result.SawText) << Result.Screen << Result.Log;
+    EXPECT_NE(Result.Screen.find("Corvane Purgex 2005 - start screen"), std::string::npos)
+        << Result.Screen;
+}
+
 TEST(QemuStickBoot, StartsThroughChsWhenTheBiosOffersNoExtensions) {
     REQUIRE_HOST_TOOLS();
     // The extension check of the MBR, the boot sector, RXDOSBIO.SYS and the
