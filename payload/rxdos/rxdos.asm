@@ -1,6 +1,6 @@
 ; RXDOS.SYS: the Rx-DOS kernel. Loaded by RXDOSBIO.SYS at KSEG:0000 and
-; entered with DL = boot drive (and, for a hard disk, EBX = the boot
-; partition's first sector). Offers INT 21h (see payload/README.md),
+; entered with DL = boot drive and DH = 0 (A: is the boot disk, through
+; RXDOSBIO) or 1 (a hard disk's FAT16/32 volume starting at sector EBX). Offers INT 21h (see payload/README.md),
 ; INT 20h, 22h-24h and 2Fh, then runs RXDOSCMD.EXE from the boot drive.
 
         bits 16
@@ -82,7 +82,8 @@ last_ret dw 0                   ; AL = exit code, AH = how the program ended
 break_flag db 0
 pending_scan db 0
 boot_drive db 0
-boot_start dd 0                 ; the boot partition's first sector (hard disk)
+boot_direct db 0                ; started from a hard disk's partition
+boot_start dd 0                 ; its first sector
 boot_letter db 0                ; the boot volume's drive (0 = A:)
 
 ; the drives: A: is entry 0
@@ -173,6 +174,7 @@ kinit:
         sti
         cld
         mov [boot_drive], dl
+        mov [boot_direct], dh
         mov [boot_start], ebx
         ; clear the uninitialised data
         mov di, bss_start
@@ -181,8 +183,8 @@ kinit:
         rep stosb
         mov word [buf_lba], 0FFFFh
 
-        cmp dl, 80h
-        jae .harddisk
+        cmp dh, 1
+        je .harddisk
         ; A: is the boot floppy, through RXDOSBIO
         mov [drives], dl
         mov dword [drives+12], 0FFFFFFFFh

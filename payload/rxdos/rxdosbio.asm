@@ -257,6 +257,7 @@ init:
         cmp word [es:3], 'RX'   ; kernel signature after its jump
         jne .bad
         mov dl, [drive]
+        mov dh, 0               ; A: through the transfers at 0070:0003
         jmp KSEG:0000h
 
 %include "hdboot.inc"
