@@ -273,7 +273,7 @@ std::optional<TStickLayout> LayOutStick(uint64_t DiskBytes, const std::vector<TS
             Problem = "The folder \"" + File.Path + "\" carries data.";
             return std::nullopt;
         }
-        if (File.Data.size() > 0xFFFFFFFFull) {
+        if (uint64_t(File.Data.size()) >> 32) {
             Problem = "\"" + File.Path + "\" is larger than FAT allows.";
             return std::nullopt;
         }
