@@ -114,9 +114,7 @@ void ListSticks(std::ostream& Out) {
     }
     Out << "USB sticks:\n";
     for (const TStickDevice& S : Sticks) {
-        // Windows locks and dismounts a stick's volumes for the write; a
-        // mounted file system elsewhere refuses the disk.
-        const bool Windows = S.Node.rfind("\\\\.\\", 0) == 0;
+        const bool Windows = VolumesLockedForWrite(S);
         std::string Kinds = S.Usb ? "USB" : "";
         if (S.Removable) Kinds += (Kinds.empty() ? "" : ", ") + std::string("removable");
         Out << "    " << S.Node << "  " << StickName(S) << "  "

@@ -107,9 +107,9 @@ int RunUsbCommand(const TUsbOptions& Options, std::istream& In, std::ostream& Ou
             << StickSizeText(MinStickBytes) << " a boot stick needs; it was left untouched\n";
         return 2;
     }
-    if (const std::string Refusal = StickRefusal(Device, Options.AnyDisk); !Refusal.empty()) {
+    if (const std::string Refusal = StickProblem(Device, Options.AnyDisk); !Refusal.empty()) {
         Err << "purgex: " << Refusal << "; nothing was written\n";
-        if (StickRefusal(Device, true).empty())
+        if (StickProblem(Device, true).empty())
             Err << "purgex: to write it all the same, add " << AnyDiskOption << "\n";
         return 2;
     }

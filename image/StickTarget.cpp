@@ -1,6 +1,5 @@
 #include "image/StickTarget.h"
 
-#include <cstdio>
 #include <random>
 
 #include "base/UserInterface.h"
@@ -11,36 +10,14 @@
 const char* const StickOnlyRxDosText =
     "USB flash drives start the embedded Rx-DOS: MS-DOS is not offered on them.";
 
-std::string StickSizeText(uint64_t Bytes) {
-    char Text[32];
-    if (Bytes >= 1000000000ull)
-        std::snprintf(Text, sizeof Text, "%.1f GB", double(Bytes) / 1e9);
-    else
-        std::snprintf(Text, sizeof Text, "%llu MB", static_cast<unsigned long long>(Bytes / 1000000));
-    return Text;
-}
-
 std::string StickDescription(const TStickDevice& Device) {
-    std::string Name = Device.Vendor;
-    if (!Device.Model.empty()) Name += (Name.empty() ? "" : " ") + Device.Model;
-    if (Device.ImageFile) Name = "image file";
-    return Device.Node + ": " + (Name.empty() ? "disk" : Name) + ", " + StickSizeText(Device.Bytes);
+    return Device.Node + ": " + (Device.ImageFile ? "image file" : StickName(Device)) + ", " +
+           StickSizeText(Device.Bytes);
 }
 
-std::string StickRefusal(const TStickDevice& Device, bool AnyDisk) {
-    if (Device.ImageFile) return {};
-    if (Device.SystemDisk) return Device.Node + " holds the running system";
-    // A drive letter is a Windows volume, which opening the disk locks and
-    // dismounts; a mount point has to be unmounted by the user.
-    std::string Points;
-    for (const std::string& Point : Device.MountPoints)
-        if (!(Point.size() == 2 && Point[1] == ':')) Points += (Points.empty() ? "" : ", ") + Point;
-    if (!Points.empty())
-        return Device.Node + " has mounted file systems (" + Points + "); unmount them first";
-    if (Device.ReadOnly) return Device.Node + " is read-only (is its lock switch on?)";
-    if (!AnyDisk && !Device.Removable && !Device.Usb)
-        return Device.Node + " is neither removable nor attached through USB";
-    return {};
+std::string StickProblem(const TStickDevice& Device, bool AnyDisk) {
+    const std::string Refusal = StickRefusal(Device, AnyDisk, !VolumesLockedForWrite(Device));
+    return Refusal.empty() ? Refusal : Device.Node + " " + Refusal;
 }
 
 bool EmbeddedStickBootCode(TStickBootCode& Code) {
@@ -85,7 +62,7 @@ bool TUsbStickTarget::Ready() {
 
 bool TUsbStickTarget::MakeMedium(TCreationRun& Run) {
     if (!Ready()) return false;
-    if (const std::string Refusal = StickRefusal(Device, AnyDisk); !Refusal.empty()) {
+    if (const std::string Refusal = StickProblem(Device, AnyDisk); !Refusal.empty()) {
         CoolMsgInfo(std::string(WriteErrorPrefix) + Refusal);
         return false;
     }

@@ -12,6 +12,7 @@
 #include "image/MediaTarget.h"
 #include "image/StickLayout.h"
 #include "platform/Platform.h"
+#include "platform/StickChecks.h"
 
 // An image file made for a stick when none exists yet.
 constexpr uint64_t DefaultStickImageBytes = 64ull << 20;
@@ -36,13 +37,11 @@ public:
     bool Fat32 = false;
 };
 
-// "16.0 GB", "512 MB": decimal units, as sticks are sold.
-std::string StickSizeText(uint64_t Bytes);
 // "/dev/sdb: SanDisk Cruzer, 16.0 GB"
 std::string StickDescription(const TStickDevice& Device);
-// Why the stick may not be written, or empty: the checks the disk layer
-// repeats when it opens the disk.
-std::string StickRefusal(const TStickDevice& Device, bool AnyDisk);
+// Why the stick may not be written ("/dev/sdb is read-only ..."), or empty:
+// the checks the disk layer repeats when it opens the disk.
+std::string StickProblem(const TStickDevice& Device, bool AnyDisk);
 
 // The boot code the build embedded beside the stores; false when any part
 // is missing or of the wrong size.

@@ -29,6 +29,10 @@ std::string StickRefusal(const TStickDevice& Device, bool AnyDisk, bool MountsRe
     return "";
 }
 
+bool VolumesLockedForWrite(const TStickDevice& Device) {
+    return Device.Node.rfind("\\\\.\\", 0) == 0;
+}
+
 std::string StickSizeText(uint64_t Bytes) {
     char Text[32];
     if (Bytes >= 1000000000ull)

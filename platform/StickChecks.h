@@ -13,6 +13,11 @@
 // that locks and dismounts volumes itself passes MountsRefused false.
 std::string StickRefusal(const TStickDevice& Device, bool AnyDisk, bool MountsRefused);
 
+// Windows names its disks \\.\PhysicalDriveN, and its backend locks and
+// dismounts their volumes for the write; elsewhere a mounted file system
+// refuses the disk.
+bool VolumesLockedForWrite(const TStickDevice& Device);
+
 // "16.0 GB", "512 MB": decimal units, as sticks are sold.
 std::string StickSizeText(uint64_t Bytes);
 

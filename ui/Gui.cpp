@@ -66,12 +66,10 @@ DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned,
 }
 
 std::string StickChoiceCaption(const TStickDevice& Device) {
-    std::string Name = Device.Vendor;
-    if (!Device.Model.empty()) Name += (Name.empty() ? "" : " ") + Device.Model;
     // A Windows stick is known by its drive letter, a Linux one by its node.
-    std::string Where = Device.MountPoints.empty() ? Device.Node : Device.MountPoints.front();
-    if (!Name.empty()) Where += " " + Name;
-    return "USB flash drive (" + Where + ", " + StickSizeText(Device.Bytes) + ")";
+    const std::string Where = Device.MountPoints.empty() ? Device.Node : Device.MountPoints.front();
+    return "USB flash drive (" + Where + " " + StickName(Device) + ", " +
+           StickSizeText(Device.Bytes) + ")";
 }
 
 std::vector<TDeviceChoice> DiscoverSticks(std::vector<std::unique_ptr<TUsbStickTarget>>& Targets) {

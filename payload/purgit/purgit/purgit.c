@@ -357,7 +357,7 @@ static void StartPage(const char* note) {
         t = NewLine();
         TextAdd(&t, "  ");
         TextDisk(&t, i);
-        if (Disks[i].boot) TextAdd(&t, " - the system disk, not offered");
+        if (Disks[i].boot) TextAdd(&t, " - system disk, not offered");
         else if (Disks[i].unusable) TextAdd(&t, " - sectors not of 512 bytes, not offered");
         else if (Options[O_DMA]) {
             TextAdd(&t, " - ");
