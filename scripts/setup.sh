@@ -15,6 +15,9 @@ packages=(
   fdisk libbenchmark-dev
   clang libclang-rt-14-dev
   xauth imagemagick fonts-liberation
+  # The Linux guest of the device tests: Debian's kernel and modules, a
+  # static busybox, and cpio to pack its initramfs.
+  linux-image-amd64 busybox-static cpio kmod
 )
 
 missing=()
