@@ -35,14 +35,15 @@ constexpr uint16_t BiosHeads = 255, BiosSectors = 63;
 constexpr uint8_t BootDrive = 0x80;
 const char VolumeLabel[12] = "PURGIT     ";
 
-// The volume inside the partition. Cluster sizes (sectors per cluster):
-//   FAT16 (sticks below 512 MiB): the smallest that keeps the count FAT16's:
-//     partition below 32 MiB 512 B, 64 MiB 1 KiB, 128 MiB 2 KiB, 256 MiB 4 KiB,
-//     else 8 KiB; FATs stay below 128 KiB each.
+// The volume inside the partition. Cluster sizes, by the stick's size:
+//   FAT16 (below 512 MiB): the smallest that keeps the count FAT16's, so the
+//     FATs (at most 128 KiB each) never decide what is written:
+//     below 34 MiB 512 B, below 66 MiB 1 KiB, below 130 MiB 2 KiB, below
+//     258 MiB 4 KiB, else 8 KiB.
 //   FAT32 (512 MiB and more): the largest up to 32 KiB that keeps the count
-//     FAT32's, so the FATs are small: 512 MiB to 1 GiB 4 KiB, to 2 GiB 8 KiB,
-//     to 4 GiB 16 KiB, else 32 KiB (FATs of 2 MiB each for 16 GiB, at most
-//     4 MiB each from the 32 GiB cap).
+//     FAT32's, so the FATs are small: 512-513 MiB 4 KiB, below 1026 MiB
+//     8 KiB, below 2050 MiB 16 KiB, else 32 KiB (FATs of 2 MiB each for
+//     16 GiB, at most 4 MiB each under the 32 GiB cap).
 struct TVolume {
     bool Fat32 = false;
     uint64_t TotalSectors = 0;
