@@ -35,21 +35,22 @@ constexpr uint16_t BiosHeads = 255, BiosSectors = 63;
 constexpr uint8_t BootDrive = 0x80;
 const char VolumeLabel[12] = "PURGIT     ";
 
-// The volume inside the partition. Cluster sizes (sectors per cluster):
-//   FAT16 (sticks below 512 MiB): the smallest that keeps the count FAT16's:
-//     partition below 32 MiB 512 B, 64 MiB 1 KiB, 128 MiB 2 KiB, 256 MiB 4 KiB,
-//     else 8 KiB; FATs stay below 128 KiB each.
+// The volume inside the partition. Cluster sizes, by the stick's size:
+//   FAT16 (below 512 MiB): the smallest that keeps the count FAT16's, so the
+//     FATs (at most 128 KiB each) never decide what is written:
+//     below 34 MiB 512 B, below 66 MiB 1 KiB, below 130 MiB 2 KiB, below
+//     258 MiB 4 KiB, else 8 KiB.
 //   FAT32 (512 MiB and more): the largest up to 32 KiB that keeps the count
-//     FAT32's, so the FATs are small: 512 MiB to 1 GiB 4 KiB, to 2 GiB 8 KiB,
-//     to 4 GiB 16 KiB, else 32 KiB (FATs of 2 MiB each for 16 GiB, at most
-//     4 MiB each from the 32 GiB cap).
+//     FAT32's, so the FATs are small: 512-513 MiB 4 KiB, below 1026 MiB
+//     8 KiB, below 2050 MiB 16 KiB, else 32 KiB (FATs of 2 MiB each for
+//     16 GiB, at most 4 MiB each under the 32 GiB cap).
 struct TVolume {
     bool Fat32 = false;
     uint64_t TotalSectors = 0;
     uint32_t SectorsPerCluster = 0;
     uint32_t ReservedSectors = 0;
-    uint32_t FatSectors = 0;   // per FAT
-    uint32_t RootSectors = 0;  // FAT16's fixed root
+    uint32_t FatSectors = 0;  // per FAT
+    uint32_t RootSectors = 0; // FAT16's fixed root
     uint32_t FirstDataSector = 0;
     uint32_t Clusters = 0;
 
@@ -76,8 +77,8 @@ std::optional<TVolume> TryVolume(bool Fat32, uint64_t Total, uint32_t SectorsPer
     uint64_t DataStart = MinReserved + 2ull * Volume.FatSectors + Volume.RootSectors;
     // The first cluster starts on a cluster boundary of the disk (the
     // partition starts on one); reserved sectors fill the gap.
-    const uint64_t Aligned = (DataStart + SectorsPerCluster - 1) / SectorsPerCluster *
-                             SectorsPerCluster;
+    const uint64_t Aligned =
+        (DataStart + SectorsPerCluster - 1) / SectorsPerCluster * SectorsPerCluster;
     Volume.ReservedSectors = uint32_t(MinReserved + (Aligned - DataStart));
     DataStart = Aligned;
     if (DataStart >= Total) return std::nullopt;
@@ -149,12 +150,12 @@ struct TNode {
     int File = -1; // index into the files; -1 for the root
     std::array<uint8_t, 11> Name{};
     std::vector<int> Children; // node indices
-    uint32_t FirstCluster = 0;   // 0 for the FAT16 root and empty files
+    uint32_t FirstCluster = 0; // 0 for the FAT16 root and empty files
     uint32_t ClusterCount = 0;
 };
 
-void PutEntry(uint8_t* Slot, const std::array<uint8_t, 11>& Name, uint8_t Attributes,
-              uint16_t Time, uint16_t Date, uint32_t Cluster, uint32_t Size) {
+void PutEntry(uint8_t* Slot, const std::array<uint8_t, 11>& Name, uint8_t Attributes, uint16_t Time,
+              uint16_t Date, uint32_t Cluster, uint32_t Size) {
     std::memcpy(Slot, Name.data(), 11);
     Slot[11] = Attributes;
     PutLE16(Slot + 20, uint16_t(Cluster >> 16));
@@ -188,14 +189,14 @@ std::vector<TStickExtent> Normalise(std::vector<TStickExtent> Content,
         }
         if (Start < End) All.push_back({Start, std::vector<uint8_t>(End - Start)});
     }
-    for (auto& Piece : Content) All.push_back(std::move(Piece));
+    for (auto& Piece : Content)
+        All.push_back(std::move(Piece));
     std::sort(All.begin(), All.end(),
               [](const TStickExtent& a, const TStickExtent& b) { return a.Offset < b.Offset; });
     std::vector<TStickExtent> Merged;
     for (auto& Piece : All) {
         if (Piece.Bytes.empty()) continue;
-        if (!Merged.empty() &&
-            Merged.back().Offset + Merged.back().Bytes.size() == Piece.Offset) {
+        if (!Merged.empty() && Merged.back().Offset + Merged.back().Bytes.size() == Piece.Offset) {
             auto& Bytes = Merged.back().Bytes;
             Bytes.insert(Bytes.end(), Piece.Bytes.begin(), Piece.Bytes.end());
         } else {
@@ -205,13 +206,16 @@ std::vector<TStickExtent> Normalise(std::vector<TStickExtent> Content,
     return Merged;
 }
 
-std::string MiB(uint64_t Bytes) { return std::to_string(Bytes >> 20) + " MiB"; }
+std::string MiB(uint64_t Bytes) {
+    return std::to_string(Bytes >> 20) + " MiB";
+}
 
 } // namespace
 
 uint64_t TStickLayout::BytesWritten() const {
     uint64_t Total = 0;
-    for (const auto& Extent : Extents) Total += Extent.Bytes.size();
+    for (const auto& Extent : Extents)
+        Total += Extent.Bytes.size();
     return Total;
 }
 
@@ -225,16 +229,15 @@ std::optional<TStickLayout> LayOutStick(uint64_t DiskBytes, const std::vector<TS
     }
     if (Code.Mbr.size() != 440 || Code.Fat16.size() != 512 || Code.Fat32.size() != 1024) {
         Problem = "The stick's boot code has the wrong size (MBR " +
-                  std::to_string(Code.Mbr.size()) + ", FAT16 " +
-                  std::to_string(Code.Fat16.size()) + ", FAT32 " +
-                  std::to_string(Code.Fat32.size()) + " bytes; 440, 512 and 1024 expected).";
+                  std::to_string(Code.Mbr.size()) + ", FAT16 " + std::to_string(Code.Fat16.size()) +
+                  ", FAT32 " + std::to_string(Code.Fat32.size()) +
+                  " bytes; 440, 512 and 1024 expected).";
         return std::nullopt;
     }
     auto Signed = [](std::span<const uint8_t> Sector) {
         return Sector[510] == 0x55 && Sector[511] == 0xAA;
     };
-    if (!Signed(Code.Fat16) || !Signed(Code.Fat32.first(512)) ||
-        !Signed(Code.Fat32.subspan(512))) {
+    if (!Signed(Code.Fat16) || !Signed(Code.Fat32.first(512)) || !Signed(Code.Fat32.subspan(512))) {
         Problem = "The stick's boot code lacks the boot signature 55 AA.";
         return std::nullopt;
     }
@@ -244,8 +247,8 @@ std::optional<TStickLayout> LayOutStick(uint64_t DiskBytes, const std::vector<TS
     const bool Fat32 = DiskBytes >= Fat32FromBytes;
     const auto Chosen = ChooseVolume(Fat32, PartitionSectors);
     if (!Chosen) {
-        Problem = "No FAT volume fits a partition of " + std::to_string(PartitionSectors) +
-                  " sectors.";
+        Problem =
+            "No FAT volume fits a partition of " + std::to_string(PartitionSectors) + " sectors.";
         return std::nullopt;
     }
     const TVolume& Volume = *Chosen;
@@ -420,7 +423,8 @@ std::optional<TStickLayout> LayOutStick(uint64_t DiskBytes, const std::vector<TS
             LatestDate = File.Date, LatestTime = File.Time;
     std::map<int, int> ParentOf;
     for (size_t n = 0; n < Nodes.size(); ++n)
-        for (int Child : Nodes[n].Children) ParentOf[Child] = int(n);
+        for (int Child : Nodes[n].Children)
+            ParentOf[Child] = int(n);
     for (size_t n = 0; n < Nodes.size(); ++n) {
         const TNode& Node = Nodes[n];
         const bool Root = n == 0;
@@ -447,11 +451,10 @@ std::optional<TStickLayout> LayOutStick(uint64_t DiskBytes, const std::vector<TS
         for (int Child : Node.Children) {
             const TNode& ChildNode = Nodes[Child];
             const TStickFile& File = Files[ChildNode.File];
-            const uint8_t Attributes =
-                File.Folder ? uint8_t(File.Attributes | AttrDirectory)
-                            : uint8_t(File.Attributes & ~AttrDirectory);
-            PutEntry(Slot, ChildNode.Name, Attributes, File.Time, File.Date,
-                     ChildNode.FirstCluster, File.Folder ? 0 : uint32_t(File.Data.size()));
+            const uint8_t Attributes = File.Folder ? uint8_t(File.Attributes | AttrDirectory)
+                                                   : uint8_t(File.Attributes & ~AttrDirectory);
+            PutEntry(Slot, ChildNode.Name, Attributes, File.Time, File.Date, ChildNode.FirstCluster,
+                     File.Folder ? 0 : uint32_t(File.Data.size()));
             Slot += 32;
         }
         if (Root && !Volume.Fat32) {
@@ -459,8 +462,8 @@ std::optional<TStickLayout> LayOutStick(uint64_t DiskBytes, const std::vector<TS
                       Boot + (uint64_t(Volume.ReservedSectors) + 2ull * Volume.FatSectors) *
                                  SectorBytes);
         } else {
-            Content.push_back({Base + Volume.ClusterOffset(Node.FirstCluster),
-                               std::move(Directory)});
+            Content.push_back(
+                {Base + Volume.ClusterOffset(Node.FirstCluster), std::move(Directory)});
         }
     }
     Content.push_back({Base, std::move(Head)});
@@ -470,8 +473,7 @@ std::optional<TStickLayout> LayOutStick(uint64_t DiskBytes, const std::vector<TS
         const TNode& Node = Nodes[n];
         const TStickFile& File = Files[Node.File];
         if (File.Folder || File.Data.empty()) continue;
-        std::vector<uint8_t> Bytes((File.Data.size() + SectorBytes - 1) / SectorBytes *
-                                       SectorBytes,
+        std::vector<uint8_t> Bytes((File.Data.size() + SectorBytes - 1) / SectorBytes * SectorBytes,
                                    0);
         std::copy(File.Data.begin(), File.Data.end(), Bytes.begin());
         Content.push_back({Base + Volume.ClusterOffset(Node.FirstCluster), std::move(Bytes)});
@@ -527,7 +529,8 @@ void CollectFolder(TVirtualFloppy& Floppy, const std::string& Folder, int Depth,
             continue;
         }
         std::unique_ptr<TFloppyFile> Handle;
-        if (Directory.OpenFile(Name, Handle)) Handle->ReadAll(File.Data); // a broken chain: what reads
+        if (Directory.OpenFile(Name, Handle))
+            Handle->ReadAll(File.Data); // a broken chain: what reads
         Files.push_back(std::move(File));
     }
 }
@@ -564,8 +567,9 @@ bool WriteStickLayout(TDiskHandle& Disk, const TStickLayout& Layout, bool Verify
     if (Progress) Progress(0.0);
     for (const auto& Extent : Layout.Extents)
         for (uint64_t At = 0; At < Extent.Bytes.size(); At += Chunk) {
-            const auto Piece = std::span<const uint8_t>(Extent.Bytes)
-                                   .subspan(At, std::min<uint64_t>(Chunk, Extent.Bytes.size() - At));
+            const auto Piece =
+                std::span<const uint8_t>(Extent.Bytes)
+                    .subspan(At, std::min<uint64_t>(Chunk, Extent.Bytes.size() - At));
             if (!Disk.WriteAt(Extent.Offset + At, Piece))
                 return Fail("writing the stick at byte " + std::to_string(Extent.Offset + At));
             Report(Piece.size());
@@ -584,8 +588,7 @@ bool WriteStickLayout(TDiskHandle& Disk, const TStickLayout& Layout, bool Verify
             const auto Differs = std::mismatch(Back.begin(), Back.end(), Expected);
             if (Differs.first != Back.end()) {
                 Problem = "The stick reads back differently at byte " +
-                          std::to_string(Extent.Offset + At + (Differs.first - Back.begin())) +
-                          ".";
+                          std::to_string(Extent.Offset + At + (Differs.first - Back.begin())) + ".";
                 return false;
             }
             Report(Size);

@@ -25,8 +25,8 @@ struct TStickBootCode {
     std::span<const uint8_t> Fat32; // 1024 bytes
 };
 
-struct TStickFile {     // one file or folder of the medium
-    std::string Path;   // 8.3 parts joined by '\', as on the floppy: "PURGIT\DATA\PURGIT.INI"
+struct TStickFile {   // one file or folder of the medium
+    std::string Path; // 8.3 parts joined by '\', as on the floppy: "PURGIT\DATA\PURGIT.INI"
     bool Folder = false;
     uint8_t Attributes = 0;      // as in the directory entry
     uint16_t Time = 0, Date = 0; // DOS stamps

@@ -29,9 +29,12 @@ constexpr uint16_t StampTime = 0x6DAF, StampDate = 0x32CF; // 2005-06-15 13:45:3
 struct TPlaceholderCode {
     std::vector<uint8_t> Mbr, Fat16, Fat32;
     TPlaceholderCode() : Mbr(440), Fat16(512), Fat32(1024) {
-        for (size_t i = 0; i < Mbr.size(); ++i) Mbr[i] = uint8_t(0x30 + i % 7);
-        for (size_t i = 0; i < Fat16.size(); ++i) Fat16[i] = uint8_t(0x40 + i % 11);
-        for (size_t i = 0; i < Fat32.size(); ++i) Fat32[i] = uint8_t(0x60 + i % 13);
+        for (size_t i = 0; i < Mbr.size(); ++i)
+            Mbr[i] = uint8_t(0x30 + i % 7);
+        for (size_t i = 0; i < Fat16.size(); ++i)
+            Fat16[i] = uint8_t(0x40 + i % 11);
+        for (size_t i = 0; i < Fat32.size(); ++i)
+            Fat32[i] = uint8_t(0x60 + i % 13);
         std::fill(Fat16.begin() + 0x0B, Fat16.begin() + 0x3E, 0xCC);
         std::fill(Fat32.begin() + 0x0B, Fat32.begin() + 0x5A, 0xCC);
         const uint8_t Jump16[] = {0xEB, 0x3C, 0x90}, Jump32[] = {0xEB, 0x58, 0x90};
@@ -159,8 +162,8 @@ TEST(StickLayout, BootCodeKeepsItsBytesAndGetsTheBpb) {
         const auto& Blob = Fat32 ? Code.Fat32 : Code.Fat16;
         const size_t CodeFrom = Fat32 ? 0x5A : 0x3E;
         EXPECT_TRUE(std::equal(Blob.begin(), Blob.begin() + 0x0B, Sectors.begin()));
-        EXPECT_TRUE(std::equal(Blob.begin() + CodeFrom, Blob.begin() + 512,
-                               Sectors.begin() + CodeFrom));
+        EXPECT_TRUE(
+            std::equal(Blob.begin() + CodeFrom, Blob.begin() + 512, Sectors.begin() + CodeFrom));
         EXPECT_EQ(std::count(Sectors.begin() + 0x0B, Sectors.begin() + CodeFrom, 0xCC), 0);
         const uint8_t* Boot = Sectors.data();
         EXPECT_EQ(GetLE16(Boot + 0x0B), 512);
@@ -182,8 +185,8 @@ TEST(StickLayout, BootCodeKeepsItsBytesAndGetsTheBpb) {
         EXPECT_EQ(GetLE16(Boot + 0x32), 6);
         // The code sector at 2 and 8, the backups of boot sector and FSInfo at 6 and 7.
         for (size_t At : {size_t(2), size_t(8)})
-            EXPECT_TRUE(std::equal(Code.Fat32.begin() + 512, Code.Fat32.end(),
-                                   Sectors.begin() + At * 512));
+            EXPECT_TRUE(
+                std::equal(Code.Fat32.begin() + 512, Code.Fat32.end(), Sectors.begin() + At * 512));
         EXPECT_TRUE(std::equal(Sectors.begin(), Sectors.begin() + 1024, Sectors.begin() + 3072));
         EXPECT_EQ(GetLE32(&Sectors[512]), 0x41615252u);
         EXPECT_EQ(GetLE32(&Sectors[512 + 0x1E4]), 0x61417272u);
@@ -240,8 +243,9 @@ TEST(StickLayout, WritesOnlyWhatTheFileSystemNeeds) {
         const TReadVolume Volume(Layout);
         const auto Fat = DiskBytes(Layout, (Volume.Start + Volume.Reserved) * 512,
                                    size_t(Volume.FatSectors) * 512);
-        const auto Fat2 = DiskBytes(Layout, (Volume.Start + Volume.Reserved + Volume.FatSectors) * 512,
-                                    size_t(Volume.FatSectors) * 512);
+        const auto Fat2 =
+            DiskBytes(Layout, (Volume.Start + Volume.Reserved + Volume.FatSectors) * 512,
+                      size_t(Volume.FatSectors) * 512);
         EXPECT_EQ(Fat, Fat2);
         uint32_t LastUsed = 1, Used = 0;
         for (uint32_t c = 2; c < Volume.Clusters + 2; ++c)
@@ -260,7 +264,8 @@ TEST(StickLayout, WritesOnlyWhatTheFileSystemNeeds) {
                 EXPECT_GT(Extent.Offset, Previous) << "ascending, apart and merged";
             }
             Previous = End;
-            const bool Inside = End <= 34 * 512 || (Extent.Offset >= VolumeStart && End <= UsedEnd) ||
+            const bool Inside = End <= 34 * 512 ||
+                                (Extent.Offset >= VolumeStart && End <= UsedEnd) ||
                                 Extent.Offset >= TailStart;
             EXPECT_TRUE(Inside) << Extent.Offset << "+" << Extent.Bytes.size();
         }
@@ -300,6 +305,31 @@ TEST(StickLayout, LargeSticksWriteLittle) {
     EXPECT_EQ(Layout.Extents.back().Offset, Huge - 33 * 512);
 }
 
+// A file running into the disk's last 33 sectors keeps its bytes there
+// (they are cleared for an old GPT only where nothing else goes).
+TEST(StickLayout, AFullVolumeKeepsItsDataAtTheDisksEnd) {
+    const TPlaceholderCode Code;
+    const TReadVolume Empty(MakeLayout(MinStickBytes, {}, Code));
+    ASSERT_EQ(Empty.Spc, 1u);
+    const auto Data = RandomBytes(size_t(Empty.Clusters) * 512, 5);
+    const auto Layout = MakeLayout(MinStickBytes, {Entry("FULL.BIN", false, 0, Data)}, Code);
+    const uint64_t Start = (Empty.Start + Empty.DataSector) * 512;
+    EXPECT_EQ(Start + Data.size(), MinStickBytes);
+    EXPECT_TRUE(DiskBytes(Layout, Start, Data.size()) == Data);
+    for (size_t i = 1; i < Layout.Extents.size(); ++i)
+        EXPECT_GT(Layout.Extents[i].Offset,
+                  Layout.Extents[i - 1].Offset + Layout.Extents[i - 1].Bytes.size());
+
+    std::string Problem;
+    auto More = Data;
+    More.push_back(1);
+    EXPECT_FALSE(LayOutStick(MinStickBytes, {Entry("FULL.BIN", false, 0, More)}, Code.Code(), 1, 2,
+                             Problem));
+    EXPECT_NE(Problem.find("the stick's volume holds " + std::to_string(Empty.Clusters)),
+              std::string::npos)
+        << Problem;
+}
+
 TEST(StickLayout, RefusesWhatCannotBeLaidOut) {
     const TPlaceholderCode Code;
     auto Refused = [&](std::vector<TStickFile> Files, const std::string& Expected,
@@ -318,9 +348,11 @@ TEST(StickLayout, RefusesWhatCannotBeLaidOut) {
             "does not come before it");
     Refused({Entry("a.txt", false), Entry("A.TXT", false)}, "appears twice");
     Refused({Entry("LABEL", false, 0x08)}, "volume label");
-    Refused({Entry("BIG.BIN", false, 0, std::vector<uint8_t>(20 * MiB))}, "the stick's volume holds");
+    Refused({Entry("BIG.BIN", false, 0, std::vector<uint8_t>(20 * MiB))},
+            "the stick's volume holds");
     std::vector<TStickFile> Crowd;
-    for (int i = 0; i < 512; ++i) Crowd.push_back(Entry("F" + std::to_string(i), false));
+    for (int i = 0; i < 512; ++i)
+        Crowd.push_back(Entry("F" + std::to_string(i), false));
     Refused(Crowd, "FAT16 takes 512");
     // A FAT32 root grows instead.
     std::string Problem;
@@ -361,8 +393,8 @@ TEST(StickLayoutTools, ToolsAcceptTheStickAndReadEveryFileBack) {
                 Out.write(reinterpret_cast<const char*>(Extent.Bytes.data()),
                           std::streamsize(Extent.Bytes.size()));
                 if (Extent.Offset < PartStart || Extent.Offset >= PartStart + PartBytes) continue;
-                const auto Length = std::min<uint64_t>(Extent.Bytes.size(),
-                                                       PartStart + PartBytes - Extent.Offset);
+                const auto Length =
+                    std::min<uint64_t>(Extent.Bytes.size(), PartStart + PartBytes - Extent.Offset);
                 OutPart.seekp(std::streamoff(Extent.Offset - PartStart));
                 OutPart.write(reinterpret_cast<const char*>(Extent.Bytes.data()),
                               std::streamsize(Length));
@@ -390,9 +422,9 @@ TEST(StickLayoutTools, ToolsAcceptTheStickAndReadEveryFileBack) {
         const std::string Image = ShellQuote(Disk.string() + "@@1M");
         const auto Info = RunCommand("minfo -i " + Image + " ::");
         EXPECT_EQ(Info.ExitCode, 0) << Info.Output;
-        EXPECT_NE(Info.Output.find(Layout.Fat32 ? "disk type=\"FAT32   \""
-                                                : "disk type=\"FAT16   \""),
-                  std::string::npos)
+        EXPECT_NE(
+            Info.Output.find(Layout.Fat32 ? "disk type=\"FAT32   \"" : "disk type=\"FAT16   \""),
+            std::string::npos)
             << Info.Output;
 
         const auto Listing = RunCommand("mdir -i " + Image + " ::/PURGIT");
@@ -404,8 +436,8 @@ TEST(StickLayoutTools, ToolsAcceptTheStickAndReadEveryFileBack) {
 
         const fs::path Back = Scratch / "back";
         fs::create_directory(Back);
-        const auto Copy = RunCommand("mcopy -s -n -i " + Image + " '::*' " +
-                                     ShellQuote(Back.string() + "/"));
+        const auto Copy =
+            RunCommand("mcopy -s -n -i " + Image + " '::*' " + ShellQuote(Back.string() + "/"));
         EXPECT_EQ(Copy.ExitCode, 0) << Copy.Output;
         for (const auto& File : Files) {
             std::string Path = File.Path;
@@ -447,10 +479,11 @@ TEST(FloppyFiles, WalksFoldersParentsFirstInDirectoryOrder) {
 
     const auto Files = FloppyFiles(*Floppy);
     std::vector<std::string> Paths;
-    for (const auto& File : Files) Paths.push_back(File.Path + (File.Folder ? "\\" : ""));
-    EXPECT_EQ(Paths, (std::vector<std::string>{"FIRST.SYS", "OUTER\\", "OUTER\\INNER\\",
-                                               "OUTER\\INNER\\DEEP.INI", "OUTER\\MID.DAT",
-                                               "LAST.BAT"}));
+    for (const auto& File : Files)
+        Paths.push_back(File.Path + (File.Folder ? "\\" : ""));
+    EXPECT_EQ(Paths,
+              (std::vector<std::string>{"FIRST.SYS", "OUTER\\", "OUTER\\INNER\\",
+                                        "OUTER\\INNER\\DEEP.INI", "OUTER\\MID.DAT", "LAST.BAT"}));
     ASSERT_EQ(Files.size(), 6u);
     EXPECT_EQ(Files[0].Data, RandomBytes(700, 1));
     EXPECT_EQ(Files[0].Attributes, 0x27);
@@ -525,7 +558,8 @@ TEST(WriteStickLayout, WritesVerifiesAndReportsProgress) {
     TMemoryDisk Disk(Fake, 16 * MiB);
     std::vector<double> Steps;
     std::string Problem;
-    ASSERT_TRUE(WriteStickLayout(Disk, Layout, true, [&](double f) { Steps.push_back(f); }, Problem))
+    ASSERT_TRUE(WriteStickLayout(
+        Disk, Layout, true, [&](double f) { Steps.push_back(f); }, Problem))
         << Problem;
     EXPECT_EQ(Disk.Flushes, 1);
     EXPECT_EQ(Disk.Refreshes, 1);
@@ -557,7 +591,8 @@ TEST(WriteStickLayout, StopsAtTheFirstFault) {
         const uint64_t Wrong = Layout.Extents[1].Offset + 777;
         Disk.FlipOnRead = int64_t(Wrong);
         EXPECT_FALSE(WriteStickLayout(Disk, Layout, true, {}, Problem));
-        EXPECT_EQ(Problem, "The stick reads back differently at byte " + std::to_string(Wrong) + ".");
+        EXPECT_EQ(Problem,
+                  "The stick reads back differently at byte " + std::to_string(Wrong) + ".");
     }
     // Without verifying nothing is read (and the flipped byte goes unseen).
     {
@@ -572,7 +607,8 @@ TEST(WriteStickLayout, StopsAtTheFirstFault) {
         TMemoryDisk Disk(Fake, 16 * MiB);
         Disk.FailWrite = 1;
         double Last = -1;
-        EXPECT_FALSE(WriteStickLayout(Disk, Layout, true, [&](double f) { Last = f; }, Problem));
+        EXPECT_FALSE(WriteStickLayout(
+            Disk, Layout, true, [&](double f) { Last = f; }, Problem));
         EXPECT_EQ(Problem, "writing the stick at byte " + std::to_string(Layout.Extents[1].Offset) +
                                ": " + Fake.ErrorText(5));
         EXPECT_EQ(Disk.Writes, 2);
