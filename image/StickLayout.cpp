@@ -19,8 +19,9 @@ constexpr uint64_t Fat32FromBytes = 512ull << 20;
 // Partition sectors must be addressable with the table's 32-bit LBAs.
 constexpr uint64_t MbrSectorLimit = 1ull << 32;
 // Both FATs are written whole; a volume up to 32 GiB keeps them at 4 MiB each
-// with 32 KiB clusters (the largest DOS takes). Larger sticks keep the rest
-// of their partition beyond the file system's end.
+// with 32 KiB clusters (the largest DOS takes). On larger sticks the
+// partition ends with the file system and the rest stays unpartitioned, so
+// no tool finds a partition larger than its file system.
 constexpr uint64_t MaxFat32VolumeSectors = (32ull << 30) / SectorBytes;
 // The cluster counts that decide FAT16 or FAT32, kept away from the borders
 // (some readers count differently by a few).
@@ -30,6 +31,9 @@ constexpr uint32_t Fat32MinClusters = 65525 + 16;
 constexpr uint32_t Fat16RootEntries = 512;
 constexpr uint32_t Fat32ReservedSectors = 32;
 constexpr uint32_t GptSectors = 33; // a GPT header plus its 32 sectors of entries
+// Behind the MBR: a GPT's header and entries, and from 32 KiB an ISO 9660
+// volume's descriptors (a stick that held a hybrid image).
+constexpr uint32_t StaleSectorsAfterMbr = 127;
 constexpr uint8_t MediaByte = 0xF8;
 constexpr uint16_t BiosHeads = 255, BiosSectors = 63;
 constexpr uint8_t BootDrive = 0x80;
@@ -348,9 +352,9 @@ std::optional<TStickLayout> LayOutStick(uint64_t DiskBytes, const std::vector<TS
     Entry[0] = 0x80;
     PutChs(Entry + 1, PartitionStart);
     Entry[4] = Volume.Fat32 ? 0x0C : 0x0E;
-    PutChs(Entry + 5, PartitionStart + PartitionSectors - 1);
+    PutChs(Entry + 5, PartitionStart + Volume.TotalSectors - 1);
     PutLE32(Entry + 8, uint32_t(PartitionStart));
-    PutLE32(Entry + 12, uint32_t(PartitionSectors));
+    PutLE32(Entry + 12, uint32_t(Volume.TotalSectors));
     Mbr[510] = 0x55;
     Mbr[511] = 0xAA;
     Content.push_back({0, std::move(Mbr)});
@@ -480,9 +484,10 @@ std::optional<TStickLayout> LayOutStick(uint64_t DiskBytes, const std::vector<TS
     }
 
     // Leftovers of a GPT (its header and entries behind the MBR, its backup
-    // at the disk's end) would make tools doubt the new table.
+    // at the disk's end) or of an ISO 9660 image would make tools doubt the
+    // new table.
     std::vector<std::pair<uint64_t, uint64_t>> Zeroes;
-    Zeroes.emplace_back(SectorBytes, (1 + GptSectors) * SectorBytes);
+    Zeroes.emplace_back(SectorBytes, (1 + StaleSectorsAfterMbr) * SectorBytes);
     Zeroes.emplace_back((DiskSectors - GptSectors) * SectorBytes, DiskSectors * SectorBytes);
     Layout.Extents = Normalise(std::move(Content), Zeroes);
     return Layout;

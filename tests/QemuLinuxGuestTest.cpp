@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "LinuxGuest.h"
+#include "QemuWiperSupport.h"
 #include "TestSupport.h"
 
 using namespace testing_support;
@@ -204,4 +205,63 @@ TEST(QemuLinuxGuest, ReportsTheScriptsStatusAndOutput) {
     Result = RunInGuest("exit 0\n", TooMany);
     EXPECT_FALSE(Result.Ran);
     EXPECT_EQ(Result.Problem, "more than four IDE drives");
+}
+
+// purgex usb through a real kernel: the stick is listed and written (the
+// kernel then sees its partition), a fixed IDE disk and a stick with a
+// mounted file system are refused and keep every byte. The host then reads
+// the stick with sfdisk, fsck.fat and mtools.
+TEST(QemuLinuxGuest, UsbWritesAStickAndRefusesFixedAndMountedDisks) {
+    REQUIRE_LINUX_GUEST();
+    TScratchDir Dir;
+    const std::string Stick = (Dir / "stick.img").string();
+    const std::string Fixed = (Dir / "fixed.img").string();
+    const std::string Mounted = (Dir / "mounted.img").string();
+    WriteFileBytes(Stick, std::vector<uint8_t>(64 << 20, 0));
+    WriteFileBytes(Fixed, RandomBytes(16 << 20, 3));
+    WriteFileBytes(Mounted, std::vector<uint8_t>(40 << 20, 0));
+    ASSERT_EQ(RunCommand("mkfs.fat -F 16 " + ShellQuote(Mounted)).ExitCode, 0);
+    const auto FixedBefore = ReadFileBytes(Fixed);
+    const auto MountedBefore = ReadFileBytes(Mounted);
+
+    const auto Result = RunInGuest(
+        "for d in /sys/block/sd*; do\n"
+        "  case $(cat $d/size) in 131072) stick=${d##*/};; 8192) fixed=${d##*/};;"
+        " 81920) mounted=${d##*/};; esac\n"
+        "done\n"
+        "echo \"names $stick $fixed $mounted\"\n"
+        "mount -o ro -t vfat /dev/$mounted /mnt && echo 'mounted at /mnt'\n"
+        "purgex devices; echo \"devices exit $?\"\n"
+        "purgex usb /dev/$fixed --yes; echo \"fixed exit $?\"\n"
+        "purgex usb /dev/$mounted --yes; echo \"mounted exit $?\"\n"
+        "purgex usb /dev/$stick --yes --options 100111001011; echo \"stick exit $?\"\n"
+        "sleep 1; [ -e /sys/block/$stick/${stick}1 ] && echo 'kernel sees the partition'\n",
+        {{TGuestDiskKind::UsbXhci, Stick},
+         {TGuestDiskKind::IdeDisk, Fixed},
+         {TGuestDiskKind::UsbEhci, Mounted}});
+    ASSERT_TRUE(Result.Ran) << Result.Problem << Result.Console;
+    const std::string& Out = Result.Output;
+    ASSERT_NE(Out.find("mounted at /mnt"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("USB sticks:"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("offered"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("refused: has file systems mounted at /mnt"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("neither removable nor attached through USB"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("fixed exit 2\n"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("mounted exit 2\n"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("stick exit 0\n"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("kernel sees the partition"), std::string::npos) << Out;
+
+    EXPECT_EQ(ReadFileBytes(Fixed), FixedBefore) << "the fixed disk was written";
+    EXPECT_EQ(ReadFileBytes(Mounted), MountedBefore) << "the mounted stick was written";
+    const auto Table = RunCommand("sfdisk -d " + ShellQuote(Stick));
+    EXPECT_NE(Table.Output.find("start=        2048, size=      129024, type=e, bootable"),
+              std::string::npos)
+        << Table.Output;
+    const TPartition Partition{2048, 129024, "e", "16"};
+    ExpectPartitionClean(Dir, Stick, Partition);
+    const std::string Volume = ShellQuote(PartitionImage(Stick, Partition));
+    const auto Ini =
+        RunCommand("MTOOLS_SKIP_CHECK=1 mtype -i " + Volume + " ::/Purgit/DATA/PURGIT.INI");
+    EXPECT_EQ(Ini.Output, "O1=1\r\nO2=0\r\nO3=0\r\nO4=1\r\nO5=1\r\nO6=1\r\nO7=0\r\nO8=0\r\n"
+                          "O9=1\r\nO10=0\r\nO11=1\r\n");
 }
