@@ -226,7 +226,7 @@ TEST(QemuLinuxGuest, UsbWritesAStickAndRefusesFixedAndMountedDisks) {
 
     const auto Result = RunInGuest(
         "for d in /sys/block/sd*; do\n"
-        "  case $(cat $d/size) in 131072) stick=${d##*/};; 8192) fixed=${d##*/};;"
+        "  case $(cat $d/size) in 131072) stick=${d##*/};; 32768) fixed=${d##*/};;"
         " 81920) mounted=${d##*/};; esac\n"
         "done\n"
         "echo \"names $stick $fixed $mounted\"\n"
