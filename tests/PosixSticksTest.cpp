@@ -284,26 +284,26 @@ TEST(PosixSticks, ImageFilesAreCreatedSparseAndWrittenInPlace) {
     uint32_t Error = 0;
     std::string Problem;
     {
-        auto Disk = OpenPosixDiskImage(Path, 256ull << 20, Error, Problem);
+        auto Disk = OpenPosixDiskImage(Path, 64ull << 20, Error, Problem);
         ASSERT_TRUE(Disk) << Problem;
-        EXPECT_EQ(Disk->Bytes(), 256ull << 20);
+        EXPECT_EQ(Disk->Bytes(), 64ull << 20);
         const auto Boot = RandomBytes(512, 1), Middle = RandomBytes(70000, 2);
         ASSERT_TRUE(Disk->WriteAt(0, Boot));
-        ASSERT_TRUE(Disk->WriteAt((100ull << 20) + 3, Middle));
+        ASSERT_TRUE(Disk->WriteAt((40ull << 20) + 3, Middle));
         ASSERT_TRUE(Disk->Flush());
         ASSERT_TRUE(Disk->Refresh());
         std::vector<uint8_t> Back(Middle.size());
-        ASSERT_TRUE(Disk->ReadAt((100ull << 20) + 3, Back));
+        ASSERT_TRUE(Disk->ReadAt((40ull << 20) + 3, Back));
         EXPECT_EQ(Back, Middle);
         // Beyond the end: refused, the file does not grow.
-        EXPECT_FALSE(Disk->WriteAt((256ull << 20) - 100, Boot));
+        EXPECT_FALSE(Disk->WriteAt((64ull << 20) - 100, Boot));
         EXPECT_EQ(Error, StickErrorSectorNotFound);
-        EXPECT_FALSE(Disk->ReadAt(256ull << 20, Back));
+        EXPECT_FALSE(Disk->ReadAt(64ull << 20, Back));
 
         const auto File = ReadFileBytes(Path);
-        ASSERT_EQ(File.size(), 256ull << 20);
+        ASSERT_EQ(File.size(), 64ull << 20);
         EXPECT_TRUE(std::equal(Boot.begin(), Boot.end(), File.begin()));
-        EXPECT_TRUE(std::equal(Middle.begin(), Middle.end(), File.begin() + (100 << 20) + 3));
+        EXPECT_TRUE(std::equal(Middle.begin(), Middle.end(), File.begin() + (40 << 20) + 3));
         struct stat Info;
         ASSERT_EQ(::stat(Path.c_str(), &Info), 0);
         EXPECT_LT(uint64_t(Info.st_blocks) * 512, 4ull << 20) << "not sparse";
@@ -312,17 +312,17 @@ TEST(PosixSticks, ImageFilesAreCreatedSparseAndWrittenInPlace) {
     const auto File = DescribePosixStick({}, Path, Described);
     ASSERT_TRUE(File) << Described;
     EXPECT_TRUE(File->ImageFile);
-    EXPECT_EQ(File->Bytes, 256ull << 20);
+    EXPECT_EQ(File->Bytes, 64ull << 20);
     {
         // Existing: its size stays whatever was asked for a new one.
-        auto Disk = OpenPosixDiskImage(Path, 64ull << 20, Error, Problem);
+        auto Disk = OpenPosixDiskImage(Path, 16ull << 20, Error, Problem);
         ASSERT_TRUE(Disk) << Problem;
-        EXPECT_EQ(Disk->Bytes(), 256ull << 20);
+        EXPECT_EQ(Disk->Bytes(), 64ull << 20);
         std::vector<uint8_t> Back(512);
         ASSERT_TRUE(Disk->ReadAt(0, Back));
         EXPECT_EQ(Back, RandomBytes(512, 1));
     }
-    EXPECT_EQ(fs::file_size(Path), 256ull << 20);
+    EXPECT_EQ(fs::file_size(Path), 64ull << 20);
 
     WriteFileBytes(Dir / "small.img", std::string(4096, 'x'));
     EXPECT_FALSE(OpenPosixDiskImage((Dir / "small.img").string(), 64ull << 20, Error, Problem));
