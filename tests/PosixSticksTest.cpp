@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <dirent.h>
 #include <filesystem>
+#include <csignal>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -332,6 +334,36 @@ TEST(PosixSticks, ImageFilesAreCreatedSparseAndWrittenInPlace) {
     EXPECT_FALSE(OpenPosixDiskImage((Dir / "tiny.img").string(), 1000, Error, Problem));
     EXPECT_FALSE(fs::exists(Dir / "tiny.img"));
     EXPECT_FALSE(OpenPosixDiskImage(Dir.Path().string(), 64ull << 20, Error, Problem));
+}
+
+// A write the system refuses half-way ends the handle's writing: nothing
+// after it reaches the medium, even a write that would have gone through.
+// A file size limit makes the kernel refuse (EFBIG) as a failing stick would.
+TEST(PosixSticks, AfterAFailedWriteNothingMoreIsWritten) {
+    TScratchDir Dir;
+    const std::string Path = (Dir / "stick.img").string();
+    uint32_t Error = 0;
+    std::string Problem;
+    auto Disk = OpenPosixDiskImage(Path, 8ull << 20, Error, Problem);
+    ASSERT_TRUE(Disk) << Problem;
+    rlimit Old;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &Old), 0);
+    const auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit Limit = Old;
+    Limit.rlim_cur = 4ull << 20;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &Limit), 0);
+    const bool Refused = !Disk->WriteAt((4ull << 20) - 512, std::vector<uint8_t>(4096, 0x55));
+    const uint32_t Code = Error;
+    ::setrlimit(RLIMIT_FSIZE, &Old);
+    std::signal(SIGXFSZ, OldHandler);
+    ASSERT_TRUE(Refused);
+    EXPECT_EQ(Code, StickErrorDiskFull);
+    EXPECT_FALSE(Disk->WriteAt(0, std::vector<uint8_t>(512, 0x77)));
+    EXPECT_EQ(Error, StickErrorDiskFull);
+    Disk.reset();
+    const auto File = ReadFileBytes(Path);
+    EXPECT_EQ(File[0], 0) << "written after the fault";
+    EXPECT_EQ(File[(4 << 20) - 512], 0x55); // the part the kernel took
 }
 
 #endif
