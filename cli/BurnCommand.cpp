@@ -123,7 +123,8 @@ void PrintSticks(std::ostream& Out) {
             << (S.Bytes ? StickSizeText(S.Bytes) : "no medium") << "  [" << Kinds << "]";
         if (Windows && !S.MountPoints.empty()) {
             Out << "  volumes";
-            for (const std::string& Letter : S.MountPoints) Out << " " << Letter;
+            for (const std::string& Letter : S.MountPoints)
+                Out << " " << Letter;
         }
         const std::string Refusal = StickRefusal(S, false, !Windows);
         Out << "  " << (Refusal.empty() ? "offered" : "refused: " + Refusal) << "\n";
