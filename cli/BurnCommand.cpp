@@ -106,7 +106,7 @@ std::vector<TScsiOpticalDevice*> CdDrives(const std::vector<TScsiOpticalDevice*>
 }
 
 // The second part of purgex devices: the disks a stick may be written to.
-void ListSticks(std::ostream& Out) {
+void PrintSticks(std::ostream& Out) {
     const auto Sticks = Platform().StickDevices();
     if (Sticks.empty()) {
         Out << "No USB sticks found.\n";
@@ -121,7 +121,8 @@ void ListSticks(std::ostream& Out) {
             << (S.Bytes ? StickSizeText(S.Bytes) : "no medium") << "  [" << Kinds << "]";
         if (Windows && !S.MountPoints.empty()) {
             Out << "  volumes";
-            for (const std::string& Letter : S.MountPoints) Out << " " << Letter;
+            for (const std::string& Letter : S.MountPoints)
+                Out << " " << Letter;
         }
         const std::string Refusal = StickRefusal(S, false, !Windows);
         Out << "  " << (Refusal.empty() ? "offered" : "refused: " + Refusal) << "\n";
@@ -244,7 +245,7 @@ int RunDevicesCommand(std::ostream& Out, std::ostream& /*Err*/) {
         Out << Other
             << (Other == 1 ? " other drive passed over: not a CD/DVD drive\n"
                            : " other drives passed over: not CD/DVD drives\n");
-    ListSticks(Out);
+    PrintSticks(Out);
     return 0;
 }
 

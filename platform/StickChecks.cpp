@@ -6,7 +6,8 @@ namespace {
 
 std::string Joined(const std::vector<std::string>& Parts) {
     std::string Text;
-    for (const std::string& Part : Parts) Text += (Text.empty() ? "" : ", ") + Part;
+    for (const std::string& Part : Parts)
+        Text += (Text.empty() ? "" : ", ") + Part;
     return Text;
 }
 
@@ -19,8 +20,7 @@ std::string StickRefusal(const TStickDevice& Device, bool AnyDisk, bool MountsRe
                (Device.MountPoints.empty() ? "" : " (" + Joined(Device.MountPoints) + ")") +
                " and is never written";
     if (MountsRefused && !Device.MountPoints.empty())
-        return "has file systems mounted at " + Joined(Device.MountPoints) +
-               "; unmount them first";
+        return "has file systems mounted at " + Joined(Device.MountPoints) + "; unmount them first";
     if (Device.ReadOnly) return "is read-only (write-protected)";
     if (Device.Bytes == 0) return "holds no medium";
     if (!Device.Removable && !Device.Usb && !AnyDisk)
@@ -38,7 +38,8 @@ std::string StickSizeText(uint64_t Bytes) {
     if (Bytes >= 1000000000ull)
         std::snprintf(Text, sizeof Text, "%.1f GB", double(Bytes) / 1e9);
     else
-        std::snprintf(Text, sizeof Text, "%llu MB", static_cast<unsigned long long>(Bytes / 1000000));
+        std::snprintf(Text, sizeof Text, "%llu MB",
+                      static_cast<unsigned long long>(Bytes / 1000000));
     return Text;
 }
 

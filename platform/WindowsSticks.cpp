@@ -26,10 +26,13 @@ uint64_t Get64(const std::vector<uint8_t>& Bytes, size_t At) {
 std::string DescriptorText(const std::vector<uint8_t>& Bytes, uint32_t Offset) {
     if (Offset == 0 || Offset >= Bytes.size()) return {};
     std::string Text;
-    for (size_t i = Offset; i < Bytes.size() && Bytes[i]; ++i) Text += char(Bytes[i]);
-    while (!Text.empty() && std::isspace(static_cast<unsigned char>(Text.back()))) Text.pop_back();
+    for (size_t i = Offset; i < Bytes.size() && Bytes[i]; ++i)
+        Text += char(Bytes[i]);
+    while (!Text.empty() && std::isspace(static_cast<unsigned char>(Text.back())))
+        Text.pop_back();
     size_t Start = 0;
-    while (Start < Text.size() && std::isspace(static_cast<unsigned char>(Text[Start]))) ++Start;
+    while (Start < Text.size() && std::isspace(static_cast<unsigned char>(Text[Start])))
+        ++Start;
     return Text.substr(Start);
 }
 
@@ -66,8 +69,10 @@ std::map<char, std::vector<uint32_t>> VolumeDisks(TPlatform& P) {
         if (!Volume) continue;
         std::vector<uint8_t> Extents(8 + 24 * 32);
         if (!Ask(*Volume, IoctlVolumeGetVolumeDiskExtents, {}, Extents)) continue;
-        const uint32_t Count = std::min<uint32_t>(Get32(Extents, 0), uint32_t((Extents.size() - 8) / 24));
-        for (uint32_t i = 0; i < Count; ++i) Volumes[Letter].push_back(Get32(Extents, 8 + 24 * i));
+        const uint32_t Count =
+            std::min<uint32_t>(Get32(Extents, 0), uint32_t((Extents.size() - 8) / 24));
+        for (uint32_t i = 0; i < Count; ++i)
+            Volumes[Letter].push_back(Get32(Extents, 8 + 24 * i));
     }
     return Volumes;
 }
@@ -105,8 +110,9 @@ std::optional<TStickDevice> QueryDrive(TPlatform& P, uint32_t Number,
         P.LastError() == WinErrorWriteProtect)
         Disk.ReadOnly = true;
     const std::string Windows = P.WindowsDirectory();
-    const char SystemLetter =
-        Windows.size() >= 2 && Windows[1] == ':' ? char(std::toupper(static_cast<unsigned char>(Windows[0]))) : 0;
+    const char SystemLetter = Windows.size() >= 2 && Windows[1] == ':'
+                                  ? char(std::toupper(static_cast<unsigned char>(Windows[0])))
+                                  : 0;
     for (const auto& [Letter, Disks] : Volumes) {
         if (!OnDisk(Disks, Number)) continue;
         Disk.MountPoints.push_back(std::string(1, Letter) + ":");
@@ -118,10 +124,12 @@ std::optional<TStickDevice> QueryDrive(TPlatform& P, uint32_t Number,
 // Number of "PhysicalDriveN" or "\\.\PhysicalDriveN".
 std::optional<uint32_t> DriveNumberOf(std::string_view Node) {
     std::string Name(Node);
-    for (char& c : Name) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : Name)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
     if (Name.rfind("\\\\.\\", 0) == 0) Name = Name.substr(4);
     const std::string Prefix = "physicaldrive";
-    if (Name.rfind(Prefix, 0) != 0 || Name.size() == Prefix.size() || Name.size() > Prefix.size() + 3)
+    if (Name.rfind(Prefix, 0) != 0 || Name.size() == Prefix.size() ||
+        Name.size() > Prefix.size() + 3)
         return std::nullopt;
     const std::string Digits = Name.substr(Prefix.size());
     if (!std::all_of(Digits.begin(), Digits.end(), ::isdigit)) return std::nullopt;
@@ -140,7 +148,8 @@ public:
     ~TWindowsDisk() override {
         Drive.reset();
         uint32_t Returned = 0;
-        for (auto& [Letter, Volume] : Volumes) Volume->Control(FsctlUnlockVolumeCode, {}, {}, Returned);
+        for (auto& [Letter, Volume] : Volumes)
+            Volume->Control(FsctlUnlockVolumeCode, {}, {}, Returned);
     }
 
     uint64_t Bytes() const override { return Size; }
@@ -276,7 +285,8 @@ std::optional<TStickDevice> DescribeWindowsStick(TPlatform& P, std::string_view 
     }
     if (Number) {
         if (auto Disk = QueryDrive(P, *Number, VolumeDisks(P))) return Disk;
-        Problem = PhysicalDriveName(*Number) + ": no such disk (" + P.ErrorText(P.LastError()) + ")";
+        Problem =
+            PhysicalDriveName(*Number) + ": no such disk (" + P.ErrorText(P.LastError()) + ")";
         return std::nullopt;
     }
     if (P.FileExists(Name)) {
@@ -284,15 +294,16 @@ std::optional<TStickDevice> DescribeWindowsStick(TPlatform& P, std::string_view 
         File.Node = Name;
         File.ImageFile = true;
         File.ReadOnly = P.FileReadOnly(Name);
-        if (auto Stream = P.OpenFileRead(Name)) File.Bytes = uint64_t(std::max<int64_t>(0, Stream->Seek(0, TSeekOrigin::End)));
+        if (auto Stream = P.OpenFileRead(Name))
+            File.Bytes = uint64_t(std::max<int64_t>(0, Stream->Seek(0, TSeekOrigin::End)));
         return File;
     }
     Problem = Name + ": no such disk or file";
     return std::nullopt;
 }
 
-std::unique_ptr<TDiskHandle> OpenWindowsStick(TPlatform& P, const TStickDevice& Device, bool AnyDisk,
-                                              uint32_t& Error, std::string& Problem) {
+std::unique_ptr<TDiskHandle> OpenWindowsStick(TPlatform& P, const TStickDevice& Device,
+                                              bool AnyDisk, uint32_t& Error, std::string& Problem) {
     if (Device.ImageFile) return P.OpenDiskImage(Device.Node, 0, Problem);
     // The checks run on the disk as it is now, not as the caller saw it.
     const auto Fresh = DescribeWindowsStick(P, Device.Node, Problem);
@@ -344,6 +355,6 @@ std::unique_ptr<TDiskHandle> OpenWindowsStick(TPlatform& P, const TStickDevice& 
                        : P.ErrorText(Error));
         return nullptr;
     }
-    return std::make_unique<TWindowsDisk>(P, std::move(Drive), std::move(Held.Volumes), Fresh->Bytes,
-                                          Fresh->SectorBytes, Error);
+    return std::make_unique<TWindowsDisk>(P, std::move(Drive), std::move(Held.Volumes),
+                                          Fresh->Bytes, Fresh->SectorBytes, Error);
 }

@@ -47,5 +47,5 @@ std::optional<TStickDevice> DescribeWindowsStick(TPlatform& P, std::string_view 
 // The disk as it is now is checked again; its volumes are locked and
 // dismounted and stay so until the handle is gone. Failed calls of the
 // handle set Error (the platform's last error).
-std::unique_ptr<TDiskHandle> OpenWindowsStick(TPlatform& P, const TStickDevice& Device, bool AnyDisk,
-                                              uint32_t& Error, std::string& Problem);
+std::unique_ptr<TDiskHandle> OpenWindowsStick(TPlatform& P, const TStickDevice& Device,
+                                              bool AnyDisk, uint32_t& Error, std::string& Problem);

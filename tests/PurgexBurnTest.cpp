@@ -101,7 +101,8 @@ TEST(PurgexDevices, OtherDrivesArePassedOverInOneLine) {
     auto Run = Devices();
     EXPECT_EQ(Run.Exit, 0);
     EXPECT_EQ(Run.Out, "Transport: SCSI pass-through\nNo CD/DVD drives found.\n"
-                       "2 other drives passed over: not CD/DVD drives\n");
+                       "2 other drives passed over: not CD/DVD drives\n"
+                       "No USB sticks found.\n");
 
     Embed(Machine);
     TSimulatedWriter Writer;

@@ -58,8 +58,8 @@ struct TWindowsPc {
     }
 };
 
-const std::vector<std::string> Requests{"open", "lock", "dismount", "write", "flush",
-                                        "refresh", "unlock", "close"};
+const std::vector<std::string> Requests{"open",  "lock",    "dismount", "write",
+                                        "flush", "refresh", "unlock",   "close"};
 
 } // namespace
 
@@ -117,8 +117,8 @@ TEST(WindowsSticks, EveryVolumeIsLockedAndDismountedForTheWritesAndReleasedAfter
 
     EXPECT_EQ(Pc.Disks.Logged(Requests),
               (std::vector<std::string>{
-                  "open \\\\.\\E: rw", "lock E:", "dismount E:", "open \\\\.\\F: rw", "lock F:",
-                  "dismount F:", "open \\\\.\\PhysicalDrive1 rw", "write 1 @0 +512",
+                  "open \\\\.\\E: rw", "lock E:", "dismount E:", "open \\\\.\\F: rw",
+                  "lock F:", "dismount F:", "open \\\\.\\PhysicalDrive1 rw", "write 1 @0 +512",
                   "write 1 @1048576 +4096", "write 1 @1052672 +512", "flush 1", "refresh 1",
                   "close 1", "unlock E:", "unlock F:", "close E:", "close F:"}));
     EXPECT_EQ(Pc.Disks.Contents(1, 0, 512), Mbr);
@@ -154,9 +154,11 @@ TEST(WindowsSticks, AStickPulledOutEndsTheWritesAndNothingMoreIsWritten) {
                   (std::vector<std::string>{"write 1 @0 +1048576", "write 1 @1048576 +1048576",
                                             "write 1 @2097152 +1048576"}));
         // Its volumes are released; the stick is no longer found.
-        EXPECT_EQ(Pc.Disks.Logged({"unlock"}), (std::vector<std::string>{"unlock E:", "unlock F:"}));
+        EXPECT_EQ(Pc.Disks.Logged({"unlock"}),
+                  (std::vector<std::string>{"unlock E:", "unlock F:"}));
         EXPECT_FALSE(Pc.Open("\\\\.\\PhysicalDrive1", false, Problem));
-        EXPECT_NE(Problem.find("\\\\.\\PhysicalDrive1: no such disk"), std::string::npos) << Problem;
+        EXPECT_NE(Problem.find("\\\\.\\PhysicalDrive1: no such disk"), std::string::npos)
+            << Problem;
     }
 }
 
@@ -201,9 +203,9 @@ TEST(WindowsSticks, AVolumeThatCannotBeLockedRefusesTheDiskAndReleasesTheOthers)
     EXPECT_EQ(Problem, "volume F: of \\\\.\\PhysicalDrive1 is in use (a program has files open on "
                        "it) and cannot be locked; close them and try again");
     EXPECT_EQ(Pc.Disks.Logged(Requests),
-              (std::vector<std::string>{"open \\\\.\\E: rw", "lock E:", "dismount E:",
-                                        "open \\\\.\\F: rw", "lock F:", "close F:", "unlock E:",
-                                        "close E:"}));
+              (std::vector<std::string>{"open \\\\.\\E: rw",
+                                        "lock E:", "dismount E:", "open \\\\.\\F: rw",
+                                        "lock F:", "close F:", "unlock E:", "close E:"}));
     EXPECT_TRUE(Pc.Disks.Volume('E')->Mounted);
     EXPECT_FALSE(Pc.Disks.Volume('E')->Locked);
 }
@@ -213,13 +215,14 @@ TEST(WindowsSticks, PurgexDevicesListsSticksBesideTheDrives) {
     std::ostringstream Out, Err;
     EXPECT_EQ(RunDevicesCommand(Out, Err), 0);
     const std::string Text = Out.str();
-    EXPECT_NE(Text.find("USB sticks:\n"
-                        "    \\\\.\\PhysicalDrive1  Corsair Voyager Mini  16.8 GB  [USB, "
-                        "removable]  volumes E: F:  offered\n"
-                        "    \\\\.\\PhysicalDrive3  SanDisk Cruzer  67 MB  [USB, removable]  "
-                        "volumes G:  refused: is read-only (write-protected)\n"
-                        "    \\\\.\\PhysicalDrive4  Generic SD Reader  67 MB  [removable]  offered\n"),
-              std::string::npos)
+    EXPECT_NE(
+        Text.find("USB sticks:\n"
+                  "    \\\\.\\PhysicalDrive1  Corsair Voyager Mini  16.8 GB  [USB, "
+                  "removable]  volumes E: F:  offered\n"
+                  "    \\\\.\\PhysicalDrive3  SanDisk Cruzer  67 MB  [USB, removable]  "
+                  "volumes G:  refused: is read-only (write-protected)\n"
+                  "    \\\\.\\PhysicalDrive4  Generic SD Reader  67 MB  [removable]  offered\n"),
+        std::string::npos)
         << Text;
 
     TFakePlatform Bare;

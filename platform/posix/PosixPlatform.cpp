@@ -234,7 +234,8 @@ public:
 
     // USB sticks: whole disks from sysfs, image files.
     std::vector<TStickDevice> StickDevices() override { return ListSticks({}); }
-    std::optional<TStickDevice> DescribeStick(std::string_view Node, std::string& Problem) override {
+    std::optional<TStickDevice> DescribeStick(std::string_view Node,
+                                              std::string& Problem) override {
         return DescribePosixStick({}, Node, Problem);
     }
     std::unique_ptr<TDiskHandle> OpenStick(const TStickDevice& Device, bool AnyDisk,

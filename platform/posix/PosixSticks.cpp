@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <linux/fs.h>
 #include <set>
 #include <sstream>
-#include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -25,10 +25,14 @@ namespace {
 constexpr uint64_t MiB = 1 << 20;
 
 std::string Trimmed(std::string Text) {
-    const auto Space = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    while (!Text.empty() && Space(Text.back())) Text.pop_back();
+    const auto Space = [](unsigned char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    };
+    while (!Text.empty() && Space(Text.back()))
+        Text.pop_back();
     size_t Start = 0;
-    while (Start < Text.size() && Space(Text[Start])) ++Start;
+    while (Start < Text.size() && Space(Text[Start]))
+        ++Start;
     return Text.substr(Start);
 }
 
@@ -65,7 +69,9 @@ bool SystemMount(const std::string& Point) {
     return Point == "/" || Point == "/boot" || Point == "/boot/efi" || Point == "/usr";
 }
 
-std::string ErrnoText(int Errno) { return std::strerror(Errno); }
+std::string ErrnoText(int Errno) {
+    return std::strerror(Errno);
+}
 
 struct TBlockName {
     std::string Name; // sdb1, dm-0
@@ -151,8 +157,8 @@ public:
         if (!Inside(Offset, Data.size())) return Fail(StickErrorSectorNotFound);
         size_t Done = 0;
         while (Done < Data.size()) {
-            const ssize_t Put = ::pwrite(Fd, Data.data() + Done, Data.size() - Done,
-                                         off_t(Offset + Done));
+            const ssize_t Put =
+                ::pwrite(Fd, Data.data() + Done, Data.size() - Done, off_t(Offset + Done));
             if (Put < 0 && errno == EINTR) continue;
             if (Put <= 0) {
                 SpentError = Put < 0 ? StickErrorOf(errno) : StickErrorDiskFull;
@@ -168,8 +174,8 @@ public:
         if (!Inside(Offset, Data.size())) return Fail(StickErrorSectorNotFound);
         size_t Done = 0;
         while (Done < Data.size()) {
-            const ssize_t Got = ::pread(Fd, Data.data() + Done, Data.size() - Done,
-                                        off_t(Offset + Done));
+            const ssize_t Got =
+                ::pread(Fd, Data.data() + Done, Data.size() - Done, off_t(Offset + Done));
             if (Got < 0 && errno == EINTR) continue;
             if (Got < 0) return Fail(StickErrorOf(errno));
             if (Got == 0) return Fail(StickErrorSectorNotFound);
@@ -225,7 +231,8 @@ std::string DecodeMountEscapes(std::string_view Text) {
         if (Text[i] == '\\' && i + 3 < Text.size() &&
             std::all_of(Text.begin() + long(i) + 1, Text.begin() + long(i) + 4,
                         [](char c) { return c >= '0' && c <= '7'; })) {
-            Result += char((Text[i + 1] - '0') * 64 + (Text[i + 2] - '0') * 8 + (Text[i + 3] - '0'));
+            Result +=
+                char((Text[i + 1] - '0') * 64 + (Text[i + 2] - '0') * 8 + (Text[i + 3] - '0'));
             i += 3;
         } else {
             Result += Text[i];
@@ -241,9 +248,11 @@ std::vector<TMountEntry> ParseMountInfo(std::string_view Text) {
     while (std::getline(Lines, Line)) {
         std::istringstream Fields(Line);
         std::vector<std::string> Parts;
-        for (std::string Part; Fields >> Part;) Parts.push_back(Part);
+        for (std::string Part; Fields >> Part;)
+            Parts.push_back(Part);
         // id parent major:minor root mount-point options [optional...] - type source ...
-        const auto Dash = std::find(Parts.begin() + std::min<size_t>(Parts.size(), 6), Parts.end(), "-");
+        const auto Dash =
+            std::find(Parts.begin() + std::min<size_t>(Parts.size(), 6), Parts.end(), "-");
         if (Parts.size() < 6 || Dash == Parts.end()) continue;
         TMountEntry Entry;
         unsigned Major = 0, Minor = 0;
@@ -266,7 +275,8 @@ std::vector<TStickDevice> ScanWholeDisks(const TStickSources& Sources) {
     std::sort(Names.begin(), Names.end());
     const auto Mounts = ReadMounts(Sources.MountInfo);
     std::vector<TStickDevice> Disks;
-    for (const std::string& Name : Names) Disks.push_back(DescribeDisk(Sources, Name, Mounts));
+    for (const std::string& Name : Names)
+        Disks.push_back(DescribeDisk(Sources, Name, Mounts));
     return Disks;
 }
 
@@ -314,7 +324,8 @@ std::optional<TStickDevice> DescribePosixStick(const TStickSources& Sources, std
         return std::nullopt;
     }
     if (S_ISBLK(Info.st_mode))
-        return DescribeBlockDevice(Sources, major(Info.st_rdev), minor(Info.st_rdev), Path, Problem);
+        return DescribeBlockDevice(Sources, major(Info.st_rdev), minor(Info.st_rdev), Path,
+                                   Problem);
     if (!S_ISREG(Info.st_mode)) {
         Problem = Path + " is neither a disk nor an image file";
         return std::nullopt;
@@ -327,8 +338,9 @@ std::optional<TStickDevice> DescribePosixStick(const TStickSources& Sources, std
     return File;
 }
 
-std::unique_ptr<TDiskHandle> OpenPosixStick(const TStickSources& Sources, const TStickDevice& Device,
-                                            bool AnyDisk, uint32_t& Error, std::string& Problem) {
+std::unique_ptr<TDiskHandle> OpenPosixStick(const TStickSources& Sources,
+                                            const TStickDevice& Device, bool AnyDisk,
+                                            uint32_t& Error, std::string& Problem) {
     if (Device.ImageFile) {
         struct stat Info;
         if (::stat(Device.Node.c_str(), &Info) != 0) {
@@ -367,8 +379,8 @@ std::unique_ptr<TDiskHandle> OpenPosixStick(const TStickSources& Sources, const 
     uint64_t Size = 0;
     int ReadOnly = 0;
     struct stat Info;
-    if (::fstat(Fd, &Info) != 0 || !S_ISBLK(Info.st_mode) || ::ioctl(Fd, BLKGETSIZE64, &Size) != 0 ||
-        Size == 0) {
+    if (::fstat(Fd, &Info) != 0 || !S_ISBLK(Info.st_mode) ||
+        ::ioctl(Fd, BLKGETSIZE64, &Size) != 0 || Size == 0) {
         ::close(Fd);
         Problem = Fresh->Node + " holds no medium";
         return nullptr;
@@ -424,8 +436,8 @@ std::unique_ptr<TDiskHandle> OpenPosixDiskImage(std::string_view Path, uint64_t 
         ::close(Fd);
         ::unlink(Name.c_str());
         Error = StickErrorOf(Why);
-        Problem = Name + " cannot be made " + std::to_string(CreateBytes) + " bytes long: " +
-                  ErrnoText(Why);
+        Problem = Name + " cannot be made " + std::to_string(CreateBytes) +
+                  " bytes long: " + ErrnoText(Why);
         return nullptr;
     }
     return std::make_unique<TPosixDisk>(Fd, CreateBytes, false, Name, Error);
@@ -449,18 +461,29 @@ uint32_t StickErrorOf(int Errno) {
 
 std::string PosixErrorText(uint32_t Code) {
     switch (Code) {
-    case PosixErrorFileNotFound: return "The system cannot find the file specified.";
-    case PosixErrorAccessDenied: return "Access is denied.";
-    case StickErrorWriteProtect: return "The media is write protected.";
-    case StickErrorSectorNotFound: return "The drive cannot find the sector requested.";
-    case PosixErrorNotSupported: return "The request is not supported.";
-    case PosixErrorInvalidParameter: return "The parameter is incorrect.";
-    case StickErrorDiskFull: return "There is not enough space on the disk.";
-    case PosixErrorTimeout: return "The semaphore timeout period has expired.";
-    case StickErrorBusy: return "The requested resource is in use.";
+    case PosixErrorFileNotFound:
+        return "The system cannot find the file specified.";
+    case PosixErrorAccessDenied:
+        return "Access is denied.";
+    case StickErrorWriteProtect:
+        return "The media is write protected.";
+    case StickErrorSectorNotFound:
+        return "The drive cannot find the sector requested.";
+    case PosixErrorNotSupported:
+        return "The request is not supported.";
+    case PosixErrorInvalidParameter:
+        return "The parameter is incorrect.";
+    case StickErrorDiskFull:
+        return "There is not enough space on the disk.";
+    case PosixErrorTimeout:
+        return "The semaphore timeout period has expired.";
+    case StickErrorBusy:
+        return "The requested resource is in use.";
     case PosixErrorIoDevice:
         return "The request could not be performed because of an I/O device error.";
-    case PosixErrorDeviceNotConnected: return "The device is not connected.";
-    default: return {};
+    case PosixErrorDeviceNotConnected:
+        return "The device is not connected.";
+    default:
+        return {};
     }
 }

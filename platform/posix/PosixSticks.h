@@ -52,8 +52,9 @@ std::optional<TStickDevice> DescribePosixStick(const TStickSources& Sources, std
 std::string StickRefusal(const TStickDevice& Device, bool AnyDisk);
 // OpenStick: checked again against a fresh description, then opened with
 // O_EXCL. Failed calls of the handle set Error.
-std::unique_ptr<TDiskHandle> OpenPosixStick(const TStickSources& Sources, const TStickDevice& Device,
-                                            bool AnyDisk, uint32_t& Error, std::string& Problem);
+std::unique_ptr<TDiskHandle> OpenPosixStick(const TStickSources& Sources,
+                                            const TStickDevice& Device, bool AnyDisk,
+                                            uint32_t& Error, std::string& Problem);
 std::unique_ptr<TDiskHandle> OpenPosixDiskImage(std::string_view Path, uint64_t CreateBytes,
                                                 uint32_t& Error, std::string& Problem);
 // The Windows error code for an errno of a disk transfer.

@@ -333,9 +333,9 @@ std::unique_ptr<TDiskHandle> Win32OpenDiskImage(std::string_view Path, uint64_t 
             Problem = Name + " is a folder, not an image file";
             return nullptr;
         }
-        const HANDLE Handle = CreateFileA(Name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE Handle =
+            CreateFileA(Name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (Handle == INVALID_HANDLE_VALUE) {
             Error = GetLastError();
             Problem = Name + " cannot be opened for writing: " + Win32ErrorText(Error);

@@ -253,8 +253,11 @@ public:
     void Sleep(uint32_t Milliseconds) override { ::Sleep(Milliseconds); }
 
     // USB sticks: physical drives through the portable layer, image files.
-    std::vector<TStickDevice> StickDevices() override { return WindowsStickDevices(*this); }
-    std::optional<TStickDevice> DescribeStick(std::string_view Node, std::string& Problem) override {
+    std::vector<TStickDevice> StickDevices() override {
+        return WindowsStickDevices(*this);
+    }
+    std::optional<TStickDevice> DescribeStick(std::string_view Node,
+                                              std::string& Problem) override {
         return DescribeWindowsStick(*this, Node, Problem);
     }
     std::unique_ptr<TDiskHandle> OpenStick(const TStickDevice& Device, bool AnyDisk,

@@ -11,7 +11,8 @@ namespace {
 constexpr uint32_t ErrorInvalidFunction = 1, ErrorInvalidParameter = 87, ErrorNotReady = 21;
 
 void Put32(std::span<uint8_t> Out, size_t At, uint32_t Value) {
-    for (int i = 0; i < 4; ++i) Out[At + i] = uint8_t(Value >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        Out[At + i] = uint8_t(Value >> (8 * i));
 }
 
 void Put64(std::span<uint8_t> Out, size_t At, uint64_t Value) {
@@ -22,7 +23,8 @@ void Put64(std::span<uint8_t> Out, size_t At, uint64_t Value) {
 std::optional<uint32_t> DriveNumber(std::string_view Name) {
     const std::string Prefix = "\\\\.\\physicaldrive";
     std::string Lower(Name);
-    for (char& c : Lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : Lower)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
     if (Lower.rfind(Prefix, 0) != 0 || Lower.size() == Prefix.size()) return std::nullopt;
     const std::string Digits = Lower.substr(Prefix.size());
     if (!std::all_of(Digits.begin(), Digits.end(), ::isdigit)) return std::nullopt;
@@ -50,7 +52,8 @@ public:
         TFakePhysicalDrive& D = Drive();
         M.Log.push_back("read " + Where(Buffer.size()));
         if (!D.Present) return Fail(D.GoneError);
-        if (Pos % D.SectorBytes || Buffer.size() % D.SectorBytes) return Fail(ErrorInvalidParameter);
+        if (Pos % D.SectorBytes || Buffer.size() % D.SectorBytes)
+            return Fail(ErrorInvalidParameter);
         if (Pos + Buffer.size() > D.Bytes) return Fail(WinErrorSectorNotFound);
         const auto Bytes = M.Contents(Number, Pos, Buffer.size());
         std::copy(Bytes.begin(), Bytes.end(), Buffer.begin());
@@ -69,7 +72,8 @@ public:
             return Fail(D.GoneError);
         }
         if (D.ReadOnly) return Fail(WinErrorWriteProtect);
-        if (Pos % D.SectorBytes || Buffer.size() % D.SectorBytes) return Fail(ErrorInvalidParameter);
+        if (Pos % D.SectorBytes || Buffer.size() % D.SectorBytes)
+            return Fail(ErrorInvalidParameter);
         if (Pos + Buffer.size() > D.Bytes) return Fail(WinErrorSectorNotFound);
         // Since Vista, a mounted volume's sectors refuse raw writes.
         for (const TFakeVolume& V : M.Volumes)
@@ -233,8 +237,8 @@ bool TFakeDiskMachine::Owns(std::string_view Name) const {
     return false;
 }
 
-std::unique_ptr<TDeviceHandle> TFakeDiskMachine::Open(std::string_view Name,
-                                                      const TDeviceAccess& Access, uint32_t& Error) {
+std::unique_ptr<TDeviceHandle>
+TFakeDiskMachine::Open(std::string_view Name, const TDeviceAccess& Access, uint32_t& Error) {
     if (Access.Write) Log.push_back("open " + std::string(Name) + " rw");
     if (const auto Number = DriveNumber(Name)) {
         if (!Drives.at(*Number).Present) {
@@ -248,7 +252,8 @@ std::unique_ptr<TDeviceHandle> TFakeDiskMachine::Open(std::string_view Name,
 
 uint32_t TFakeDiskMachine::LetterMask() const {
     uint32_t Mask = 0;
-    for (const TFakeVolume& V : Volumes) Mask |= 1u << (V.Letter - 'A');
+    for (const TFakeVolume& V : Volumes)
+        Mask |= 1u << (V.Letter - 'A');
     return Mask;
 }
 
@@ -258,7 +263,8 @@ TFakeVolume* TFakeDiskMachine::Volume(char Letter) {
     return nullptr;
 }
 
-std::vector<uint8_t> TFakeDiskMachine::Contents(uint32_t Number, uint64_t Offset, size_t Count) const {
+std::vector<uint8_t> TFakeDiskMachine::Contents(uint32_t Number, uint64_t Offset,
+                                                size_t Count) const {
     const TFakePhysicalDrive& D = Drives.at(Number);
     std::vector<uint8_t> Bytes(Count, 0);
     for (size_t i = 0; i < Count; ++i) {

@@ -24,7 +24,7 @@ struct TFakePhysicalDrive {
     bool Present = true;
     // Writes taken before the stick is pulled out; -1 for never.
     int WritesBeforeGone = -1;
-    uint32_t GoneError = 1167; // ERROR_DEVICE_NOT_CONNECTED
+    uint32_t GoneError = 1167;                        // ERROR_DEVICE_NOT_CONNECTED
     std::map<uint64_t, std::vector<uint8_t>> Sectors; // written sectors by number
 };
 

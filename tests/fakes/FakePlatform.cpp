@@ -155,15 +155,18 @@ bool TFakePlatform::DiskFreeSpace(char Letter, TDiskFreeSpace& Space) {
 }
 
 uint32_t TFakePlatform::LogicalDrives() {
-    return (Floppy ? 1u << (Floppy->Letter - 'A') : 0u) | 1u << 2 | (Disks ? Disks->LetterMask() : 0u);
+    return (Floppy ? 1u << (Floppy->Letter - 'A') : 0u) | 1u << 2 |
+           (Disks ? Disks->LetterMask() : 0u);
 }
 
 std::vector<TStickDevice> TFakePlatform::StickDevices() {
     return Disks ? WindowsStickDevices(*this) : TPlatform::StickDevices();
 }
 
-std::optional<TStickDevice> TFakePlatform::DescribeStick(std::string_view Node, std::string& Problem) {
-    return Disks ? DescribeWindowsStick(*this, Node, Problem) : TPlatform::DescribeStick(Node, Problem);
+std::optional<TStickDevice> TFakePlatform::DescribeStick(std::string_view Node,
+                                                         std::string& Problem) {
+    return Disks ? DescribeWindowsStick(*this, Node, Problem)
+                 : TPlatform::DescribeStick(Node, Problem);
 }
 
 std::unique_ptr<TDiskHandle> TFakePlatform::OpenStick(const TStickDevice& Device, bool AnyDisk,
