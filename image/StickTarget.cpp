@@ -11,7 +11,10 @@ const char* const StickOnlyRxDosText =
     "USB flash drives start the embedded Rx-DOS: MS-DOS is not offered on them.";
 
 std::string StickDescription(const TStickDevice& Device) {
-    return Device.Node + ": " + (Device.ImageFile ? "image file" : StickName(Device)) + ", " +
+    // A Windows stick is known to its user by its drive letter.
+    const bool Letter = VolumesLockedForWrite(Device) && !Device.MountPoints.empty();
+    return (Letter ? Device.MountPoints.front() + " " : Device.Node + ": ") +
+           (Device.ImageFile ? "image file" : StickName(Device)) + ", " +
            StickSizeText(Device.Bytes);
 }
 

@@ -37,7 +37,7 @@ public:
     bool Fat32 = false;
 };
 
-// "/dev/sdb: SanDisk Cruzer, 16.0 GB"
+// "/dev/sdb: SanDisk Cruzer, 16.0 GB"; "E: SanDisk Cruzer, 16.0 GB" on Windows
 std::string StickDescription(const TStickDevice& Device);
 // Why the stick may not be written ("/dev/sdb is read-only ..."), or empty:
 // the checks the disk layer repeats when it opens the disk.

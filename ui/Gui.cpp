@@ -66,10 +66,7 @@ DiscoverWriters(std::unique_ptr<TOpticalDevices>& Owned,
 }
 
 std::string StickChoiceCaption(const TStickDevice& Device) {
-    // A Windows stick is known by its drive letter, a Linux one by its node.
-    const std::string Where = Device.MountPoints.empty() ? Device.Node : Device.MountPoints.front();
-    return "USB flash drive (" + Where + " " + StickName(Device) + ", " +
-           StickSizeText(Device.Bytes) + ")";
+    return "USB flash drive (" + StickDescription(Device) + ")";
 }
 
 std::vector<TDeviceChoice> DiscoverSticks(std::vector<std::unique_ptr<TUsbStickTarget>>& Targets) {

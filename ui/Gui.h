@@ -82,6 +82,7 @@ public:
 
     TPage Page() const { return Shown; }
     bool CdLineVisible() const { return CdLineShown; }
+    bool StickLineVisible() const { return StickLineShown; }
     bool FloppyLineVisible() const { return FloppyLineShown; }
     // What the CD/DVD line shows: the system the next disc carries.
     std::string DiscSystemText() const;

@@ -756,3 +756,78 @@ TEST(GuiRealMachine, TheWizardSavesAnImageFileThroughItsWindows) {
     ASSERT_TRUE(GetFileAttributesExA(Path, GetFileExInfoStandard, &Info));
     EXPECT_EQ(Info.nFileSizeLow, 740u * 2048u);
 }
+
+// A USB stick present: its row, the options page's line for it, the prompt
+// naming it, and a run that writes it through the Windows requests.
+TEST(GuiStick, TheStickRowPromptsAndWritesTheStick) {
+    TGuiPlatform Fake;
+    Fake.WindowsVersion = {2, 10, 0};
+    CopyContainers(Fake);
+    for (const char* Name : {"MBR", "FAT16", "FAT32"}) {
+        const auto Bytes = NativePlatform().OwnResource("STICKBOOT", Name);
+        ASSERT_TRUE(Bytes) << Name;
+        Fake.AddResource("STICKBOOT", Name, std::vector<uint8_t>(Bytes->begin(), Bytes->end()));
+    }
+    TFakeDiskMachine Machine;
+    Machine.Drives[0] = TFakePhysicalDrive{};
+    Machine.Drives[0].BusType = 11; // SATA: the system disk
+    Machine.Drives[0].RemovableMedia = false;
+    Machine.Drives[1] = TFakePhysicalDrive{};
+    Machine.Volumes = {{'C', 0, true}, {'E', 1}};
+    Fake.Disks = &Machine;
+    Fake.WindowsDir = "C:\\WINDOWS";
+
+    TRaraVida App;
+    ASSERT_TRUE(App.StartUp());
+    TMainForm& Main = App.Main;
+    ShowWindow(Main.Handle(), SW_SHOW);
+    Main.FormActivate();
+    RunFor(120);
+    ASSERT_EQ(Main.DeviceChoices.back().Caption, "USB flash drive (E: Corsair Voyager Mini, 67 MB)");
+    for (const auto& Choice : Main.DeviceChoices)
+        EXPECT_EQ(Choice.Caption.find("C:"), std::string::npos) << "the system disk is offered";
+    TCreateListFrame& Row = *Main.CreateList.at(0);
+    ChooseDevice(Row, int(Main.DeviceChoices.size()) - 1);
+    EXPECT_EQ(ComboText(Row.ComboBox), "USB flash drive (E: Corsair Voyager Mini, 67 MB)");
+    EXPECT_TRUE(Screenshot(Main.Handle(), "page_create_options_stick"));
+
+    Click(*Main.BtnNext);
+    EXPECT_TRUE(Main.StickLineVisible());
+    EXPECT_FALSE(Main.CdLineVisible());
+    EXPECT_FALSE(Main.FloppyLineVisible());
+    EXPECT_TRUE(Screenshot(Main.Handle(), "page_program_options_stick"));
+    Click(*Main.BtnNext);
+
+    TBoxAnswerer Answerer;
+    Answerer.Answers = {'L'};
+    bool PromptPictured = false;
+    Answerer.BeforeAnswer = [&](size_t, HWND Box) {
+        PromptPictured = Screenshot(Box, "message_insert_stick");
+    };
+    Click(*Main.BtnNext);
+    RunFor(100);
+    ASSERT_EQ(Answerer.Texts.size(), 1u);
+    EXPECT_EQ(Answerer.Texts[0], "Please insert the USB flash drive. Everything on it will be "
+                                 "erased.\r\n(E: Corsair Voyager Mini, 67 MB)");
+    EXPECT_TRUE(PromptPictured);
+    EXPECT_EQ(Main.Page(), Finish);
+    EXPECT_EQ(Main.ProgressBar->Progress(), 100);
+    EXPECT_TRUE(Screenshot(Main.Handle(), "page_finish_stick"));
+
+    // Locked and dismounted before the first write, refreshed after the
+    // last; the system disk's volume never touched.
+    const auto Steps = Machine.Logged({"lock", "dismount", "write", "refresh", "unlock"});
+    ASSERT_GE(Steps.size(), 5u);
+    EXPECT_EQ(Steps[0], "lock E:");
+    EXPECT_EQ(Steps[1], "dismount E:");
+    EXPECT_EQ(Steps[2].rfind("write 1 @0 ", 0), 0u) << Steps[2];
+    for (const std::string& Step : Machine.Log)
+        EXPECT_EQ(Step.find("C:"), std::string::npos) << Step;
+    const auto Mbr = Machine.Contents(1, 0, 512);
+    EXPECT_EQ(Mbr[446], 0x80);
+    EXPECT_EQ(Mbr[446 + 4], 0x0E);
+    EXPECT_EQ(Mbr[510], 0x55);
+    EXPECT_EQ(Mbr[511], 0xAA);
+    const auto Boot = Machine.Contents(1, 2048 * 512, 512);
+    EXPECT_EQ(std::string(Boot.begin() + 0x36, Boot.begin() + 0x3E), "FAT16   ");
+}
