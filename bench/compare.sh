@@ -16,6 +16,9 @@
 #   iso      purgex iso FILE --os rxdos --yes (read-back check included)
 #            cp the Rx-DOS floppy, mcopy -s the wiper's tree and AUTOEXEC.BAT
 #            onto it, genisoimage -b with floppy emulation
+#   stick    purgex usb FILE --yes --size 64M (read-back check included)
+#            dd conv=fsync of the same 64 MiB stick image, then cmp
+#            (CPU and wall-clock time: both sides wait for the disk)
 # and, for where purgex iso cannot go below, purgex --version (starting the
 # program) in the same rounds.
 set -euo pipefail
@@ -49,7 +52,8 @@ run() {
 }
 # flush NAME: one sample (the sums of this repetition's processes).
 flush() {
-  awk '{c += $1; if ($2 > m) m = $2} END {printf "%.4f %d\n", c, m}' "$work/$1.now" >>"$work/$1"
+  awk '{c += $1; if ($2 > m) m = $2; w += $3} END {printf "%.4f %d %.4f\n", c, m, w}' \
+    "$work/$1.now" >>"$work/$1"
   rm -f "$work/$1.now"
 }
 
@@ -70,12 +74,26 @@ iso_theirs() {
   flush iso_theirs
 }
 
+stick_ours() {
+  rm -f "$work/ours.img"
+  run stick_ours "$purgex" usb "$work/ours.img" --yes --size 64M --options 111111111110
+  flush stick_ours
+}
+stick_theirs() {
+  rm -f "$work/theirs.img"
+  run stick_theirs dd if="$work/ref.img" of="$work/theirs.img" bs=1M conv=fsync status=none
+  run stick_theirs cmp "$work/ref.img" "$work/theirs.img"
+  flush stick_theirs
+}
+"$purgex" usb "$work/ref.img" --yes --size 64M --options 111111111110 >/dev/null
+
 # One unmeasured round warms the caches for both sides.
-start_ours; decode_ours; decode_theirs; iso_ours; iso_theirs
-rm -f "$work"/start_* "$work"/dec_* "$work"/iso_*
+start_ours; decode_ours; decode_theirs; iso_ours; iso_theirs; stick_ours; stick_theirs
+rm -f "$work"/start_* "$work"/dec_* "$work"/iso_* "$work"/stick_*
 for ((i = 0; i < pairs; i++)); do
   start_ours; decode_ours; decode_theirs
   iso_theirs; iso_ours # the other order this time
+  stick_ours; stick_theirs
 done
 
 median() { # file column
@@ -95,6 +113,9 @@ echo "| work | purgex (median CPU) | alternative (median CPU) | ratio |"
 echo "|---|---|---|---|"
 row "decode the CD container's LZHUF stream" dec_ours dec_theirs
 row "make the bootable CD image" iso_ours iso_theirs
+row "make a 64 MiB stick image" stick_ours stick_theirs
+o=$(median "$work/stick_ours" 3); t=$(median "$work/stick_theirs" 3)
+awk -v o="$o" -v t="$t" 'BEGIN {printf "| make a 64 MiB stick image, wall clock | %.1f ms | %.1f ms | %.2f |\n", o * 1000, t * 1000, o / t}'
 s=$(median "$work/start_ours" 1); d=$(median "$work/dec_ours" 1); p=$(median "$work/iso_theirs" 1)
 awk -v s="$s" -v d="$d" -v p="$p" 'BEGIN {printf "\nFloor of purgex iso: starting the program %.1f ms (%.2f of the pipeline);" \
   " starting it and decoding the store %.1f ms (%.2f of the pipeline)\n", s * 1000, s / p, d * 1000, d / p}'
@@ -103,6 +124,6 @@ awk '{if ($2 > m) m = $2} END {printf "Peak resident memory of purgex iso: %.1f 
   "$work/iso_ours"
 awk '{if ($2 > m) m = $2} END {printf " (largest process of the pipeline: %.1f MiB)\n", m / 1024}' \
   "$work/iso_theirs"
-rm -f "$work/ours.iso"
+rm -f "$work/ours.iso" "$work"/*.img
 /usr/bin/time -v "$purgex" iso "$work/ours.iso" --os rxdos --yes --options 111111111110 2>&1 >/dev/null |
   awk -F': ' '/Maximum resident/ {printf "/usr/bin/time -v, one purgex iso run: %.1f MiB\n", $2 / 1024}'
