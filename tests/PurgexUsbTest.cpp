@@ -140,6 +140,28 @@ TEST(PurgexUsb, WhatMayNotBeWrittenIsRefusedAndLeftAsItWas) {
 #endif
 }
 
+// A disk that fills up mid-way: a tmpfs of 200 KiB in a mount namespace of
+// the test's own, where the stick's first megabyte of writes cannot fit.
+TEST(PurgexUsb, ANewImageThatCannotBeFinishedIsRemovedAgain) {
+    REQUIRE_HOST_TOOLS();
+#ifdef PURGEX_CLI
+    TScratchDir Dir;
+    const std::string Folder = Dir.Path().string();
+    const auto Run = RunCommand(
+        "unshare -m sh -c " +
+        ShellQuote("mount -t tmpfs -o size=200k tmpfs " + ShellQuote(Folder) +
+                   " || { echo NO-MOUNT; exit 0; }; " + ShellQuote(PURGEX_CLI) + " usb " +
+                   ShellQuote(Folder + "/new.img") + " --yes </dev/null; echo \"exit $?\"; echo listing:; ls -A " +
+                   ShellQuote(Folder)));
+    if (Run.Output.find("NO-MOUNT") != std::string::npos || Run.ExitCode != 0)
+        GTEST_SKIP() << "no mount namespace here: " << Run.Output;
+    EXPECT_NE(Run.Output.find("There is not enough space on the disk."), std::string::npos)
+        << Run.Output;
+    EXPECT_NE(Run.Output.find("exit 1\n"), std::string::npos) << Run.Output;
+    EXPECT_TRUE(Run.Output.ends_with("listing:\n")) << "left behind: " << Run.Output;
+#endif
+}
+
 #ifdef PURGEX_CLI
 namespace {
 
