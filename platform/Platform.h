@@ -256,8 +256,9 @@ public:
     virtual std::optional<TStickDevice> DescribeStick(std::string_view Node, std::string& Problem);
     // Opens Device for writing its whole surface: exclusively, every volume
     // on it locked and dismounted first. Null with Problem (naming the
-    // device) when it cannot be had. The system disk, a disk holding a
-    // mounted file system and (unless AnyDisk) a disk that is neither
+    // device) when it cannot be had. The system disk, a read-only disk, a
+    // disk with file systems mounted where the system cannot dismount them
+    // for the write (Linux), and (unless AnyDisk) a disk that is neither
     // removable nor USB are refused here too, whatever the caller checked.
     virtual std::unique_ptr<TDiskHandle> OpenStick(const TStickDevice& Device, bool AnyDisk,
                                                    std::string& Problem);
