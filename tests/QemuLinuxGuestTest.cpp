@@ -207,6 +207,7 @@ TEST(QemuLinuxGuest, ReportsTheScriptsStatusAndOutput) {
     EXPECT_EQ(Result.Problem, "more than four IDE drives");
 }
 
+#ifndef _WIN32
 // purgex usb through a real kernel: the stick is listed and written (the
 // kernel then sees its partition), a fixed IDE disk and a stick with a
 // mounted file system are refused and keep every byte. The host then reads
@@ -265,3 +266,4 @@ TEST(QemuLinuxGuest, UsbWritesAStickAndRefusesFixedAndMountedDisks) {
     EXPECT_EQ(Ini.Output, "O1=1\r\nO2=0\r\nO3=0\r\nO4=1\r\nO5=1\r\nO6=1\r\nO7=0\r\nO8=0\r\n"
                           "O9=1\r\nO10=0\r\nO11=1\r\n");
 }
+#endif

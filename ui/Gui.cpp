@@ -356,17 +356,24 @@ void TMainForm::ShowOsLines() {
         ShowWindow(c, CdLineShown ? SW_SHOW : SW_HIDE);
     for (HWND c : PanelFloppyBoot)
         ShowWindow(c, FloppyLineShown ? SW_SHOW : SW_HIDE);
-    // The floppy line fills the area under the CD/DVD line, or all of it.
-    const int Top = PageTop + (CdLineShown ? 212 : 197);
-    SetWindowPos(PanelFloppyBoot[0], nullptr, 113, Top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    for (HWND c : PanelStickBoot)
+        ShowWindow(c, StickLineShown ? SW_SHOW : SW_HIDE);
+    // Three lines fit above the buttons' band only closer together.
+    const bool Three = CdLineShown && FloppyLineShown && StickLineShown;
+    const int CdTop = PageTop + (Three ? 189 : 194);
     RECT Label;
+    GetWindowRect(PanelCDBoot[0], &Label);
+    SetWindowPos(PanelCDBoot[0], nullptr, 113, CdTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SetWindowPos(PanelCDBoot[1], nullptr, 113 + (Label.right - Label.left) + 4, CdTop, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER);
+    // The floppy line fills the area under the CD/DVD line, or all of it.
+    const int Top = PageTop + (CdLineShown ? (Three ? 206 : 212) : 197);
+    SetWindowPos(PanelFloppyBoot[0], nullptr, 113, Top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     GetWindowRect(PanelFloppyBoot[0], &Label);
     SetWindowPos(ComboBoxOS, nullptr, 113 + (Label.right - Label.left) + 4, Top - 3, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER);
     // The stick line goes under whichever lines are shown.
-    for (HWND c : PanelStickBoot)
-        ShowWindow(c, StickLineShown ? SW_SHOW : SW_HIDE);
-    const int StickTop = FloppyLineShown ? Top + 20 : PageTop + (CdLineShown ? 212 : 194);
+    const int StickTop = FloppyLineShown ? Top + (Three ? 18 : 20) : PageTop + (CdLineShown ? 212 : 194);
     GetWindowRect(PanelStickBoot[0], &Label);
     SetWindowPos(PanelStickBoot[0], nullptr, 113, StickTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     SetWindowPos(PanelStickBoot[1], nullptr, 113 + (Label.right - Label.left) + 4, StickTop, 0, 0,

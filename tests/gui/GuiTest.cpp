@@ -10,6 +10,7 @@
 
 #include "GuiSupport.h"
 #include "app/RaraVidaApp.h"
+#include "fakes/FakeDiskMachine.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/ScriptedUserInterface.h"
 #include "image/ExeData.h"
@@ -788,6 +789,23 @@ TEST(GuiStick, TheStickRowPromptsAndWritesTheStick) {
         EXPECT_EQ(Choice.Caption.find("C:"), std::string::npos) << "the system disk is offered";
     TCreateListFrame& Row = *Main.CreateList.at(0);
     ChooseDevice(Row, int(Main.DeviceChoices.size()) - 1);
+
+    // With a floppy and a disc row too, the stick's line goes under the
+    // other two.
+    Click(*Main.BtnAdd);
+    Click(*Main.BtnAdd);
+    ChooseDevice(*Main.CreateList.at(1), int(Main.DeviceChoices.size()) - 2);
+    Click(*Main.BtnNext);
+    EXPECT_TRUE(Main.StickLineVisible() && Main.CdLineVisible() && Main.FloppyLineVisible());
+    EXPECT_TRUE(Screenshot(Main.Handle(), "page_program_options_three_lines"));
+    Click(*Main.BtnBack);
+    for (int i = 0; i < 2; ++i) {
+        SendMessageA(Main.CreateList.back()->Handle(), WM_LBUTTONDOWN, MK_LBUTTON,
+                     MAKELPARAM(30, 5));
+        RunFor(120); // the timer enables Remove
+        Click(*Main.BtnRemove);
+    }
+    ASSERT_EQ(Main.CreateList.size(), 1u);
     EXPECT_EQ(ComboText(Row.ComboBox), "USB flash drive (E: Corsair Voyager Mini, 67 MB)");
     EXPECT_TRUE(Screenshot(Main.Handle(), "page_create_options_stick"));
 
