@@ -18,6 +18,8 @@ packages=(
   # The Linux guest of the device tests: Debian's kernel and modules, a
   # static busybox, and cpio to pack its initramfs.
   linux-image-amd64 busybox-static cpio kmod
+  # A second PC with a BIOS of its own for the USB stick's boot test.
+  bochs bochsbios vgabios bochs-x
 )
 
 missing=()

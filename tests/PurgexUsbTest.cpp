@@ -278,3 +278,47 @@ TEST(QemuUsbStick, EraseAllLeavesTheStickAsItWasButForTheReport) {
     EXPECT_EQ(Misplaced, 0u);
 #endif
 }
+
+// Another PC's BIOS: Bochs (its own BIOS, the stick as the first IDE hard
+// disk) starts the wiper from the stick, which erases the second disk and
+// puts its report on the stick. The wiper's trace arrives on port E9h.
+TEST(QemuUsbStick, BochsStartsItAsAHardDiskAndTheOtherDiskIsErased) {
+    REQUIRE_HOST_TOOLS();
+#ifdef PURGEX_CLI
+    if (RunCommand("command -v bochs && ls /usr/lib/*/bochs/plugins/libbx_x_gui.so*").ExitCode != 0)
+        GTEST_SKIP() << "bochs with its X display is not installed (scripts/setup.sh)";
+    TScratchDir Dir;
+    const std::string Image = (Dir / "stick.img").string();
+    const auto Made = Purgex("usb " + ShellQuote(Image) +
+                             " --yes --size 32M --options 100100100001 --params '/M:ZERO /ALL /TRACE'");
+    ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 4096);
+    const auto Config = Dir / "bochsrc";
+    WriteFileBytes(Config, "megs: 32\n"
+                           "romimage: file=/usr/share/bochs/BIOS-bochs-latest\n"
+                           "vgaromimage: file=/usr/share/vgabios/vgabios.bin\n"
+                           "ata0: enabled=1, ioaddr1=0x1f0, ioaddr2=0x3f0, irq=14\n"
+                           "ata0-master: type=disk, path=\"" + Image + "\", mode=flat\n"
+                           "ata0-slave: type=disk, path=\"" + Disk + "\", mode=flat\n"
+                           "boot: disk\n"
+                           "display_library: x\n"
+                           "port_e9_hack: enabled=1\n"
+                           "speaker: enabled=0\n"
+                           "log: /dev/null\n"
+                           "clock: sync=none, time0=946684800\n");
+    // Bochs starts in its debugger: "c" lets it run. It never ends by
+    // itself, so it is stopped once the report is written (or after 300 s).
+    const std::string Out = (Dir / "bochs.txt").string();
+    const auto Run = RunCommand(
+        "cd " + ShellQuote(Dir.Path().string()) + " && setsid sh -c \"printf 'c\\\\n' | xvfb-run -a bochs -q -f bochsrc\" >" +
+        ShellQuote(Out) + " 2>&1 & pid=$!; for i in $(seq 300); do grep -q 'Report written' " +
+        ShellQuote(Out) + " && break; sleep 1; done; sleep 1; kill -- -$pid; wait");
+    const std::string Trace = ReadTextIfAny(Out);
+    ASSERT_NE(Trace.find("Report written to C:\\PURG0001.LOG"), std::string::npos) << Trace;
+    EXPECT_NE(Trace.find("SUMMARY OK"), std::string::npos) << Trace;
+    EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0)) << "the other disk still holds other bytes";
+    const TPartition& Partition = StickPartition(32 << 20, false);
+    ExpectPartitionClean(Dir, Image, Partition);
+    EXPECT_NE(ReadLog(PartitionImage(Image, Partition)).find("Result:       OK"), std::string::npos);
+#endif
+}
