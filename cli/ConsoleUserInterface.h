@@ -54,5 +54,27 @@ private:
     int SaveDialogs = 0;
 };
 
+// Passes every call on to the console; a command's prompts derive from it
+// and change only the medium question (naming the target and the copy).
+class TConsolePrompts : public TUserInterface {
+public:
+    explicit TConsolePrompts(TConsoleUserInterface& Console) : Console(Console) {}
+    void MsgInfo(const std::string& Text) override { Console.MsgInfo(Text); }
+    int MsgRetryAbort(const std::string& Text) override { return Console.MsgRetryAbort(Text); }
+    int MsgAsk(TQuestion Kind, const std::string& Text, const std::string& Left,
+               const std::string& Right) override {
+        return Console.MsgAsk(Kind, Text, Left, Right);
+    }
+    std::optional<std::string> ChooseSaveFile(const std::string& Name, const std::string& Ext,
+                                              const std::string& Filter) override {
+        return Console.ChooseSaveFile(Name, Ext, Filter);
+    }
+    std::optional<std::string> PickSystemFolder() override { return Console.PickSystemFolder(); }
+    void ProcessMessages() override { Console.ProcessMessages(); }
+
+protected:
+    TConsoleUserInterface& Console;
+};
+
 // Both system files in Folder, with the names looked up as Windows would.
 bool HoldsMsDosSystem(const std::string& Folder);

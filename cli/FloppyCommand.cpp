@@ -22,13 +22,11 @@ namespace {
 // Forwards to the console and names the target and copy in the run's
 // prompt, so a person knows what is written, and a prompt repeated for the
 // same copy is told apart from the next copy's.
-class TFloppyPrompts : public TUserInterface {
+class TFloppyPrompts : public TConsolePrompts {
 public:
     TFloppyPrompts(TConsoleUserInterface& Console, std::string Target, const TCreationRun& Run,
                    int Copies)
-        : Console(Console), Target(std::move(Target)), Run(Run), Copies(Copies) {}
-    void MsgInfo(const std::string& Text) override { Console.MsgInfo(Text); }
-    int MsgRetryAbort(const std::string& Text) override { return Console.MsgRetryAbort(Text); }
+        : TConsolePrompts(Console), Target(std::move(Target)), Run(Run), Copies(Copies) {}
     int MsgAsk(TQuestion Kind, const std::string& Text, const std::string& Left,
                const std::string& Right) override {
         if (Kind != TQuestion::InsertMedium) return Console.MsgAsk(Kind, Text, Left, Right);
@@ -38,15 +36,8 @@ public:
                 ", copy " + std::to_string(Run.MediaDone + 1) + " of " + std::to_string(Copies);
         return Console.MsgAsk(Kind, Shown + ")", Left, Right);
     }
-    std::optional<std::string> ChooseSaveFile(const std::string& Name, const std::string& Ext,
-                                              const std::string& Filter) override {
-        return Console.ChooseSaveFile(Name, Ext, Filter);
-    }
-    std::optional<std::string> PickSystemFolder() override { return Console.PickSystemFolder(); }
-    void ProcessMessages() override { Console.ProcessMessages(); }
 
 private:
-    TConsoleUserInterface& Console;
     std::string Target;
     const TCreationRun& Run;
     int Copies;

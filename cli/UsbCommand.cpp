@@ -18,12 +18,10 @@ namespace {
 
 // The run's question before each stick: the first was asked before anything
 // was composed, the ones after it name the copy.
-class TStickPrompts : public TUserInterface {
+class TStickPrompts : public TConsolePrompts {
 public:
     TStickPrompts(TConsoleUserInterface& Console, const TCreationRun& Run, int Copies)
-        : Console(Console), Run(Run), Copies(Copies) {}
-    void MsgInfo(const std::string& Text) override { Console.MsgInfo(Text); }
-    int MsgRetryAbort(const std::string& Text) override { return Console.MsgRetryAbort(Text); }
+        : TConsolePrompts(Console), Run(Run), Copies(Copies) {}
     int MsgAsk(TQuestion Kind, const std::string& Text, const std::string& Left,
                const std::string& Right) override {
         if (Kind != TQuestion::InsertMedium) return Console.MsgAsk(Kind, Text, Left, Right);
@@ -37,15 +35,8 @@ public:
                                   std::to_string(Copies) + ")",
                               Left, Right);
     }
-    std::optional<std::string> ChooseSaveFile(const std::string& Name, const std::string& Ext,
-                                              const std::string& Filter) override {
-        return Console.ChooseSaveFile(Name, Ext, Filter);
-    }
-    std::optional<std::string> PickSystemFolder() override { return Console.PickSystemFolder(); }
-    void ProcessMessages() override { Console.ProcessMessages(); }
 
 private:
-    TConsoleUserInterface& Console;
     const TCreationRun& Run;
     int Copies;
     bool FirstAnswered = false;

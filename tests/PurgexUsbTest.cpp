@@ -166,21 +166,6 @@ TEST(PurgexUsb, ANewImageThatCannotBeFinishedIsRemovedAgain) {
 #ifdef PURGEX_CLI
 namespace {
 
-// Boots Stick with Extra devices until the screen shows WaitFor.
-TWipeRun BootStick(const TScratchDir& Dir, const std::string& Devices, const std::string& WaitFor,
-                   int Timeout = 90) {
-    const auto Trace = Dir / "trace.txt";
-    std::filesystem::remove(Trace);
-    TQemuOptions Options;
-    Options.ExtraArguments = Devices + " -debugcon file:" + ShellQuote(Trace.string());
-    Options.WaitForText = WaitFor;
-    Options.TimeoutSeconds = Timeout;
-    TWipeRun Run;
-    Run.Qemu = RunQemu(Options);
-    Run.Trace = ReadTextIfAny(Trace);
-    return Run;
-}
-
 std::string StickDrive(const std::string& Image) {
     return "-drive file=" + ShellQuote(Image) + ",if=none,id=stick,format=raw";
 }
@@ -203,7 +188,7 @@ TEST(QemuUsbStick, StartsTheWiperAsAnIdeDiskAndAsAUsbStickOnEhciAndXhci) {
     };
     for (const std::string& Way : Ways) {
         SCOPED_TRACE(Way);
-        const auto Run = BootStick(Dir, Way + " " + IdeDrive(Disk, 1), "Wipe methods found:");
+        const auto Run = RunWiper(Dir, "", Way + " " + IdeDrive(Disk, 1), "Wipe methods found:");
         ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log;
         const std::string& Screen = Run.Qemu.Screen;
         // The options the stick carries; the stick itself is the system
@@ -232,9 +217,10 @@ TEST(QemuUsbStick, EraseAllLeavesTheStickAsItWasButForTheReport) {
     ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
     const auto Before = ReadFileBytes(Image);
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 4096);
-    const auto Run = BootStick(
-        Dir, StickDrive(Image) + " -device usb-ehci,id=ehci -device usb-storage,bus=ehci.0,drive=stick,bootindex=0 " + IdeDrive(Disk, 0),
-        "Erase finished");
+    const auto Run = RunWiper(Dir, "",
+                              StickDrive(Image) + " -device usb-ehci,id=ehci -device usb-storage," +
+                                  "bus=ehci.0,drive=stick,bootindex=0 " + IdeDrive(Disk, 0),
+                              "Erase finished");
     ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log << Run.Trace;
     EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0)) << "the other disk still holds other bytes";
 

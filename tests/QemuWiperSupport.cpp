@@ -99,9 +99,10 @@ TWipeRun RunWiper(const TScratchDir& Dir, const std::string& Floppy, const std::
     fs::remove(TraceFile);
     TQemuOptions Options;
     // Passed as a drive of our own: TQemuOptions::Floppy is opened read-only.
-    Options.ExtraArguments = "-drive file=" + ShellQuote(Floppy) + ",if=floppy,format=raw " +
-                             Drives + " -debugcon file:" + ShellQuote(TraceFile.string()) + " " +
-                             Extra;
+    const std::string FloppyDrive =
+        Floppy.empty() ? "" : "-drive file=" + ShellQuote(Floppy) + ",if=floppy,format=raw ";
+    Options.ExtraArguments = FloppyDrive + Drives + " -debugcon file:" +
+                             ShellQuote(TraceFile.string()) + " " + Extra;
     Options.WaitForText = WaitFor;
     Options.TimeoutSeconds = Timeout;
     TWipeRun Result;

@@ -54,9 +54,10 @@ struct TWipeRun {
     std::string Trace; // the wiper's lines on port E9h
 };
 
-// Boots Floppy (writable, so the report can land on it) with Drives (QEMU
-// arguments, see IdeDrive) and Extra arguments, and collects the wiper's
-// trace from the debug console port.
+// Boots Floppy (writable, so the report can land on it; none when empty:
+// a disk among Drives boots) with Drives (QEMU arguments, see IdeDrive) and
+// Extra arguments, and collects the wiper's trace from the debug console
+// port.
 TWipeRun RunWiper(const TScratchDir& Dir, const std::string& Floppy, const std::string& Drives,
                   const std::string& WaitFor, int Timeout = 90, const std::string& Extra = "");
 
