@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
     int Status = 0;
     rusage Usage{};
     if (wait4(Child, &Status, 0, &Usage) != Child) return 1;
-    const double Wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    const double Wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
     if (!WIFEXITED(Status) || WEXITSTATUS(Status) != 0) {
         std::fprintf(stderr, "failed: %s\n", argv[2]);
         return 1;

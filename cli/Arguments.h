@@ -13,7 +13,17 @@
 #include "cli/UsbCommand.h"
 
 struct TPurgexCommand {
-    enum TKind { Finished, StoreList, StoreExtract, Iso, Floppy, Usb, Devices, Burn, Options } Kind = Finished;
+    enum TKind {
+        Finished,
+        StoreList,
+        StoreExtract,
+        Iso,
+        Floppy,
+        Usb,
+        Devices,
+        Burn,
+        Options
+    } Kind = Finished;
     // With Kind Finished: the exit status (0 after --help or --version, 2 for
     // a usage error, whose message went to Err).
     int ExitCode = 0;

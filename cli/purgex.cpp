@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     case TPurgexCommand::Iso: return RunIsoCommand(Command.IsoOptions, std::cin, std::cout, std::cerr);
     case TPurgexCommand::Floppy:
         return RunFloppyCommand(Command.FloppyOptions, std::cin, std::cout, std::cerr);
-    case TPurgexCommand::Usb: return RunUsbCommand(Command.UsbOptions, std::cin, std::cout, std::cerr);
+    case TPurgexCommand::Usb:
+        return RunUsbCommand(Command.UsbOptions, std::cin, std::cout, std::cerr);
     case TPurgexCommand::Devices: return RunDevicesCommand(std::cout, std::cerr);
     case TPurgexCommand::Burn:
         return RunBurnCommand(Command.BurnOptions, std::cin, std::cout, std::cerr);

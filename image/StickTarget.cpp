@@ -46,7 +46,8 @@ uint32_t FreshNumber() {
 } // namespace
 
 TMediumPrompt TUsbStickTarget::MediumPrompt() const {
-    if (Device.ImageFile) return {"The USB flash drive image will be written.\r(" + Device.Node + ")"};
+    if (Device.ImageFile)
+        return {"The USB flash drive image will be written.\r(" + Device.Node + ")"};
     return {"Please insert the USB flash drive. Everything on it will be erased.\r(" +
             StickDescription(Device) + ")"};
 }
@@ -82,9 +83,8 @@ bool TUsbStickTarget::MakeMedium(TCreationRun& Run) {
     }
 
     std::string Problem;
-    const auto Disk = Device.ImageFile
-                          ? Platform().OpenDiskImage(Device.Node, CreateBytes, Problem)
-                          : Platform().OpenStick(Device, AnyDisk, Problem);
+    const auto Disk = Device.ImageFile ? Platform().OpenDiskImage(Device.Node, CreateBytes, Problem)
+                                       : Platform().OpenStick(Device, AnyDisk, Problem);
     if (!Disk) {
         CoolMsgInfo(std::string(WriteErrorPrefix) + Problem);
         return false;

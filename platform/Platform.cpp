@@ -68,19 +68,23 @@ bool TPlatform::AttachFloppy(char Letter, std::string_view, std::string& Problem
 
 int64_t TPlatform::FloppyMismatch(char) { return -2; }
 
-std::vector<TStickDevice> TPlatform::StickDevices() { return {}; }
+std::vector<TStickDevice> TPlatform::StickDevices() {
+    return {};
+}
 
 std::optional<TStickDevice> TPlatform::DescribeStick(std::string_view Node, std::string& Problem) {
     Problem = std::string(Node) + ": no such disk here";
     return std::nullopt;
 }
 
-std::unique_ptr<TDiskHandle> TPlatform::OpenStick(const TStickDevice& Device, bool, std::string& Problem) {
+std::unique_ptr<TDiskHandle> TPlatform::OpenStick(const TStickDevice& Device, bool,
+                                                  std::string& Problem) {
     Problem = Device.Node + ": disks cannot be written here";
     return nullptr;
 }
 
-std::unique_ptr<TDiskHandle> TPlatform::OpenDiskImage(std::string_view Path, uint64_t, std::string& Problem) {
+std::unique_ptr<TDiskHandle> TPlatform::OpenDiskImage(std::string_view Path, uint64_t,
+                                                      std::string& Problem) {
     Problem = std::string(Path) + ": image files cannot be written here";
     return nullptr;
 }

@@ -60,9 +60,9 @@ TEST(PurgexUsb, ImageCarriesThePartitionTheSystemTheWiperAndTheChoices) {
         SCOPED_TRACE(Fat32 ? "FAT32" : "FAT16");
         const std::string Image = (Dir / (Fat32 ? "big.img" : "small.img")).string();
         const uint64_t Bytes = Fat32 ? 600ull << 20 : 64ull << 20;
-        const auto Made = Purgex("usb " + ShellQuote(Image) + " --yes --size " +
-                                 (Fat32 ? "600M" : "64M") +
-                                 " --options 010011000101 --params 'FAST /Q'");
+        const auto Made =
+            Purgex("usb " + ShellQuote(Image) + " --yes --size " + (Fat32 ? "600M" : "64M") +
+                   " --options 010011000101 --params 'FAST /Q'");
         ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
         EXPECT_NE(Made.Output.find(Fat32 ? "FAT32" : "FAT16"), std::string::npos) << Made.Output;
         ASSERT_EQ(std::filesystem::file_size(Image), Bytes);
@@ -71,7 +71,8 @@ TEST(PurgexUsb, ImageCarriesThePartitionTheSystemTheWiperAndTheChoices) {
 
         const std::string Table = PartitionTable(Image);
         EXPECT_NE(Table.find("label: dos"), std::string::npos) << Table;
-        EXPECT_NE(Table.find("start=        2048, size=" + std::string(Fat32 ? "     1226752" : "      129024") +
+        EXPECT_NE(Table.find("start=        2048, size=" +
+                             std::string(Fat32 ? "     1226752" : "      129024") +
                              ", type=" + (Fat32 ? "c" : "e") + ", bootable"),
                   std::string::npos)
             << Table;
@@ -86,7 +87,8 @@ TEST(PurgexUsb, ImageCarriesThePartitionTheSystemTheWiperAndTheChoices) {
             for (char& c : Path)
                 if (c == '\\') c = '/';
             std::string Upper = Path;
-            for (char& c : Upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+            for (char& c : Upper)
+                c = char(std::toupper(static_cast<unsigned char>(c)));
             if (Upper == "/AUTOEXEC.BAT" || Upper.find("PURGIT.INI") != std::string::npos) continue;
             const auto& Data = Item->ItemData.Bytes();
             EXPECT_EQ(Mtype(Volume, Path), std::string(Data.begin(), Data.end())) << Path;
@@ -94,10 +96,10 @@ TEST(PurgexUsb, ImageCarriesThePartitionTheSystemTheWiperAndTheChoices) {
         EXPECT_EQ(Mtype(Volume, "/AUTOEXEC.BAT"), StartupBatch(false, "FAST /Q")); // no mouse
         EXPECT_EQ(Mtype(Volume, "/Purgit/DATA/PURGIT.INI"), WiperIni("010011000101"));
         for (const char* System : {"RXDOSBIO.SYS", "RXDOS.SYS", "RXDOSCMD.EXE"})
-            EXPECT_EQ(RunCommand("MTOOLS_SKIP_CHECK=1 mdir -a -i " + ShellQuote(Volume) + " ::/" +
-                                 System)
-                          .ExitCode,
-                      0)
+            EXPECT_EQ(
+                RunCommand("MTOOLS_SKIP_CHECK=1 mdir -a -i " + ShellQuote(Volume) + " ::/" + System)
+                    .ExitCode,
+                0)
                 << System;
     }
 #endif
@@ -148,12 +150,13 @@ TEST(PurgexUsb, ANewImageThatCannotBeFinishedIsRemovedAgain) {
 #ifdef PURGEX_CLI
     TScratchDir Dir;
     const std::string Folder = Dir.Path().string();
-    const auto Run = RunCommand(
-        "unshare -m sh -c " +
-        ShellQuote("mount -t tmpfs -o size=200k tmpfs " + ShellQuote(Folder) +
-                   " || { echo NO-MOUNT; exit 0; }; " + ShellQuote(PURGEX_CLI) + " usb " +
-                   ShellQuote(Folder + "/new.img") + " --yes </dev/null; echo \"exit $?\"; echo listing:; ls -A " +
-                   ShellQuote(Folder)));
+    const auto Run =
+        RunCommand("unshare -m sh -c " +
+                   ShellQuote("mount -t tmpfs -o size=200k tmpfs " + ShellQuote(Folder) +
+                              " || { echo NO-MOUNT; exit 0; }; " + ShellQuote(PURGEX_CLI) +
+                              " usb " + ShellQuote(Folder + "/new.img") +
+                              " --yes </dev/null; echo \"exit $?\"; echo listing:; ls -A " +
+                              ShellQuote(Folder)));
     if (Run.Output.find("NO-MOUNT") != std::string::npos || Run.ExitCode != 0)
         GTEST_SKIP() << "no mount namespace here: " << Run.Output;
     EXPECT_NE(Run.Output.find("There is not enough space on the disk."), std::string::npos)
@@ -178,13 +181,16 @@ TEST(QemuUsbStick, StartsTheWiperAsAnIdeDiskAndAsAUsbStickOnEhciAndXhci) {
 #ifdef PURGEX_CLI
     TScratchDir Dir;
     const std::string Image = (Dir / "stick.img").string();
-    const auto Made = Purgex("usb " + ShellQuote(Image) + " --yes --size 32M --options 100111001011");
+    const auto Made =
+        Purgex("usb " + ShellQuote(Image) + " --yes --size 32M --options 100111001011");
     ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 4096);
     const std::string Ways[] = {
         StickDrive(Image) + " -device ide-hd,drive=stick,bootindex=0",
-        StickDrive(Image) + " -device usb-ehci,id=ehci -device usb-storage,bus=ehci.0,drive=stick,bootindex=0",
-        StickDrive(Image) + " -device qemu-xhci,id=xhci -device usb-storage,bus=xhci.0,drive=stick,bootindex=0",
+        StickDrive(Image) +
+            " -device usb-ehci,id=ehci -device usb-storage,bus=ehci.0,drive=stick,bootindex=0",
+        StickDrive(Image) +
+            " -device qemu-xhci,id=xhci -device usb-storage,bus=xhci.0,drive=stick,bootindex=0",
     };
     for (const std::string& Way : Ways) {
         SCOPED_TRACE(Way);
@@ -200,7 +206,8 @@ TEST(QemuUsbStick, StartsTheWiperAsAnIdeDiskAndAsAUsbStickOnEhciAndXhci) {
         const std::string Stick = LineStarting(Screen, "Disk 1 (80h):");
         EXPECT_EQ(Stick.rfind("Disk 1 (80h): 32 MB, 65536 sectors", 0), 0u) << Screen;
         EXPECT_TRUE(Stick.ends_with(" - system disk, not offered")) << Screen;
-        EXPECT_EQ(LineStarting(Screen, "Disk 2 (81h):").rfind("Disk 2 (81h): 2 MB, 4096 sectors", 0), 0u)
+        EXPECT_EQ(
+            LineStarting(Screen, "Disk 2 (81h):").rfind("Disk 2 (81h): 2 MB, 4096 sectors", 0), 0u)
             << Screen;
     }
 #endif
@@ -212,8 +219,8 @@ TEST(QemuUsbStick, EraseAllLeavesTheStickAsItWasButForTheReport) {
     TScratchDir Dir;
     const std::string Image = (Dir / "stick.img").string();
     // Option 7: unattended with /M: and /ALL; option 4: the report.
-    const auto Made =
-        Purgex("usb " + ShellQuote(Image) + " --yes --size 32M --options 100100100001 --params '/M:ZERO /ALL'");
+    const auto Made = Purgex("usb " + ShellQuote(Image) +
+                             " --yes --size 32M --options 100100100001 --params '/M:ZERO /ALL'");
     ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
     const auto Before = ReadFileBytes(Image);
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 4096);
@@ -275,8 +282,9 @@ TEST(QemuUsbStick, BochsStartsItAsAHardDiskAndTheOtherDiskIsErased) {
         GTEST_SKIP() << "bochs with its X display is not installed (scripts/setup.sh)";
     TScratchDir Dir;
     const std::string Image = (Dir / "stick.img").string();
-    const auto Made = Purgex("usb " + ShellQuote(Image) +
-                             " --yes --size 32M --options 100100100001 --params '/M:ZERO /ALL /TRACE'");
+    const auto Made =
+        Purgex("usb " + ShellQuote(Image) +
+               " --yes --size 32M --options 100100100001 --params '/M:ZERO /ALL /TRACE'");
     ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 4096);
     const auto Config = Dir / "bochsrc";
@@ -284,19 +292,24 @@ TEST(QemuUsbStick, BochsStartsItAsAHardDiskAndTheOtherDiskIsErased) {
                            "romimage: file=/usr/share/bochs/BIOS-bochs-latest\n"
                            "vgaromimage: file=/usr/share/vgabios/vgabios.bin\n"
                            "ata0: enabled=1, ioaddr1=0x1f0, ioaddr2=0x3f0, irq=14\n"
-                           "ata0-master: type=disk, path=\"" + Image + "\", mode=flat\n"
-                           "ata0-slave: type=disk, path=\"" + Disk + "\", mode=flat\n"
-                           "boot: disk\n"
-                           "display_library: x\n"
-                           "port_e9_hack: enabled=1\n"
-                           "speaker: enabled=0\n"
-                           "log: /dev/null\n"
-                           "clock: sync=none, time0=946684800\n");
+                           "ata0-master: type=disk, path=\"" +
+                               Image +
+                               "\", mode=flat\n"
+                               "ata0-slave: type=disk, path=\"" +
+                               Disk +
+                               "\", mode=flat\n"
+                               "boot: disk\n"
+                               "display_library: x\n"
+                               "port_e9_hack: enabled=1\n"
+                               "speaker: enabled=0\n"
+                               "log: /dev/null\n"
+                               "clock: sync=none, time0=946684800\n");
     // Bochs starts in its debugger: "c" lets it run. It never ends by
     // itself, so it is stopped once the report is written (or after 300 s).
     const std::string Out = (Dir / "bochs.txt").string();
     const auto Run = RunCommand(
-        "cd " + ShellQuote(Dir.Path().string()) + " && setsid sh -c \"printf 'c\\\\n' | xvfb-run -a bochs -q -f bochsrc\" >" +
+        "cd " + ShellQuote(Dir.Path().string()) +
+        " && setsid sh -c \"printf 'c\\\\n' | xvfb-run -a bochs -q -f bochsrc\" >" +
         ShellQuote(Out) + " 2>&1 & pid=$!; for i in $(seq 300); do grep -q 'Report written' " +
         ShellQuote(Out) + " && break; sleep 1; done; sleep 1; kill -- -$pid; wait");
     const std::string Trace = ReadTextIfAny(Out);
@@ -305,6 +318,7 @@ TEST(QemuUsbStick, BochsStartsItAsAHardDiskAndTheOtherDiskIsErased) {
     EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0)) << "the other disk still holds other bytes";
     const TPartition& Partition = StickPartition(32 << 20, false);
     ExpectPartitionClean(Dir, Image, Partition);
-    EXPECT_NE(ReadLog(PartitionImage(Image, Partition)).find("Result:       OK"), std::string::npos);
+    EXPECT_NE(ReadLog(PartitionImage(Image, Partition)).find("Result:       OK"),
+              std::string::npos);
 #endif
 }

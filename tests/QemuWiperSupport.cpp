@@ -101,8 +101,8 @@ TWipeRun RunWiper(const TScratchDir& Dir, const std::string& Floppy, const std::
     // Passed as a drive of our own: TQemuOptions::Floppy is opened read-only.
     const std::string FloppyDrive =
         Floppy.empty() ? "" : "-drive file=" + ShellQuote(Floppy) + ",if=floppy,format=raw ";
-    Options.ExtraArguments = FloppyDrive + Drives + " -debugcon file:" +
-                             ShellQuote(TraceFile.string()) + " " + Extra;
+    Options.ExtraArguments =
+        FloppyDrive + Drives + " -debugcon file:" + ShellQuote(TraceFile.string()) + " " + Extra;
     Options.WaitForText = WaitFor;
     Options.TimeoutSeconds = Timeout;
     TWipeRun Result;

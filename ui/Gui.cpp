@@ -223,9 +223,9 @@ TMainForm::TMainForm() {
     const int StickWidth = TextWidth(Wnd, UiFont("MS Sans Serif", 8), StickText);
     PanelStickBoot[0] = MakeControl(Wnd, "STATIC", StickText, SS_NOPREFIX, 113, PageTop + 230,
                                     StickWidth, 15, UiFont("MS Sans Serif", 8));
-    PanelStickBoot[1] = MakeControl(Wnd, "STATIC", "Rx-Dos (the only one offered)", SS_NOPREFIX,
-                                    113 + StickWidth + 4, PageTop + 230, 200, 15,
-                                    UiFont("MS Sans Serif", 8, true));
+    PanelStickBoot[1] =
+        MakeControl(Wnd, "STATIC", "Rx-Dos (the only one offered)", SS_NOPREFIX,
+                    113 + StickWidth + 4, PageTop + 230, 200, 15, UiFont("MS Sans Serif", 8, true));
     for (HWND c : {PanelCDBoot[0], PanelCDBoot[1], PanelFloppyBoot[0], PanelFloppyBoot[1],
                    PanelStickBoot[0], PanelStickBoot[1]})
         Add(ProgramOptions, c);
@@ -373,7 +373,8 @@ void TMainForm::ShowOsLines() {
     SetWindowPos(ComboBoxOS, nullptr, 113 + (Label.right - Label.left) + 4, Top - 3, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER);
     // The stick line goes under whichever lines are shown.
-    const int StickTop = FloppyLineShown ? Top + (Three ? 18 : 20) : PageTop + (CdLineShown ? 212 : 194);
+    const int StickTop =
+        FloppyLineShown ? Top + (Three ? 18 : 20) : PageTop + (CdLineShown ? 212 : 194);
     GetWindowRect(PanelStickBoot[0], &Label);
     SetWindowPos(PanelStickBoot[0], nullptr, 113, StickTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     SetWindowPos(PanelStickBoot[1], nullptr, 113 + (Label.right - Label.left) + 4, StickTop, 0, 0,

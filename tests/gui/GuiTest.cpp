@@ -784,7 +784,8 @@ TEST(GuiStick, TheStickRowPromptsAndWritesTheStick) {
     ShowWindow(Main.Handle(), SW_SHOW);
     Main.FormActivate();
     RunFor(120);
-    ASSERT_EQ(Main.DeviceChoices.back().Caption, "USB flash drive (E: Corsair Voyager Mini, 67 MB)");
+    ASSERT_EQ(Main.DeviceChoices.back().Caption,
+              "USB flash drive (E: Corsair Voyager Mini, 67 MB)");
     for (const auto& Choice : Main.DeviceChoices)
         EXPECT_EQ(Choice.Caption.find("C:"), std::string::npos) << "the system disk is offered";
     TCreateListFrame& Row = *Main.CreateList.at(0);
