@@ -567,8 +567,9 @@ TEST(WriteStickLayout, WritesVerifiesAndReportsProgress) {
     for (const auto& Extent : Layout.Extents)
         EXPECT_TRUE(std::equal(Extent.Bytes.begin(), Extent.Bytes.end(),
                                Disk.Image.begin() + int64_t(Extent.Offset)));
-    // Untouched bytes stay as they were: between the GPT area and the partition.
-    EXPECT_EQ(Disk.Image[34 * 512], 0xEE);
+    // Untouched bytes stay as they were: between the cleared tables and the
+    // partition.
+    EXPECT_EQ(Disk.Image[128 * 512], 0xEE);
     EXPECT_EQ(Disk.Image[2048 * 512 - 1], 0xEE);
     ASSERT_GE(Steps.size(), 3u);
     EXPECT_EQ(Steps.front(), 0.0);
