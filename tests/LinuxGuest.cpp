@@ -186,12 +186,14 @@ TGuestResult RunInGuest(const std::string& Script, const std::vector<TGuestDisk>
             .ExitCode != 0)
         Kernel = "/boot/vmlinuz-" + Version;
 
+    // Only the drives asked for (no default CD drive that /init would count
+    // among the disks it waits for).
     // /dev/kvm is no promise that KVM runs a guest (nested set-ups fail or
     // hang), so KVM is asked for, never guessed.
     const char* Accel = std::getenv("PURGEX_GUEST_ACCEL");
     const bool Kvm = Accel && std::string(Accel) == "kvm";
     const std::string Command = "timeout -s KILL " + std::to_string(TimeoutSeconds) +
-                                " qemu-system-x86_64 -M pc -m 384 -smp 1 -accel " +
+                                " qemu-system-x86_64 -M pc -nodefaults -m 384 -smp 1 -accel " +
                                 (Kvm ? "kvm" : "tcg") + " -kernel " + ShellQuote(Kernel) +
                                 " -initrd " + ShellQuote(Initramfs) +
                                 " -append 'console=ttyS0 panic=-1 quiet'" +

@@ -266,4 +266,39 @@ TEST(QemuLinuxGuest, UsbWritesAStickAndRefusesFixedAndMountedDisks) {
     EXPECT_EQ(Ini.Output, "O1=1\r\nO2=0\r\nO3=0\r\nO4=1\r\nO5=1\r\nO6=1\r\nO7=0\r\nO8=0\r\n"
                           "O9=1\r\nO10=0\r\nO11=1\r\n");
 }
+
+// The kernel's own refusals: a stick in use as swap cannot be opened
+// exclusively, and a stick one of whose partitions another program holds
+// open is written, but the kernel keeps its old table until replugged.
+TEST(QemuLinuxGuest, UsbNamesADiskInUseAndABusyPartitionTable) {
+    REQUIRE_LINUX_GUEST();
+    TScratchDir Dir;
+    const std::string Swap = (Dir / "swap.img").string();
+    const std::string Held = (Dir / "held.img").string();
+    WriteFileBytes(Swap, std::vector<uint8_t>(24 << 20, 0));
+    WriteFileBytes(Held, std::vector<uint8_t>(32 << 20, 0));
+    ASSERT_EQ(RunCommand("echo 'start=2048, type=c' | sfdisk -q " + ShellQuote(Held)).ExitCode, 0);
+
+    const auto Result = RunInGuest(
+        "for d in /sys/block/sd*; do\n"
+        "  case $(cat $d/size) in 49152) swap=${d##*/};; 65536) held=${d##*/};; esac\n"
+        "done\n"
+        "mkswap /dev/$swap >/dev/null && swapon /dev/$swap && echo 'swap on'\n"
+        "purgex usb /dev/$swap --yes; echo \"swap exit $?\"\n"
+        "for i in $(seq 50); do [ -b /dev/${held}1 ] && break; sleep 0.1; done\n"
+        "exec 3</dev/${held}1 && echo 'partition held'\n"
+        "purgex usb /dev/$held --yes; echo \"held exit $?\"\n",
+        {{TGuestDiskKind::UsbXhci, Swap}, {TGuestDiskKind::UsbEhci, Held}});
+    ASSERT_TRUE(Result.Ran) << Result.Problem << Result.Console;
+    const std::string& Out = Result.Output;
+    ASSERT_NE(Out.find("swap on"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("is in use"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("swap exit 1\n"), std::string::npos) << Out;
+    ASSERT_NE(Out.find("partition held"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("keeps its old partition table for now (busy)"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("held exit 0\n"), std::string::npos) << Out;
+    // Written all the same: the host reads the new stick.
+    const TPartition Partition{2048, 63488, "e", "16"};
+    ExpectPartitionClean(Dir, Held, Partition);
+}
 #endif
