@@ -279,16 +279,16 @@ TEST(QemuLinuxGuest, UsbNamesADiskInUseAndABusyPartitionTable) {
     WriteFileBytes(Held, std::vector<uint8_t>(32 << 20, 0));
     ASSERT_EQ(RunCommand("echo 'start=2048, type=c' | sfdisk -q " + ShellQuote(Held)).ExitCode, 0);
 
-    const auto Result = RunInGuest(
-        "for d in /sys/block/sd*; do\n"
-        "  case $(cat $d/size) in 49152) swap=${d##*/};; 65536) held=${d##*/};; esac\n"
-        "done\n"
-        "mkswap /dev/$swap >/dev/null && swapon /dev/$swap && echo 'swap on'\n"
-        "purgex usb /dev/$swap --yes; echo \"swap exit $?\"\n"
-        "for i in $(seq 50); do [ -b /dev/${held}1 ] && break; sleep 0.1; done\n"
-        "exec 3</dev/${held}1 && echo 'partition held'\n"
-        "purgex usb /dev/$held --yes; echo \"held exit $?\"\n",
-        {{TGuestDiskKind::UsbXhci, Swap}, {TGuestDiskKind::UsbEhci, Held}});
+    const auto Result =
+        RunInGuest("for d in /sys/block/sd*; do\n"
+                   "  case $(cat $d/size) in 49152) swap=${d##*/};; 65536) held=${d##*/};; esac\n"
+                   "done\n"
+                   "mkswap /dev/$swap >/dev/null && swapon /dev/$swap && echo 'swap on'\n"
+                   "purgex usb /dev/$swap --yes; echo \"swap exit $?\"\n"
+                   "for i in $(seq 50); do [ -b /dev/${held}1 ] && break; sleep 0.1; done\n"
+                   "exec 3</dev/${held}1 && echo 'partition held'\n"
+                   "purgex usb /dev/$held --yes; echo \"held exit $?\"\n",
+                   {{TGuestDiskKind::UsbXhci, Swap}, {TGuestDiskKind::UsbEhci, Held}});
     ASSERT_TRUE(Result.Ran) << Result.Problem << Result.Console;
     const std::string& Out = Result.Output;
     ASSERT_NE(Out.find("swap on"), std::string::npos) << Out;
