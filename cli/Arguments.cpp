@@ -64,6 +64,10 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
                     "verified image)")
         ->required();
     AddMediaOptions(Iso, IsoOptions, "do not read the saved file back");
+    const char* const UefiHelp =
+        "also start on UEFI PCs: a second boot entry with the wiper's UEFI build, and an ISO 9660 "
+        "volume holding the wiper's files";
+    Iso->add_flag("--uefi", IsoOptions.Uefi, UefiHelp);
 
     TFloppyOptions& FloppyOptions = Command.FloppyOptions;
     CLI::App* Floppy =
@@ -109,6 +113,7 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
         ->check(CLI::Range(1, MaxBurnCopies))
         ->default_val(1);
     AddMediaOptions(Burn, BurnOptions, "do not read each burned disc back");
+    Burn->add_flag("--uefi", BurnOptions.Uefi, UefiHelp);
 
     // CLI11 takes the arguments last first.
     std::vector<std::string> Reversed(Arguments.rbegin(), Arguments.rend());

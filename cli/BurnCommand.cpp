@@ -332,6 +332,7 @@ int RunBurnCommand(const TBurnOptions& Options, std::istream& In, std::ostream& 
     Console.BeforeOutput = [&] { Front.EndLine(); };
     TCreationRun Run(Front);
     Run.DiscSystem = ChooseDiscSystem(Options.Os, MsDosDir, Out);
+    Run.UefiEntry = Options.Uefi;
     Out << "Writer: " << Where << " " << Drive->Name << "\n";
     const bool Ended = CreateMediaReporting(Run, Front, Err);
     Front.EndLine();

@@ -34,6 +34,7 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
     Console.BeforeOutput = [&] { Front.EndLine(); };
 
     Run.DiscSystem = ChooseDiscSystem(Options.Os, MsDosDir, Out);
+    Run.UefiEntry = Options.Uefi;
 
     size_t ImageBytes = 0;
     Run.ImageBuilt = [&](const TMemoryStream& Iso) { ImageBytes = Iso.Bytes().size(); };
@@ -54,5 +55,7 @@ int RunIsoCommand(const TIsoOptions& Options, std::istream& In, std::ostream& Ou
     }
     Out << "Made " << Options.File << " (" << ImageBytes << " bytes). Boot it with: "
         << "qemu-system-i386 -cdrom " << Options.File << "\n";
+    if (Options.Uefi)
+        Out << "On a UEFI PC it starts the wiper's UEFI build (Secure Boot turned off).\n";
     return 0;
 }

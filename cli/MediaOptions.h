@@ -16,6 +16,7 @@ struct TMediaOptions {
     std::string Params;
     bool Yes = false;
     bool NoVerify = false;
+    bool Uefi = false; // discs only: also start on UEFI PCs
 };
 
 // The checked options and the MS-DOS folder (with a trailing separator).

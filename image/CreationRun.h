@@ -63,6 +63,9 @@ public:
     // The system discs boot; the wizard starts with the default. Accepting
     // Rx-DOS for a disc sets RxDos for the rest of the run.
     TDiscSystem DiscSystem = TDiscSystem::MsDosOrAsk;
+    // Discs also start on UEFI PCs: a second boot entry and a volume with
+    // the wiper's UEFI build. Off, a disc is the specified image to the byte.
+    bool UefiEntry = false;
     // Told every finished CD image just before it is written (purgex checks
     // the saved file against it).
     std::function<void(const TMemoryStream& Image)> ImageBuilt;

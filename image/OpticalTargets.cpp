@@ -1,11 +1,14 @@
 #include "image/OpticalTargets.h"
 
+#include <ctime>
 #include <memory>
 #include <span>
 
 #include "base/UserInterface.h"
 #include "image/CreationRun.h"
 #include "image/DiscTarget.h"
+#include "image/StickLayout.h"
+#include "image/UefiBoot.h"
 #include "optical/ISO9660.h"
 
 namespace {
@@ -35,6 +38,34 @@ bool PrepareDiscSystem(TCreationRun& Run, TDiscTarget& Target) {
     return false;
 }
 
+// The disc for both kinds of PC: the wiper's UEFI build, its parameters
+// and the \PURGIT tree of the composed floppy, in the UEFI entry's FAT
+// image and in the disc's own volume.
+bool MakeIsoForBothFirmwares(TVirtualFloppy& Composed, const std::string& CommandLine,
+                             TStream& Floppy, TMemoryStream& Iso) {
+    const auto Wiper = EmbeddedUefiWiper();
+    if (!Wiper) {
+        CoolMsgInfo(NoUefiWiperText);
+        return false;
+    }
+    std::vector<TStickFile> Files = UefiStartFiles(*Wiper, CommandLine);
+    for (TStickFile& File : WiperTree(FloppyFiles(Composed)))
+        Files.push_back(std::move(File));
+    std::string Problem;
+    auto Fat = MakeFatImage(Files, Problem);
+    if (!Fat) {
+        CoolMsgInfo(std::string(InstallationFailedText) + "\r" + Problem);
+        return false;
+    }
+    TUefiBootPart Part;
+    Part.FatImage = std::move(*Fat);
+    Part.VolumeId = "PURGIT";
+    Part.Seconds = SourceDateEpoch().value_or(int64_t(std::time(nullptr)));
+    for (TStickFile& File : Files)
+        Part.Files.push_back({File.Path, File.Folder, std::move(File.Data)});
+    return MakeDualBootIso(Floppy, Iso, ProductTitle, Part);
+}
+
 } // namespace
 
 bool TOpticalTarget::ComposeIso(TCreationRun& Run, TMemoryStream& Iso) {
@@ -53,7 +84,10 @@ bool TOpticalTarget::ComposeIso(TCreationRun& Run, TMemoryStream& Iso) {
     const auto& Image = Target.DiscFloppy->Image;
     if (Image.size() < size_t(FloppyImageSize)) return false;
     TReadOnlyStream Floppy(std::span<const uint8_t>(Image.data(), size_t(FloppyImageSize)));
-    if (!MakeBootableIso(Floppy, Iso, ProductTitle)) return false;
+    if (Run.UefiEntry
+            ? !MakeIsoForBothFirmwares(*Target.DiscFloppy, Run.Front.CommandLine(), Floppy, Iso)
+            : !MakeBootableIso(Floppy, Iso, ProductTitle))
+        return false;
     ProcessMessages();
     return true;
 }

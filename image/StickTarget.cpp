@@ -5,6 +5,7 @@
 #include "base/UserInterface.h"
 #include "image/CreationRun.h"
 #include "image/DiscTarget.h"
+#include "image/UefiBoot.h"
 #include "image/WiperOptions.h"
 
 const char* const StickOnlyRxDosText =
@@ -75,6 +76,11 @@ bool TUsbStickTarget::MakeMedium(TCreationRun& Run) {
     TStickBootCode Code;
     const TWiperOptions Options = Run.Front.CheckedOptions();
     ProcessMessages();
+    const auto Wiper = EmbeddedUefiWiper();
+    if (!Wiper) {
+        CoolMsgInfo(NoUefiWiperText);
+        return false;
+    }
     if (!EmbeddedStickBootCode(Code) || !Composed.PrepareRxDosImage() ||
         !Composed.ComposeDiscFiles(!Options[DisableMouseOption], OptionString(Options),
                                    Run.Front.CommandLine())) {
@@ -89,8 +95,12 @@ bool TUsbStickTarget::MakeMedium(TCreationRun& Run) {
         CoolMsgInfo(std::string(WriteErrorPrefix) + Problem);
         return false;
     }
-    const auto Layout = LayOutStick(Disk->Bytes(), FloppyFiles(*Composed.DiscFloppy), Code,
-                                    FreshNumber(), FreshNumber(), Problem);
+    // One stick starts on BIOS and on UEFI PCs.
+    std::vector<TStickFile> Files = FloppyFiles(*Composed.DiscFloppy);
+    for (TStickFile& File : UefiStartFiles(*Wiper, Run.Front.CommandLine()))
+        Files.push_back(std::move(File));
+    const auto Layout =
+        LayOutStick(Disk->Bytes(), Files, Code, FreshNumber(), FreshNumber(), Problem);
     if (!Layout) {
         CoolMsgInfo(std::string(WriteErrorPrefix) + Device.Node + ": " + Problem);
         return false;

@@ -46,3 +46,17 @@ std::optional<std::string> SaveOptions(const TWiperOptions& Options) {
     }
     return std::nullopt;
 }
+
+const char* const UefiChoiceCaption = "Also start on UEFI PCs (CD/DVD and image files)";
+
+bool LoadUefiChoice() {
+    const auto Key = Platform().OpenRegistryKey(OptionsRegistryKey, false);
+    const auto Value = Key ? Key->Read("uefi") : std::nullopt;
+    return Value && Value->IsDword && Value->Dword != 0;
+}
+
+std::optional<std::string> SaveUefiChoice(bool Checked) {
+    const auto Key = Platform().OpenRegistryKey(OptionsRegistryKey, true);
+    if (!Key || !Key->WriteDword("uefi", Checked ? 1 : 0)) return "Failed to set data for 'uefi'";
+    return std::nullopt;
+}

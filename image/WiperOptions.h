@@ -32,3 +32,10 @@ std::optional<std::string> LoadOptions(TWiperOptions& Options);
 // Writes all twelve states; the error text "Failed to set data for 'optN'"
 // when a value could not be written.
 std::optional<std::string> SaveOptions(const TWiperOptions& Options);
+
+// The wizard's "Also start on UEFI PCs" choice for discs, stored beside the
+// options as the REG_DWORD "uefi"; off when it is missing or unreadable.
+extern const char* const UefiChoiceCaption;
+bool LoadUefiChoice();
+// The error text "Failed to set data for 'uefi'" when it could not be written.
+std::optional<std::string> SaveUefiChoice(bool Checked);

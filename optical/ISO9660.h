@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/Stream.h"
 
@@ -36,3 +37,28 @@ static_assert(IsoFloppyOffset + IsoFloppySize == IsoImageSize,
 // reached Destination; never throws. The image buffer belongs to the call, so
 // builds cannot disturb each other.
 bool MakeBootableIso(TStream& Source, TStream& Destination, const std::string& IdText);
+
+// A disc that also starts on UEFI PCs. The image begins as the one above,
+// except that sector 16 is a primary volume descriptor, and the catalog
+// gains a second section: platform EFI, no emulation, pointing to FatImage
+// (a FAT volume holding \EFI\BOOT\BOOTX64.EFI). After the floppy follow the
+// path tables, the directories and the files of an ISO 9660 volume, then
+// the FAT image, so the disc also opens in any system.
+struct TIsoFile {
+    std::string Path; // 8.3 parts joined by '\': "EFI\BOOT\BOOTX64.EFI"
+    bool Folder = false;
+    std::vector<uint8_t> Data;
+};
+
+struct TUefiBootPart {
+    std::vector<uint8_t> FatImage; // a whole number of 512-byte sectors
+    std::vector<TIsoFile> Files;   // folders before what they hold
+    std::string VolumeId;          // d-characters, at most 32
+    int64_t Seconds = 0;           // the volume's dates, seconds since 1970 UTC
+};
+
+// As MakeBootableIso, with the UEFI entry and the volume; false (nothing
+// written) for a name that is not 8.3, a file in a missing folder, or a FAT
+// image of over 65,535 sectors, which the entry cannot describe.
+bool MakeDualBootIso(TStream& Source, TStream& Destination, const std::string& IdText,
+                     const TUefiBootPart& Uefi);

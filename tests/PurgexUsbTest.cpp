@@ -13,6 +13,7 @@
 #include "base/ByteOrder.h"
 #include "image/Composer.h"
 #include "image/ExeData.h"
+#include "image/UefiBoot.h"
 
 using namespace testing_support;
 
@@ -95,6 +96,12 @@ TEST(PurgexUsb, ImageCarriesThePartitionTheSystemTheWiperAndTheChoices) {
         }
         EXPECT_EQ(Mtype(Volume, "/AUTOEXEC.BAT"), StartupBatch(false, "FAST /Q")); // no mouse
         EXPECT_EQ(Mtype(Volume, "/Purgit/DATA/PURGIT.INI"), WiperIni("010011000101"));
+        // The same stick starts the wiper on UEFI PCs, with the same parameters.
+        const auto Wiper = EmbeddedUefiWiper();
+        ASSERT_TRUE(Wiper);
+        EXPECT_EQ(Mtype(Volume, "/EFI/BOOT/BOOTX64.EFI"),
+                  std::string(Wiper->begin(), Wiper->end()));
+        EXPECT_EQ(Mtype(Volume, "/EFI/BOOT/PURGIT.ARG"), "FAST /Q\r\n");
         for (const char* System : {"RXDOSBIO.SYS", "RXDOS.SYS", "RXDOSCMD.EXE"})
             EXPECT_EQ(
                 RunCommand("MTOOLS_SKIP_CHECK=1 mdir -a -i " + ShellQuote(Volume) + " ::/" + System)

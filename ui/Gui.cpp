@@ -21,6 +21,7 @@ enum {
     IdComboOS,
     IdMoreDisks,
     IdExit,
+    IdChkUefi,
     // help menu
     IdHelpTopics1 = 200,
     IdN3,
@@ -226,8 +227,13 @@ TMainForm::TMainForm() {
     PanelStickBoot[1] =
         MakeControl(Wnd, "STATIC", "Rx-Dos (the only one offered)", SS_NOPREFIX,
                     113 + StickWidth + 4, PageTop + 230, 200, 15, UiFont("MS Sans Serif", 8, true));
+    // Only discs take it, so it stands on the CD/DVD line's row, right of the
+    // system lines: the page has no room under them.
+    ChkUefi = MakeControl(Wnd, "BUTTON", UefiChoiceCaption,
+                          BS_AUTOCHECKBOX | BS_MULTILINE | BS_TOP | WS_TABSTOP, 366, PageTop + 192,
+                          190, 30, UiFont("MS Sans Serif", 8), IdChkUefi);
     for (HWND c : {PanelCDBoot[0], PanelCDBoot[1], PanelFloppyBoot[0], PanelFloppyBoot[1],
-                   PanelStickBoot[0], PanelStickBoot[1]})
+                   PanelStickBoot[0], PanelStickBoot[1], ChkUefi})
         Add(ProgramOptions, c);
 
     // PageStart
@@ -358,6 +364,7 @@ void TMainForm::ShowOsLines() {
         ShowWindow(c, FloppyLineShown ? SW_SHOW : SW_HIDE);
     for (HWND c : PanelStickBoot)
         ShowWindow(c, StickLineShown ? SW_SHOW : SW_HIDE);
+    ShowWindow(ChkUefi, CdLineShown ? SW_SHOW : SW_HIDE);
     // Three lines fit above the buttons' band only closer together.
     const bool Three = CdLineShown && FloppyLineShown && StickLineShown;
     const int CdTop = PageTop + (Three ? 189 : 194);
@@ -366,6 +373,7 @@ void TMainForm::ShowOsLines() {
     SetWindowPos(PanelCDBoot[0], nullptr, 113, CdTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     SetWindowPos(PanelCDBoot[1], nullptr, 113 + (Label.right - Label.left) + 4, CdTop, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER);
+    SetWindowPos(ChkUefi, nullptr, 366, CdTop - 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     // The floppy line fills the area under the CD/DVD line, or all of it.
     const int Top = PageTop + (CdLineShown ? (Three ? 206 : 212) : 197);
     SetWindowPos(PanelFloppyBoot[0], nullptr, 113, Top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
@@ -424,6 +432,7 @@ void TMainForm::GoNext() {
         // whatever the run throws ends it with "Error" on the finish page.
         TCreationRun Run(*this);
         Run.DiscSystem = DiscSystem;
+        Run.UefiEntry = UefiChecked();
         try {
             Run.CreateMedia();
         } catch (...) {
@@ -553,12 +562,18 @@ void TMainForm::LoadOptions() {
     const auto Problem = ::LoadOptions(Options);
     for (int i = 0; i < OptionCount; ++i)
         SetOption(i, Options[size_t(i)]);
+    SendMessageA(ChkUefi, BM_SETCHECK, LoadUefiChoice() ? BST_CHECKED : BST_UNCHECKED, 0);
     if (Problem) TWindowUserInterface::MsgInfo(*Problem);
 }
 
+bool TMainForm::UefiChecked() const {
+    return SendMessageA(ChkUefi, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
 void TMainForm::SaveOptions() {
-    if (const auto Problem = ::SaveOptions(CheckedOptions()))
-        TWindowUserInterface::MsgInfo(*Problem);
+    auto Problem = ::SaveOptions(CheckedOptions());
+    if (!Problem) Problem = SaveUefiChoice(UefiChecked());
+    if (Problem) TWindowUserInterface::MsgInfo(*Problem);
 }
 
 std::string TMainForm::DiscSystemText() const {

@@ -87,6 +87,8 @@ public:
     // What the CD/DVD line shows: the system the next disc carries.
     std::string DiscSystemText() const;
     void SetOption(int Index, bool Checked);
+    // "Also start on UEFI PCs": discs get the UEFI entry.
+    bool UefiChecked() const;
     bool Running() const { return RunInProgress; }
 
     // Ends the message loop when the window goes (the program's own form).
@@ -114,7 +116,7 @@ public:
     std::unique_ptr<TGauge> ProgressBar;
     std::unique_ptr<THyperLink> HyperLink1, HyperLink2, HyperLink4;
     HWND ChkOptions = nullptr, CommandLineEdit = nullptr, ComboBoxOS = nullptr,
-         ChkMoreDisks = nullptr, ChkExit = nullptr;
+         ChkMoreDisks = nullptr, ChkExit = nullptr, ChkUefi = nullptr;
     HWND PanelCDBoot[2] = {}, PanelFloppyBoot[2] = {}, PanelStickBoot[2] = {};
     HMENU PopupHelp = nullptr;
 

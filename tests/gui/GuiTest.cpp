@@ -519,6 +519,42 @@ TEST_F(GuiWizard, OnceRxDosIsAcceptedTheDiscLineShowsItAndDiscsCarryIt) {
     EXPECT_NE(Fake.Files[IsoPath].find("RXDOSBIO"), std::string::npos);
 }
 
+TEST_F(GuiWizard, TheUefiChoiceStandsOnTheDiscLineAndGivesDiscsTheSecondEntry) {
+    ChooseDevice(Row(0), int(Main().DeviceChoices.size()) - 1);
+    Click(*Main().BtnNext);
+    ASSERT_TRUE(IsWindowVisible(Main().ChkUefi));
+    EXPECT_EQ(WindowText(Main().ChkUefi), "Also start on UEFI PCs (CD/DVD and image files)");
+    // Right of the system lines, clear of them and of the buttons' band.
+    RECT Box, Line;
+    GetWindowRect(Main().ChkUefi, &Box);
+    GetWindowRect(Main().PanelCDBoot[1], &Line);
+    EXPECT_GT(Box.left, Line.right);
+    EXPECT_FALSE(Main().UefiChecked());
+    SendMessageA(Main().ChkUefi, BM_CLICK, 0, 0);
+    EXPECT_TRUE(Main().UefiChecked());
+    EXPECT_TRUE(Screenshot(Main().Handle(), "page_program_options_uefi"));
+    Click(*Main().BtnNext);
+
+    Fake.SaveAnswers = {std::string(IsoPath)};
+    TBoxAnswerer Answerer;
+    Answerer.Answers = {'L', 'L', 'L'}; // location, picker cancelled: sure, Rx-DOS: yes
+    Answerer.OnPicker = [&](HWND) {
+        PostMessageA(SearchSysForm().BtnCancel->Handle(), BM_CLICK, 0, 0);
+    };
+    Click(*Main().BtnNext);
+    RunFor(100);
+    ASSERT_EQ(Main().Page(), Finish);
+    ASSERT_TRUE(Fake.FileExists(IsoPath));
+    // A primary volume descriptor in sector 16 and the EFI section in the catalog.
+    const std::string& Made = Fake.Files[IsoPath];
+    ASSERT_GT(Made.size(), 740u * 2048u);
+    EXPECT_EQ(Made.substr(16 * 2048, 6), "\x01"
+                                         "CD001");
+    EXPECT_EQ(uint8_t(Made[19 * 2048 + 64]), 0x91);
+    EXPECT_EQ(uint8_t(Made[19 * 2048 + 65]), 0xEF);
+    SendMessageA(Main().ChkUefi, BM_CLICK, 0, 0); // as the other tests expect it
+}
+
 TEST_F(GuiWizard, ClosingDuringARunAsksAndStopsAtTheNextPrompt) {
     ChooseDevice(Row(0), int(Main().DeviceChoices.size()) - 1);
     Click(*Main().BtnNext);
@@ -608,6 +644,7 @@ TEST(GuiSettings, OptionsLiveInTheCurrentUsersRegistry) {
     TBoxAnswerer Answerer;
     Answerer.Answers = {'M'};
 
+    DWORD Data = 0;
     // First run: defaults, and all twelve values once the wizard ends.
     RegDeleteTreeA(HKEY_CURRENT_USER, Key);
     {
@@ -620,6 +657,18 @@ TEST(GuiSettings, OptionsLiveInTheCurrentUsersRegistry) {
         ASSERT_TRUE(Value(Name.c_str(), Data)) << Name;
         EXPECT_EQ(Data, DefaultOptions()[size_t(i)] ? 1u : 0u) << Name;
     }
+
+    // The UEFI choice is kept beside them: off at first, then as the user left it.
+    ASSERT_TRUE(Value("uefi", Data = 99));
+    EXPECT_EQ(Data, 0u);
+    SetDword("uefi", 1);
+    {
+        TMainForm Form;
+        EXPECT_TRUE(Form.UefiChecked());
+        SendMessageA(Form.ChkUefi, BM_CLICK, 0, 0);
+    }
+    ASSERT_TRUE(Value("uefi", Data = 99));
+    EXPECT_EQ(Data, 0u);
 
     // Only "opt3" = 0: the defaults with option 3 unchecked.
     RegDeleteTreeA(HKEY_CURRENT_USER, Key);
@@ -636,7 +685,6 @@ TEST(GuiSettings, OptionsLiveInTheCurrentUsersRegistry) {
         TMainForm Form;
         EXPECT_TRUE(Form.CheckedOptions()[7]);
     }
-    DWORD Data = 0;
     ASSERT_TRUE(Value("opt7", Data));
     EXPECT_EQ(Data, 1u);
 
