@@ -125,3 +125,20 @@ TEST(QemuPurgexUefiIso, BiosStillStartsRxDosAndTheWiper) {
     EXPECT_NE(Boot.Screen.find("FAST"), std::string::npos) << Boot.Screen;
 #endif
 }
+
+TEST(UefiBootImage, FilesThatDoNotFitAreRefusedByName) {
+    TStickFile Folder;
+    Folder.Path = "EFI";
+    Folder.Folder = true;
+    TStickFile Huge;
+    Huge.Path = "EFI\\HUGE.BIN";
+    Huge.Data.assign(1500000, 0xE5); // more than a 1.44 MB volume holds
+    std::string Problem;
+    EXPECT_FALSE(MakeFatImage({Folder, Huge}, Problem));
+    EXPECT_EQ(Problem, "the UEFI boot image has no room for EFI\\HUGE.BIN");
+    // What fits is there, in a volume of the floppy's size.
+    Huge.Data.resize(1000000);
+    const auto Image = MakeFatImage({Folder, Huge}, Problem);
+    ASSERT_TRUE(Image);
+    EXPECT_EQ(Image->size(), 1474560u);
+}

@@ -230,8 +230,8 @@ TMainForm::TMainForm() {
     // Only discs take it, so it stands on the CD/DVD line's row, right of the
     // system lines: the page has no room under them.
     ChkUefi = MakeControl(Wnd, "BUTTON", UefiChoiceCaption,
-                          BS_AUTOCHECKBOX | BS_MULTILINE | BS_TOP | WS_TABSTOP, 366, PageTop + 192,
-                          190, 30, UiFont("MS Sans Serif", 8), IdChkUefi);
+                          BS_AUTOCHECKBOX | BS_MULTILINE | BS_TOP | WS_TABSTOP, 376, PageTop + 192,
+                          152, 30, UiFont("MS Sans Serif", 8), IdChkUefi);
     for (HWND c : {PanelCDBoot[0], PanelCDBoot[1], PanelFloppyBoot[0], PanelFloppyBoot[1],
                    PanelStickBoot[0], PanelStickBoot[1], ChkUefi})
         Add(ProgramOptions, c);
@@ -373,7 +373,7 @@ void TMainForm::ShowOsLines() {
     SetWindowPos(PanelCDBoot[0], nullptr, 113, CdTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     SetWindowPos(PanelCDBoot[1], nullptr, 113 + (Label.right - Label.left) + 4, CdTop, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER);
-    SetWindowPos(ChkUefi, nullptr, 366, CdTop - 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SetWindowPos(ChkUefi, nullptr, 376, CdTop - 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
     // The floppy line fills the area under the CD/DVD line, or all of it.
     const int Top = PageTop + (CdLineShown ? (Three ? 206 : 212) : 197);
     SetWindowPos(PanelFloppyBoot[0], nullptr, 113, Top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);

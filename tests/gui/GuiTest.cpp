@@ -46,6 +46,9 @@ void CopyContainers(TFakePlatform& Fake) {
         ASSERT_TRUE(Bytes);
         Fake.AddResource("STREAM", Name, std::vector<uint8_t>(Bytes->begin(), Bytes->end()));
     }
+    const auto Wiper = NativePlatform().OwnResource("UEFI", "BOOTX64");
+    ASSERT_TRUE(Wiper);
+    Fake.AddResource("UEFI", "BOOTX64", std::vector<uint8_t>(Wiper->begin(), Wiper->end()));
 }
 
 // The simulated machine, with a say in what its save dialog does.
