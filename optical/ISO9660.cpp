@@ -10,6 +10,7 @@
 #include <typeinfo>
 
 #include "base/ByteOrder.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -140,32 +141,7 @@ void PutBoth32(uint8_t* p, uint32_t v) {
     PutBE32(p + 4, v);
 }
 
-struct TCivilTime {
-    int Year, Month, Day, Hour, Minute, Second;
-};
-
-// UTC calendar fields of Seconds since 1970 (days to civil date after
-// H. Hinnant's algorithm), without the C library's time zone state.
-TCivilTime CivilTime(int64_t Seconds) {
-    int64_t Days = Seconds / 86400, Rest = Seconds % 86400;
-    if (Rest < 0) {
-        Rest += 86400;
-        --Days;
-    }
-    Days += 719468;
-    const int64_t Era = (Days >= 0 ? Days : Days - 146096) / 146097;
-    const int64_t DayOfEra = Days - Era * 146097;
-    const int64_t YearOfEra =
-        (DayOfEra - DayOfEra / 1460 + DayOfEra / 36524 - DayOfEra / 146096) / 365;
-    const int64_t DayOfYear = DayOfEra - (365 * YearOfEra + YearOfEra / 4 - YearOfEra / 100);
-    const int64_t MonthIndex = (5 * DayOfYear + 2) / 153;
-    const int Day = int(DayOfYear - (153 * MonthIndex + 2) / 5 + 1);
-    const int Month = int(MonthIndex < 10 ? MonthIndex + 3 : MonthIndex - 9);
-    const int Year = int(YearOfEra + Era * 400 + (Month <= 2 ? 1 : 0));
-    return {Year, Month, Day, int(Rest / 3600), int(Rest / 60 % 60), int(Rest % 60)};
-}
-
-void PutRecordDate(uint8_t* p, const TCivilTime& t) {
+void PutRecordDate(uint8_t* p, const TSystemTime& t) {
     p[0] = uint8_t(std::clamp(t.Year - 1900, 0, 255));
     p[1] = uint8_t(t.Month);
     p[2] = uint8_t(t.Day);
@@ -175,7 +151,7 @@ void PutRecordDate(uint8_t* p, const TCivilTime& t) {
     p[6] = 0; // UTC
 }
 
-void PutVolumeDate(uint8_t* p, const TCivilTime& t) {
+void PutVolumeDate(uint8_t* p, const TSystemTime& t) {
     char Text[18];
     std::snprintf(Text, sizeof Text, "%04d%02d%02d%02d%02d%02d00", std::clamp(t.Year, 1, 9999),
                   t.Month, t.Day, t.Hour, t.Minute, t.Second);
@@ -190,7 +166,7 @@ void PutText(uint8_t* p, size_t Length, const std::string& Text) {
 
 // Writes one directory record at p; answers its length.
 size_t PutRecord(uint8_t* p, const std::string& Identifier, const TIsoNode& Node,
-                 const TCivilTime& Date) {
+                 const TSystemTime& Date) {
     const size_t Length = RecordLength(Identifier.size());
     p[0] = uint8_t(Length);
     PutBoth32(p + 2, Node.Sector);
@@ -302,7 +278,7 @@ void PutUefiSection(uint8_t* Catalog, uint32_t FatSector, uint16_t FatSectors) {
 
 void PutPrimaryDescriptor(uint8_t* Sector, const TUefiBootPart& Uefi, const std::string& IdText,
                           uint32_t VolumeSectors, size_t PathTableBytes, uint32_t LTable,
-                          uint32_t MTable, const TIsoNode& Root, const TCivilTime& Date) {
+                          uint32_t MTable, const TIsoNode& Root, const TSystemTime& Date) {
     PutDescriptorHeader(Sector, 1);
     PutText(Sector + 8, 32, "");
     PutText(Sector + 40, 32, Uefi.VolumeId);
@@ -367,7 +343,7 @@ bool MakeDualBootIso(TStream& Source, TStream& Destination, const std::string& I
     try {
         std::vector<uint8_t> Image(size_t(Next) * IsoSectorSize, 0);
         uint8_t* Base = Image.data();
-        const TCivilTime Date = CivilTime(Uefi.Seconds);
+        const TSystemTime Date = UtcTime(Uefi.Seconds);
         PutPrimaryDescriptor(Base + 16 * IsoSectorSize, Uefi, IdText, Next, PathTableBytes, LTable,
                              MTable, Nodes[0], Date);
         BuildImage(Source, Base, IdText, true);

@@ -1,10 +1,44 @@
 #include "platform/Platform.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
 namespace {
+
 TPlatform* Installed = nullptr;
+
+// Days since 1970-01-01 to a proleptic Gregorian date.
+void CivilFromDays(int64_t Days, int& Year, int& Month, int& Day) {
+    Days += 719468;
+    const int64_t Era = (Days >= 0 ? Days : Days - 146096) / 146097;
+    const int64_t DayOfEra = Days - Era * 146097;
+    const int64_t YearOfEra =
+        (DayOfEra - DayOfEra / 1460 + DayOfEra / 36524 - DayOfEra / 146096) / 365;
+    const int64_t DayOfYear = DayOfEra - (365 * YearOfEra + YearOfEra / 4 - YearOfEra / 100);
+    const int64_t MonthIndex = (5 * DayOfYear + 2) / 153;
+    Day = int(DayOfYear - (153 * MonthIndex + 2) / 5 + 1);
+    Month = int(MonthIndex < 10 ? MonthIndex + 3 : MonthIndex - 9);
+    Year = int(YearOfEra + Era * 400 + (Month <= 2 ? 1 : 0));
+}
+
+} // namespace
+
+TSystemTime UtcTime(int64_t Seconds) {
+    // Far outside any calendar range used here; keeps the arithmetic small.
+    Seconds = std::clamp<int64_t>(Seconds, -(int64_t(1) << 40), int64_t(1) << 40);
+    int64_t Days = Seconds / 86400;
+    int64_t Rest = Seconds % 86400;
+    if (Rest < 0) {
+        Rest += 86400;
+        --Days;
+    }
+    TSystemTime Time;
+    CivilFromDays(Days, Time.Year, Time.Month, Time.Day);
+    Time.Hour = int(Rest / 3600);
+    Time.Minute = int(Rest / 60 % 60);
+    Time.Second = int(Rest % 60);
+    return Time;
 }
 
 TPlatform& Platform() { return Installed ? *Installed : NativePlatform(); }

@@ -29,6 +29,10 @@ struct TSystemTime {
     int Hour = 0, Minute = 0, Second = 0;
 };
 
+// The UTC calendar moment of Seconds since 1970 (proleptic Gregorian),
+// without the C library's time zone state.
+TSystemTime UtcTime(int64_t Seconds);
+
 // A value read from the registry: a 32-bit number, or a value of another type.
 struct TRegistryValue {
     bool IsDword = false;
