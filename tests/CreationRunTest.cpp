@@ -10,6 +10,7 @@
 #include "image/Composer.h"
 #include "image/CreationRun.h"
 #include "image/OpticalTargets.h"
+#include "image/UefiBoot.h"
 #include "optical/ISO9660.h"
 #include "optical/ImageRecorder.h"
 
@@ -220,6 +221,39 @@ TEST(CreationRun, TheDiscCarriesTheChoicesOfTheMomentItIsWritten) {
     EXPECT_EQ(std::string(Writer.Burned[0].begin() + 19 * 2048 + 4,
                           Writer.Burned[0].begin() + 19 * 2048 + 28),
               "Corvane Purgex 2005     ");
+}
+
+// A disc for UEFI PCs needs the wiper's UEFI build: a program without it
+// says so and burns nothing; with it the disc carries it and the parameters.
+TEST(CreationRun, AUefiDiscIsBurnedOnlyWithTheUefiWiper) {
+    TMachine M;
+    M.ConfirmPicker(2);
+    M.Ui.AskAnswers = {1, 2, 1}; // insert; after the message: Cancel, Yes (stop)
+    TFakeWriter Writer;
+    TTestFront Front;
+    Front.Rows = {{&Writer, 1}};
+    Front.Params = "/M:ZERO";
+    {
+        TCreationRun Run(Front);
+        Run.UefiEntry = true;
+        Run.CreateMedia();
+    }
+    EXPECT_TRUE(Writer.Burned.empty());
+    EXPECT_EQ(M.Ui.Log, (std::vector<std::string>{WriterPrompt, "folder",
+                                                  std::string("info: ") + NoUefiWiperText,
+                                                  WriterPrompt, StopQuestion}));
+
+    const std::vector<uint8_t> Wiper = {'M', 'Z', 0x90, 0, 3, 0};
+    M.Fake.AddResource("UEFI", "BOOTX64", Wiper);
+    M.InsertMedia(1);
+    TCreationRun Run(Front);
+    Run.UefiEntry = true;
+    Run.CreateMedia();
+    ASSERT_EQ(Writer.Burned.size(), 1u);
+    const std::string Disc(Writer.Burned[0].begin(), Writer.Burned[0].end());
+    EXPECT_EQ(Disc.substr(16 * 2048, 6), "\x01" "CD001");
+    EXPECT_NE(Disc.find(std::string(Wiper.begin(), Wiper.end())), std::string::npos);
+    EXPECT_NE(Disc.find("/M:ZERO\r\n"), std::string::npos);
 }
 
 TEST(CreationRun, WithoutMsDosTheUserMayChooseRxDosOrNot) {

@@ -82,6 +82,20 @@ protected:
     }
     void TearDown() override { App.reset(); }
     TMainForm& Main() { return App->Main; }
+    // Create on the start page for one image file on a machine without
+    // MS-DOS: the file's location, the picker cancelled (sure), Rx-DOS
+    // accepted. Answers the prompts' texts.
+    std::vector<std::string> CreateTheImageOnRxDos() {
+        Fake.SaveAnswers = {std::string(IsoPath)};
+        TBoxAnswerer Answerer;
+        Answerer.Answers = {'L', 'L', 'L'};
+        Answerer.OnPicker = [&](HWND) {
+            PostMessageA(SearchSysForm().BtnCancel->Handle(), BM_CLICK, 0, 0);
+        };
+        Click(*Main().BtnNext);
+        RunFor(100);
+        return Answerer.Texts;
+    }
     TCreateListFrame& Row(size_t i) { return *Main().CreateList.at(i); }
 
     TGuiPlatform Fake;
@@ -478,19 +492,9 @@ TEST_F(GuiWizard, OnceRxDosIsAcceptedTheDiscLineShowsItAndDiscsCarryIt) {
     Click(*Main().BtnNext);
     EXPECT_EQ(WindowText(Main().PanelCDBoot[1]), "Ms-Dos");
     Click(*Main().BtnNext);
-    {
-        Fake.SaveAnswers = {std::string(IsoPath)};
-        TBoxAnswerer Answerer;
-        Answerer.Answers = {'L', 'L', 'L'}; // location, picker cancelled: sure, Rx-DOS: yes
-        Answerer.OnPicker = [&](HWND) {
-            PostMessageA(SearchSysForm().BtnCancel->Handle(), BM_CLICK, 0, 0);
-        };
-        Click(*Main().BtnNext);
-        RunFor(100);
-        ASSERT_EQ(Answerer.Texts.size(), 3u);
-        EXPECT_EQ(Main().Page(), Finish);
-        ASSERT_TRUE(Fake.FileExists(IsoPath));
-    }
+    ASSERT_EQ(CreateTheImageOnRxDos().size(), 3u);
+    EXPECT_EQ(Main().Page(), Finish);
+    ASSERT_TRUE(Fake.FileExists(IsoPath));
     // Create more: the same rows, and the page names the system the disc
     // will carry.
     Click(*Main().BtnNext);
@@ -538,14 +542,7 @@ TEST_F(GuiWizard, TheUefiChoiceStandsOnTheDiscLineAndGivesDiscsTheSecondEntry) {
     EXPECT_TRUE(Screenshot(Main().Handle(), "page_program_options_uefi"));
     Click(*Main().BtnNext);
 
-    Fake.SaveAnswers = {std::string(IsoPath)};
-    TBoxAnswerer Answerer;
-    Answerer.Answers = {'L', 'L', 'L'}; // location, picker cancelled: sure, Rx-DOS: yes
-    Answerer.OnPicker = [&](HWND) {
-        PostMessageA(SearchSysForm().BtnCancel->Handle(), BM_CLICK, 0, 0);
-    };
-    Click(*Main().BtnNext);
-    RunFor(100);
+    ASSERT_EQ(CreateTheImageOnRxDos().size(), 3u);
     ASSERT_EQ(Main().Page(), Finish);
     ASSERT_TRUE(Fake.FileExists(IsoPath));
     // A primary volume descriptor in sector 16 and the EFI section in the catalog.
