@@ -93,9 +93,15 @@ void Entropy(uint32_t e[4]) {
 
 /* --- text console -------------------------------------------------------------- */
 
-/* What the console shows, so that only changed cells are written: the
-   firmware's console may be slow (a serial terminal beside the screen). */
-static uint16_t Shown[25][80];
+/* What the pages want on the screen, and what the console shows. The
+   console is brought up to date before the program waits for a key and
+   otherwise at most four times a second, and then only in the cells that
+   changed: the firmware's console may be slow (a serial terminal beside
+   the screen; under emulation a redraw of the progress lines each timer
+   tick costs more than the transfers). */
+static uint16_t Wanted[25][80], Shown[25][80];
+static uint32_t DrawnAt;
+static int Dirty;
 
 static void Put(const CHAR16* s) {
     ST->ConOut->OutputString(ST->ConOut, (CHAR16*)s);
@@ -108,37 +114,60 @@ void Print(const char* s) {
         line[0] = (CHAR16)(unsigned char)*s;
         Put(line);
     }
+    memset(Wanted, 0, sizeof Wanted);
     memset(Shown, 0, sizeof Shown);
+}
+
+static void Draw(void) {
+    Dirty = 0;
+    DrawnAt = TickCount;
+    for (unsigned row = 0; row < 25; ++row) {
+        /* The last cell of the screen is never written: that scrolls. */
+        const unsigned width = row == 24 ? 79 : 80;
+        unsigned i = 0;
+        while (i < width) {
+            if (Wanted[row][i] == Shown[row][i]) {
+                ++i;
+                continue;
+            }
+            /* One piece of one colour, to the last cell of it that changed. */
+            const unsigned attribute = Wanted[row][i] >> 8;
+            unsigned last = i;
+            for (unsigned j = i; j < width && (unsigned)(Wanted[row][j] >> 8) == attribute; ++j)
+                if (Wanted[row][j] != Shown[row][j]) last = j;
+            CHAR16 piece[81];
+            unsigned k = 0;
+            for (unsigned j = i; j <= last; ++j) {
+                piece[k++] = (CHAR16)(Wanted[row][j] & 0xFF);
+                Shown[row][j] = Wanted[row][j];
+            }
+            piece[k] = 0;
+            ST->ConOut->SetAttribute(ST->ConOut, attribute & 0x7F);
+            ST->ConOut->SetCursorPosition(ST->ConOut, i, row);
+            Put(piece);
+            i = last + 1;
+        }
+    }
+}
+
+/* Draws what changed when a quarter of a second has passed since the last
+   time. */
+static void DrawSoon(void) {
+    if (Dirty && TickCount - DrawnAt >= 4) Draw();
 }
 
 void ScreenAt(unsigned row, unsigned column, uint8_t attribute, const char* s) {
     if (row >= 25) return;
-    unsigned n = 0;
-    while (s[n] && column + n < 80)
-        ++n;
-    /* The last cell of the screen is never written: that scrolls. */
-    if (row == 24 && column + n == 80) --n;
-    /* One piece from the first cell that changes to the last. */
-    unsigned first = n, last = 0;
-    for (unsigned i = 0; i < n; ++i) {
+    for (unsigned i = 0; s[i] && column + i < 80; ++i) {
         const uint16_t cell = (uint16_t)((uint8_t)s[i] | attribute << 8);
-        if (Shown[row][column + i] == cell) continue;
-        Shown[row][column + i] = cell;
-        if (first == n) first = i;
-        last = i;
+        if (Wanted[row][column + i] != cell) Dirty = 1;
+        Wanted[row][column + i] = cell;
     }
-    if (first == n) return;
-    CHAR16 piece[81];
-    unsigned k = 0;
-    for (unsigned i = first; i <= last; ++i)
-        piece[k++] = (CHAR16)(uint8_t)s[i];
-    piece[k] = 0;
-    ST->ConOut->SetAttribute(ST->ConOut, attribute & 0x7F);
-    ST->ConOut->SetCursorPosition(ST->ConOut, column + first, row);
-    Put(piece);
+    DrawSoon();
 }
 
 void ScreenCursor(unsigned row, unsigned column) {
+    Draw();
     ST->ConOut->SetCursorPosition(ST->ConOut, column, row);
 }
 
@@ -151,6 +180,7 @@ void ScreenSave(void) {
 void ScreenRestore(void) {
     ST->ConOut->SetAttribute(ST->ConOut, EFI_LIGHTGRAY);
     ST->ConOut->ClearScreen(ST->ConOut);
+    memset(Wanted, 0, sizeof Wanted);
     memset(Shown, 0, sizeof Shown);
 }
 
@@ -195,6 +225,7 @@ static unsigned BiosKey(const EFI_INPUT_KEY* k) {
 }
 
 unsigned KeyPeek(void) {
+    DrawSoon();
     while (!Waiting) {
         EFI_INPUT_KEY k;
         if (ST->ConIn->ReadKeyStroke(ST->ConIn, &k) != EFI_SUCCESS) return 0;
@@ -210,6 +241,7 @@ unsigned KeyRead(void) {
             Waiting = 0;
             return k;
         }
+        Draw();
         UINTN index;
         BS->WaitForEvent(1, &ST->ConIn->WaitForKey, &index);
     }
