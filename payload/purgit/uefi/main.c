@@ -56,7 +56,12 @@ static uint64_t Cycles(void) {
 
 /* --- time ------------------------------------------------------------------ */
 
+/* Ticks come from the time-stamp counter, measured against the firmware's
+   Stall at start: a timer event would lose ticks while a disk driver keeps
+   the task priority raised through a long transfer. The event counts only
+   where the counter cannot be measured. */
 static volatile uint32_t TickCount;
+static uint64_t CyclesAtStart, CyclesPerTick;
 
 static VOID EFIAPI Tick(EFI_EVENT event, VOID* context) {
     (void)event;
@@ -64,8 +69,20 @@ static VOID EFIAPI Tick(EFI_EVENT event, VOID* context) {
     ++TickCount;
 }
 
+static void StartTicks(void) {
+    EFI_EVENT timer;
+    if (!EFI_ERROR(BS->CreateEvent(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Tick, 0, &timer)))
+        BS->SetTimer(timer, TimerPeriodic, 549254); /* 100 ns units: 18.2 a second */
+    const uint64_t from = Cycles();
+    BS->Stall(100000); /* 0.1 s */
+    const uint64_t to = Cycles();
+    CyclesPerTick = to > from ? (to - from) * 10000 / 18207 : 0; /* a tick is 1/18.2065 s */
+    CyclesAtStart = to;
+}
+
 uint32_t Ticks(void) {
-    return TickCount;
+    if (!CyclesPerTick) return TickCount;
+    return (uint32_t)((Cycles() - CyclesAtStart) / CyclesPerTick);
 }
 
 void ClockNow(unsigned v[6]) {
@@ -88,7 +105,7 @@ void Entropy(uint32_t e[4]) {
     e[0] = (uint32_t)t.Hour << 24 | (uint32_t)t.Minute << 16 | (uint32_t)t.Second << 8 | t.Day;
     e[1] = t.Nanosecond ^ (uint32_t)t.Year << 16 ^ t.Month;
     e[2] = (uint32_t)c;
-    e[3] = (uint32_t)(c >> 32) ^ TickCount << 8;
+    e[3] = (uint32_t)(c >> 32) ^ Ticks() << 8;
 }
 
 /* --- text console -------------------------------------------------------------- */
@@ -120,7 +137,7 @@ void Print(const char* s) {
 
 static void Draw(void) {
     Dirty = 0;
-    DrawnAt = TickCount;
+    DrawnAt = Ticks();
     for (unsigned row = 0; row < 25; ++row) {
         /* The last cell of the screen is never written: that scrolls. */
         const unsigned width = row == 24 ? 79 : 80;
@@ -153,7 +170,7 @@ static void Draw(void) {
 /* Draws what changed when a quarter of a second has passed since the last
    time. */
 static void DrawSoon(void) {
-    if (Dirty && TickCount - DrawnAt >= 4) Draw();
+    if (Dirty && Ticks() - DrawnAt >= 4) Draw();
 }
 
 void ScreenAt(unsigned row, unsigned column, uint8_t attribute, const char* s) {
@@ -466,9 +483,7 @@ EFI_STATUS EFIAPI efi_main(EFI_HANDLE image, EFI_SYSTEM_TABLE* table) {
             if (EFI_ERROR(fs->OpenVolume(fs, &StartRoot))) StartRoot = 0;
     }
 
-    EFI_EVENT timer;
-    if (!EFI_ERROR(BS->CreateEvent(EVT_TIMER | EVT_NOTIFY_SIGNAL, TPL_CALLBACK, Tick, 0, &timer)))
-        BS->SetTimer(timer, TimerPeriodic, 549254); /* 100 ns units: 18.2 a second */
+    StartTicks();
 
     ST->ConOut->SetMode(ST->ConOut, 0); /* 80 x 25 */
     ST->ConOut->EnableCursor(ST->ConOut, FALSE);
