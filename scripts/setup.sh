@@ -20,6 +20,9 @@ packages=(
   linux-image-amd64 busybox-static cpio kmod
   # A second PC with a BIOS of its own for the USB stick's boot test.
   bochs bochsbios vgabios bochs-x
+  # PURGIT.EFI: clang (above) and lld-link, gnu-efi's headers; its tests
+  # boot Debian's OVMF firmware.
+  lld gnu-efi ovmf
 )
 
 missing=()

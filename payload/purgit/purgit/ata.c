@@ -5,6 +5,7 @@
    Everything else goes through the BIOS. Real mode without paging: a
    segment times 16 plus the offset is the physical address. */
 #include "purgit.h"
+#include "dos.h"
 
 /* --- PCI configuration space ------------------------------------------------- */
 

@@ -3,6 +3,7 @@
    transfers (AH=42h/43h, or AH=02h/03h a track at a time without the
    extensions). */
 #include "purgit.h"
+#include "dos.h"
 
 struct TDisk Disks[MAX_DISKS];
 unsigned DiskCount;

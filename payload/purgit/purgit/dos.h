@@ -5,6 +5,10 @@
 
 #include <stdint.h>
 
+#include "platform.h"
+
+struct TDisk;
+
 struct TRegs {
     uint16_t ax, bx, cx, dx, si, di;
 };
@@ -49,9 +53,29 @@ uint32_t InDword(uint16_t port);
 /* The command tail as DOS gave it (PSP:80h), terminated by a NUL. */
 extern char CommandTail[128];
 
-void* memset(void* d, int c, unsigned n);
-void* memcpy(void* d, const void* s, unsigned n);
-int memcmp(const void* a, const void* b, unsigned n);
-unsigned strlen(const char* s);
+/* A copy of the screen as the program found it (SavedScreen:0). */
+#define SCREEN_PARAGRAPHS 0x100
+extern uint16_t SavedScreen;
+
+/* --- DOS: option 11: bus-master DMA (ata.c) ------------------------------------- */
+
+/* Chooses the path of every disk: DMA where a PCI IDE controller in legacy
+   mode serves the disk's ports and the disk does DMA. */
+void DmaFindPaths(void);
+/* One READ/WRITE DMA (EXT) of count sectors at seg:off; answers 0, an error
+   status like the BIOS's, or DMA_TIMEOUT (the channel was reset). */
+#define DMA_TIMEOUT 0x180
+unsigned DmaTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
+                     uint16_t off);
+/* Gives the channel back to the BIOS as it expects it (interrupts on). */
+void DmaRelease(const struct TDisk* d);
+
+/* --- DOS: where the report goes ------------------------------------------------- */
+
+/* Marks the disk the system started from, which is never offered. */
+void MarkBootDisk(void);
+/* While on, DOS critical errors (an empty or write-protected floppy) fail
+   the call instead of asking the user. */
+void CriticalErrorsFail(int on);
 
 #endif

@@ -1,35 +1,13 @@
-/* The erase engine: passes of large transfers from two 64 KB buffers
-   outside the program's segment (one written, one read back), filled once
+/* The erase engine: passes of large transfers from two buffers the
+   platform gives (one written, one read back), filled once
    per pass for fixed patterns; verification regenerates what was written
    and compares; errors are retried sector by sector and listed. */
 #include "purgit.h"
 
-static uint16_t WriteSeg, ReadSeg;
-uint16_t SavedScreen;
-static unsigned BufferSectors;
+TBuffer WriteSeg, ReadSeg;
+unsigned BufferSectors;
 
-static uint16_t Allocate(uint16_t paragraphs) {
-    struct TRegs r = {0};
-    r.ax = 0x4800;
-    r.bx = paragraphs;
-    return Int21(&r) ? 0 : r.ax;
-}
-
-int EraseStart(void) {
-    if (WriteSeg) return 0;
-    /* Both buffers in one block: the read buffer follows the write buffer. */
-    /* Both buffers in one block, then room for a copy of the screen. */
-    uint16_t paragraphs = 0x1000;
-    for (; paragraphs >= 0x40 && !WriteSeg; paragraphs /= 2)
-        WriteSeg = Allocate((uint16_t)(paragraphs * 2 + SCREEN_PARAGRAPHS));
-    if (!WriteSeg) return 1;
-    paragraphs *= 2; /* undo the last halving */
-    ReadSeg = (uint16_t)(WriteSeg + paragraphs);
-    SavedScreen = (uint16_t)(ReadSeg + paragraphs);
-    BufferSectors = (unsigned)paragraphs * 16 / 512;
-    if (BufferSectors > 127) BufferSectors = 127;
-    return 0;
-}
+int EraseStart(void) { return PlatformBuffers(); }
 
 /* --- filling the write buffer ------------------------------------------------ */
 
@@ -59,7 +37,7 @@ static void Fill(const struct TPass* p, uint32_t lba, unsigned count) {
         const unsigned piece = length * 64, total = BufferSectors * 512;
         for (unsigned i = 0; i < piece; ++i) Template[i] = p->bytes[(phase + i) % length] ^ flip;
         for (unsigned off = 0; off < total; off += piece)
-            FarPut(WriteSeg, (uint16_t)off, Template, total - off < piece ? total - off : piece);
+            BufferPut(WriteSeg, (TOffset)off, Template, total - off < piece ? total - off : piece);
         Filled.pass = p;
         Filled.phase = phase;
         Filled.valid = 1;
@@ -70,7 +48,7 @@ static void Fill(const struct TPass* p, uint32_t lba, unsigned count) {
         RandomFill(RandomWords, 256);
         if (flip)
             for (unsigned i = 0; i < 256; ++i) RandomWords[i] = ~RandomWords[i];
-        FarPut(WriteSeg, (uint16_t)off, RandomWords, sizeof RandomWords);
+        BufferPut(WriteSeg, (TOffset)off, RandomWords, sizeof RandomWords);
     }
 }
 
@@ -249,7 +227,7 @@ static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResu
             if (DiskTransfer(d, 1, lba, n, WriteSeg, 0)) {
                 unsigned failed = 0;
                 for (unsigned i = 0; i < n; ++i)
-                    if (DiskTransfer(d, 1, lba + i, 1, WriteSeg, (uint16_t)(i * 512))) {
+                    if (DiskTransfer(d, 1, lba + i, 1, WriteSeg, (TOffset)(i * 512))) {
                         Note(r, 'W', lba + i);
                         ++failed;
                     }
@@ -262,23 +240,23 @@ static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResu
             if (DiskTransfer(d, 0, lba, n, ReadSeg, 0)) {
                 unsigned failed = 0;
                 for (unsigned i = 0; i < n; ++i)
-                    if (DiskTransfer(d, 0, lba + i, 1, ReadSeg, (uint16_t)(i * 512))) {
+                    if (DiskTransfer(d, 0, lba + i, 1, ReadSeg, (TOffset)(i * 512))) {
                         Note(r, 'R', lba + i);
                         /* An unreadable sector is not also counted as different. */
-                        FarCopy(ReadSeg, WriteSeg, (uint16_t)(i * 512), 512);
+                        BufferCopy(ReadSeg, WriteSeg, (TOffset)(i * 512), 512);
                         ++failed;
                     }
                 if (failed == n) {
                     if (Gone(d)) return 2;
-                    FarCopy(ReadSeg, WriteSeg, 0, 512); /* unreadable, as all */
+                    BufferCopy(ReadSeg, WriteSeg, 0, 512); /* unreadable, as all */
                 }
             } else {
                 Good.sector = lba;
                 Good.known = 1;
             }
-            if (!FarEqual(WriteSeg, ReadSeg, 0, n * 512))
+            if (!BufferEqual(WriteSeg, ReadSeg, 0, n * 512))
                 for (unsigned i = 0; i < n; ++i)
-                    if (!FarEqual(WriteSeg, ReadSeg, (uint16_t)(i * 512), 512)) Note(r, 'V', lba + i);
+                    if (!BufferEqual(WriteSeg, ReadSeg, (TOffset)(i * 512), 512)) Note(r, 'V', lba + i);
         }
         done += n;
         Run.passDone = done;
@@ -344,10 +322,10 @@ static int WritePartitionTable(struct TDisk* d) {
     mbr[510] = 0x55;
     mbr[511] = 0xAA;
     Filled.valid = 0;
-    FarPut(WriteSeg, 0, mbr, 512);
+    BufferPut(WriteSeg, 0, mbr, 512);
     if (DiskTransfer(d, 1, 0, 1, WriteSeg, 0)) return 1;
     if (DiskTransfer(d, 0, 0, 1, ReadSeg, 0)) return 1;
-    return !FarEqual(WriteSeg, ReadSeg, 0, 512);
+    return !BufferEqual(WriteSeg, ReadSeg, 0, 512);
 }
 
 void EraseDisk(unsigned index, struct TMethod* m, struct TResult* r, unsigned diskNumber,

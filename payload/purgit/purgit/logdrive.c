@@ -6,6 +6,7 @@
    disk, read through the BIOS. That works alike under Rx-DOS and MS-DOS 7,
    where no call tells which BIOS disk holds a drive. */
 #include "purgit.h"
+#include "dos.h"
 
 /* Both sectors live in the scratch text, free while disks are erased. */
 #define VolumeSector ((uint8_t*)ScratchText)
@@ -130,7 +131,10 @@ void MarkBootDisk(void) {
         if (found >= 0 ? (int)i == found : boot >= 3 && Disks[i].drive == 0x80) Disks[i].boot = 1;
 }
 
-void PlanLogDrives(char named, const char* chosen, char* order) {
+static char LogOrder[27];
+
+void ReportPlan(char named, const char* chosen) {
+    char* const order = LogOrder;
     struct TRegs r = {0};
     r.ax = 0x3305;
     Int21(&r);
@@ -161,3 +165,93 @@ void PlanLogDrives(char named, const char* chosen, char* order) {
     DebugText(order);
     DebugText("\n");
 }
+
+/* --- writing the report ------------------------------------------------------ */
+
+static unsigned Dos(uint16_t ax, uint16_t bx, uint16_t cx, const void* dx, uint16_t* out) {
+    struct TRegs r = {0};
+    r.ax = ax;
+    r.bx = bx;
+    r.cx = cx;
+    r.dx = (uint16_t)(uintptr_t)dx;
+    const int failed = Int21(&r);
+    if (out) *out = r.ax;
+    return failed ? (r.ax ? r.ax : 0xFF) : 0;
+}
+
+
+/* Writes the report as X:\PURGnnnn.LOG, the first free number. Answers the
+   DOS error, or 0; LogPlace says what happened. */
+static unsigned WriteLogTo(char drive) {
+    char path[20];
+    unsigned error = 0, number = 1;
+    uint16_t handle = 0;
+    for (; number <= 9999; ++number) {
+        struct TText t = {path, 0, sizeof path};
+        TextChar(&t, drive);
+        TextAdd(&t, ":\\PURG");
+        TextNumberWidth(&t, number, 4, '0');
+        TextAdd(&t, ".LOG");
+        error = Dos(0x3D00, 0, 0, path, &handle);
+        if (!error) {
+            Dos(0x3E00, handle, 0, 0, 0);
+            continue;
+        }
+        break;
+    }
+    if (error == 2 || error == 3) error = Dos(0x3C00, 0, 0, path, &handle);
+    else if (!error) error = 0x50; /* every name taken */
+    uint16_t written = 0;
+    if (!error) {
+        error = Dos(0x4000, handle, (uint16_t)Log.length, Log.at, &written);
+        if (!error && written != Log.length) error = 0x27; /* disk full */
+        const unsigned closing = Dos(0x3E00, handle, 0, 0, 0);
+        if (!error) error = closing;
+        if (error) Dos(0x4100, 0, 0, path, 0); /* no half report left behind */
+    }
+    struct TText t = {LogPlace, 0, sizeof LogPlace};
+    if (!error) {
+        TextAdd(&t, "Report written to ");
+        TextAdd(&t, path);
+    } else {
+        TextAdd(&t, "No report could be written to ");
+        TextChar(&t, drive);
+        TextAdd(&t, error == 5 || error == 0x13 ? ": (the drive is read-only, DOS error "
+                                                : ": (DOS error ");
+        TextNumber(&t, error);
+        TextAdd(&t, ")");
+    }
+    return error;
+}
+
+/* The report on the first drive of LogOrder that takes it. */
+void ReportWrite(void) {
+    if (!LogOrder[0]) {
+        struct TText t = {LogPlace, 0, sizeof LogPlace};
+        TextAdd(&t, "No report could be written: no FAT drive outside the erased disks");
+        return;
+    }
+    unsigned error = 0, i = 0;
+    CriticalErrorsFail(1);
+    for (; LogOrder[i]; ++i) {
+        const unsigned e = WriteLogTo(LogOrder[i]);
+        if (!e) break;
+        if (!i) error = e;
+    }
+    CriticalErrorsFail(0);
+    if (LogOrder[i]) return;
+    if (!LogOrder[1]) return; /* LogPlace names the one drive and its error */
+    struct TText t = {LogPlace, 0, sizeof LogPlace};
+    TextAdd(&t, "No report could be written to ");
+    for (unsigned i = 0; LogOrder[i] && t.length < 60; ++i) {
+        if (i) TextAdd(&t, ", ");
+        TextChar(&t, LogOrder[i]);
+        TextChar(&t, ':');
+    }
+    TextAdd(&t, " (");
+    TextChar(&t, LogOrder[0]);
+    TextAdd(&t, ": DOS error ");
+    TextNumber(&t, error);
+    TextChar(&t, ')');
+}
+

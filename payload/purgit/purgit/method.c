@@ -15,31 +15,7 @@ static unsigned ReadMethodFile(const char* file, unsigned* length) {
     struct TText t = {path, 0, sizeof path};
     TextAdd(&t, "METHODS\\");
     TextAdd(&t, file);
-    struct TRegs r = {0};
-    r.ax = 0x3D00;
-    r.dx = (uint16_t)(uintptr_t)path;
-    if (Int21(&r)) return r.ax ? r.ax : 2;
-    const uint16_t handle = r.ax;
-    unsigned total = 0, error = 0;
-    while (total <= METHOD_LIMIT) {
-        r = (struct TRegs){0};
-        r.ax = 0x3F00;
-        r.bx = handle;
-        r.cx = (uint16_t)(METHOD_LIMIT + 1 - total);
-        r.dx = (uint16_t)(uintptr_t)(MethodText + total);
-        if (Int21(&r)) {
-            error = r.ax;
-            break;
-        }
-        if (!r.ax) break;
-        total += r.ax;
-    }
-    r = (struct TRegs){0};
-    r.ax = 0x3E00;
-    r.bx = handle;
-    Int21(&r);
-    *length = total;
-    return error;
+    return ReadFile(path, MethodText, METHOD_LIMIT + 1, length);
 }
 
 static int HexDigit(char c) {
@@ -181,26 +157,13 @@ unsigned LoadMethod(const char* file, struct TMethod* m, const char** why) {
 }
 
 void ListMethods(struct TMethod* scratch) {
-    static uint8_t dta[128];
-    struct TRegs r = {0};
-    r.ax = 0x1A00;
-    r.dx = (uint16_t)(uintptr_t)dta;
-    Int21(&r);
     MethodCount = 0;
     /* The names found go straight into the list; the methods that load are
        then moved up over those that do not (the segment has no room for a
        second copy of the names). */
     unsigned found = 0;
-    r = (struct TRegs){0};
-    r.ax = 0x4E00;
-    r.dx = (uint16_t)(uintptr_t) "METHODS\\*.MET";
-    while (!Int21(&r) && found < MAX_METHODS) {
-        memcpy(MethodList[found].file, dta + 30, 13);
-        MethodList[found].file[12] = 0;
-        ++found;
-        r = (struct TRegs){0};
-        r.ax = 0x4F00;
-    }
+    while (found < MAX_METHODS && MethodFile(!found, MethodList[found].file))
+        MethodList[found++].file[12] = 0;
     for (unsigned i = 0; i < found; ++i) {
         const char* why;
         if (LoadMethod(MethodList[i].file, scratch, &why)) continue; /* a broken file is not offered */
@@ -338,23 +301,12 @@ void RandomFill(uint32_t* out, unsigned words) {
     W = w;
 }
 
-/* Seeds differ between runs: the BIOS clock, the date and the running timer
-   chip counter, stirred with a per-call counter. */
+/* Seeds differ between runs: the platform's clock and timer counters,
+   stirred with a per-call counter. */
 void RandomSeed(uint32_t seed[4]) {
     static uint32_t state, calls;
-    struct TRegs r = {0};
     uint32_t e[4];
-    r.ax = 0x2C00;
-    Int21(&r);
-    e[0] = (uint32_t)r.cx << 16 | r.dx;
-    r = (struct TRegs){0};
-    r.ax = 0x2A00;
-    Int21(&r);
-    e[1] = (uint32_t)r.cx << 16 | r.dx;
-    e[2] = Ticks();
-    OutByte(0x43, 0x00); /* latch counter 0 */
-    e[3] = InByte(0x40);
-    e[3] |= (uint32_t)InByte(0x40) << 8;
+    Entropy(e);
     e[3] |= ++calls << 16;
     for (unsigned i = 0; i < 4; ++i) {
         state += 0x9E3779B9ul ^ e[i];

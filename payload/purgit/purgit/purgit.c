@@ -5,9 +5,6 @@
 #include "purgit.h"
 #include "image/WiperOptionsTable.h"
 
-#define INI_PATH "DATA\\PURGIT.INI"
-#define INI_LIMIT 2048 /* the real file is 68 bytes; anything near this is not ours */
-
 enum {
     EXIT_OK = 0, EXIT_NO_INI = 1, EXIT_BAD_INI = 2, EXIT_ERRORS = 3, EXIT_BAD_PARAMETERS = 4,
     EXIT_NO_MEMORY = 5
@@ -18,219 +15,18 @@ _Static_assert(WIPER_OPTION_COUNT == OPTION_COUNT, "the table's options are the 
 static const char* const Captions[OPTION_COUNT] = {WIPER_OPTION_CAPTIONS};
 static const char Defaults[OPTION_COUNT] = {WIPER_OPTION_DEFAULTS};
 
-char Options[OPTION_COUNT];
-int Trace;
 #define Values Options
-static char Given[OPTION_COUNT];
-/* The INI, then the method files and text pages, one at a time. */
-char ScratchText[SCRATCH_LIMIT + 1];
 #define IniText ScratchText
 
-/* --- output through DOS (messages before the screen is ours) ------------------- */
-
-static void Put(const char* s) {
-    struct TRegs r = {0};
-    r.ax = 0x4000;
-    r.bx = 1;
-    r.cx = (uint16_t)strlen(s);
-    r.dx = (uint16_t)(uintptr_t)s;
-    Int21(&r);
-}
-
-static void PutUnsigned(uint32_t v) {
-    char digits[12];
-    struct TText t = {digits, 0, sizeof digits};
-    TextNumber(&t, v);
-    Put(digits);
-}
-
-/* --- the INI file --------------------------------------------------------- */
-
-/* Reads the whole file into IniText; answers the DOS error code, or 0. */
-static unsigned ReadIni(unsigned* length) {
-    struct TRegs r = {0};
-    r.ax = 0x3D00; /* open for reading */
-    r.dx = (uint16_t)(uintptr_t)INI_PATH;
-    if (Int21(&r)) return r.ax;
-    const uint16_t handle = r.ax;
-    unsigned total = 0, error = 0;
-    /* One byte more than the limit tells an oversized file apart. */
-    while (total <= INI_LIMIT) {
-        r = (struct TRegs){0};
-        r.ax = 0x3F00;
-        r.bx = handle;
-        r.cx = INI_LIMIT + 1 - total;
-        r.dx = (uint16_t)(uintptr_t)(IniText + total);
-        if (Int21(&r)) {
-            error = r.ax;
-            break;
-        }
-        if (r.ax == 0) break;
-        total += r.ax;
-    }
-    r = (struct TRegs){0};
-    r.ax = 0x3E00;
-    r.bx = handle;
-    Int21(&r);
-    *length = total;
-    return error;
-}
-
-static int IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-/* Parses "On=v" lines; other keys are left to later versions and ignored.
-   Answers 0, or the 1-based number of the first malformed line. */
-static unsigned ParseIni(unsigned length, const char** why) {
-    unsigned line = 0, at = 0;
-    if (length > INI_LIMIT) {
-        *why = "the file is too large";
-        return 1;
-    }
-    while (at < length) {
-        ++line;
-        unsigned end = at;
-        while (end < length && IniText[end] != '\n') ++end;
-        unsigned stop = end;
-        if (stop > at && IniText[stop - 1] == '\r') --stop;
-        unsigned s = at;
-        while (s < stop && IsBlank(IniText[s])) ++s;
-        while (stop > s && IsBlank(IniText[stop - 1])) --stop;
-        at = end + 1;
-        if (s == stop || IniText[s] == ';') continue;
-        unsigned eq = s;
-        while (eq < stop && IniText[eq] != '=') ++eq;
-        for (unsigned i = s; i < stop; ++i)
-            if ((unsigned char)IniText[i] < 32 && IniText[i] != '\t') {
-                *why = "it holds control characters";
-                return line;
-            }
-        if (eq == stop || eq == s) {
-            *why = "it is not of the form NAME=VALUE";
-            return line;
-        }
-        unsigned keyEnd = eq;
-        while (keyEnd > s && IsBlank(IniText[keyEnd - 1])) --keyEnd;
-        unsigned v = eq + 1;
-        while (v < stop && IsBlank(IniText[v])) ++v;
-        if ((IniText[s] != 'O' && IniText[s] != 'o') || keyEnd - s < 2 || keyEnd - s > 3)
-            continue;
-        unsigned n = 0, k;
-        for (k = s + 1; k < keyEnd && IniText[k] >= '0' && IniText[k] <= '9'; ++k)
-            n = n * 10 + (unsigned)(IniText[k] - '0');
-        if (k != keyEnd || IniText[s + 1] == '0' || n < 1 || n > OPTION_COUNT) continue;
-        if (stop - v != 1 || (IniText[v] != '0' && IniText[v] != '1')) {
-            *why = "an option value must be 0 or 1";
-            return line;
-        }
-        Values[n - 1] = (char)(IniText[v] - '0');
-        Given[n - 1] = 1;
-    }
-    return 0;
-}
-
-/* --- parameters ------------------------------------------------------------- */
-
-static char Parameters[128];   /* as given, for the start page */
-static char MethodParameter[13];
-static char Chosen[MAX_DISKS];
-static int AllDisks, LogDrive;  /* LogDrive: 'A'.. from /L:, or 0 */
-static char ParameterFault[80];
-
-static int Upper(int c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
-
-static void Fault(const char* what, const char* token, unsigned n) {
-    if (ParameterFault[0]) return;
-    struct TText t = {ParameterFault, 0, sizeof ParameterFault};
-    TextAdd(&t, what);
-    TextAdd(&t, ": ");
-    for (unsigned i = 0; i < n && i < 20; ++i) TextChar(&t, token[i]);
-}
-
-static void ReadParameters(void) {
-    char* end = CommandTail;
-    while (*end && *end != '\r') ++end;
-    *end = 0;
-    const char* p = CommandTail;
-    while (*p == ' ' || *p == '\t') ++p;
-    memcpy(Parameters, p, strlen(p) + 1);
-    unsigned n = strlen(Parameters);
-    while (n && (Parameters[n - 1] == ' ' || Parameters[n - 1] == '\t')) Parameters[--n] = 0;
-    while (*p) {
-        while (*p == ' ' || *p == '\t') ++p;
-        const char* s = p;
-        while (*p && *p != ' ' && *p != '\t') ++p;
-        const unsigned k = (unsigned)(p - s);
-        if (k < 2 || s[0] != '/') continue; /* shown on the start page, otherwise ignored */
-        const int key = Upper(s[1]);
-        if (key == 'M' && k > 3 && s[2] == ':') {
-            if (k - 3 > 8) {
-                Fault("Method name too long", s, k);
-                continue;
-            }
-            unsigned i = 0;
-            for (; i < k - 3; ++i) MethodParameter[i] = (char)Upper(s[3 + i]);
-            memcpy(MethodParameter + i, ".MET", 5);
-        } else if (key == 'D' && k > 3 && s[2] == ':') {
-            unsigned v = 0, i = 3;
-            for (; i < k && s[i] >= '0' && s[i] <= '9' && v < 100; ++i) v = v * 10 + (unsigned)(s[i] - '0');
-            if (i != k || v < 1 || v > MAX_DISKS) Fault("No such disk", s, k);
-            else Chosen[v - 1] = 1;
-        } else if (k == 4 && Upper(s[1]) == 'A' && Upper(s[2]) == 'L' && Upper(s[3]) == 'L') {
-            AllDisks = 1;
-        } else if (k == 6 && Upper(s[1]) == 'T' && Upper(s[2]) == 'R' && Upper(s[3]) == 'A' &&
-                   Upper(s[4]) == 'C' && Upper(s[5]) == 'E') {
-            Trace = 1;
-        } else if (key == 'L' && k == 4 && s[2] == ':') {
-            const int drive = Upper(s[3]);
-            if (drive < 'A' || drive > 'Z') Fault("No such drive", s, k);
-            else LogDrive = drive;
-        } else if (key == 'O' && k >= 5 && s[k - 2] == '=') {
-            unsigned v = 0, i = 2;
-            for (; i < k - 2 && s[i] >= '0' && s[i] <= '9'; ++i) v = v * 10 + (unsigned)(s[i] - '0');
-            const char value = s[k - 1];
-            if (i != k - 2 || s[2] == '0' || v < 1 || v > OPTION_COUNT || (value != '0' && value != '1'))
-                Fault("Option not understood", s, k);
-            else
-                Options[v - 1] = (char)(value - '0');
-        }
-    }
-}
+/* --- messages before the screen is ours ------------------------------------- */
 
 static const char* ShowTextFile(const char* path, unsigned row, unsigned last);
 
-/* --- mouse -------------------------------------------------------------------- */
-
-static int Mouse;
-
-static void MouseStart(void) {
-    if (!PeekWord(0, 0x33 * 4) && !PeekWord(0, 0x33 * 4 + 2)) return;
-    struct TRegs r = {0};
-    Int33(&r);
-    if (r.ax != 0xFFFF) return;
-    Mouse = 1;
-    r = (struct TRegs){0};
-    r.ax = 1;
-    Int33(&r);
-}
-
-static void MouseHide(int hide) {
-    if (!Mouse) return;
-    struct TRegs r = {0};
-    r.ax = hide ? 2 : 1;
-    Int33(&r);
-}
-
-/* A left-button press since the last call: its text row and column. */
-static int MouseClick(unsigned* row, unsigned* column) {
-    if (!Mouse) return 0;
-    struct TRegs r = {0};
-    r.ax = 5;
-    r.bx = 0;
-    Int33(&r);
-    if (!r.bx) return 0;
-    *row = r.dx / 8;
-    *column = r.cx / 8;
-    return 1;
+static void PrintUnsigned(uint32_t v) {
+    char digits[12];
+    struct TText t = {digits, 0, sizeof digits};
+    TextNumber(&t, v);
+    Print(digits);
 }
 
 /* The key of the key bar entry at a column: entries are separated by three
@@ -297,22 +93,9 @@ static struct TText NewLine(void) {
 
 static const char* ShowTextFile(const char* path, unsigned row, unsigned last) {
     char* text = IniText; /* the INI has been read by now */
-    struct TRegs r = {0};
-    r.ax = 0x3D00;
-    r.dx = (uint16_t)(uintptr_t)path;
-    if (Int21(&r)) return 0;
-    const uint16_t handle = r.ax;
-    r = (struct TRegs){0};
-    r.ax = 0x3F00;
-    r.bx = handle;
-    r.cx = INI_LIMIT;
-    r.dx = (uint16_t)(uintptr_t)text;
-    unsigned n = Int21(&r) ? 0 : r.ax;
+    unsigned n = 0;
+    if (ReadFile(path, text, INI_LIMIT, &n)) return 0;
     text[n] = 0;
-    r = (struct TRegs){0};
-    r.ax = 0x3E00;
-    r.bx = handle;
-    Int21(&r);
     char* s = text;
     while (*s && row <= last) {
         char* e = s;
@@ -476,260 +259,6 @@ static int WarningPage(const struct TMethod* m) {
     }
 }
 
-/* --- the report -------------------------------------------------------------- */
-
-static char LogBuffer[6144];
-static struct TText Log = {LogBuffer, 0, sizeof LogBuffer};
-static struct TResult Results[MAX_DISKS];
-static char LogPlace[80];
-
-static void LogDateTime(struct TText* t) {
-    struct TRegs r = {0};
-    r.ax = 0x2A00;
-    Int21(&r);
-    TextNumber(t, r.cx);
-    TextChar(t, '-');
-    TextNumberWidth(t, r.dx >> 8, 2, '0');
-    TextChar(t, '-');
-    TextNumberWidth(t, r.dx & 0xFF, 2, '0');
-    r = (struct TRegs){0};
-    r.ax = 0x2C00;
-    Int21(&r);
-    TextChar(t, ' ');
-    TextNumberWidth(t, r.cx >> 8, 2, '0');
-    TextChar(t, ':');
-    TextNumberWidth(t, r.cx & 0xFF, 2, '0');
-    TextChar(t, ':');
-    TextNumberWidth(t, r.dx >> 8, 2, '0');
-}
-
-static void Throughput(struct TText* t, const struct TResult* r, const struct TDisk* d) {
-    const uint32_t kbps =
-        r->ticks ? Div64((uint64_t)r->sectorsMoved * 91, r->ticks * 10) : 0;
-    TextTenths(t, kbps * 10 / 1024);
-    TextAdd(t, " MB/s (");
-    TextNumber(t, r->sectorsMoved);
-    TextAdd(t, " sectors written and read in ");
-    TextDuration(t, r->ticks * 10 / 182);
-    TextAdd(t, ", ");
-    TextNumber(t, d->block);
-    TextAdd(t, " sectors a request)");
-}
-
-static void LogVerification(struct TText* t, const struct TResult* r) {
-    if (!r->verifiedPasses) TextAdd(t, "not verified");
-    else if (r->mismatches || r->readErrors) {
-        TextAdd(t, "FAILED (");
-        TextNumber(t, r->mismatches);
-        TextAdd(t, " sectors differ, ");
-        TextNumber(t, r->readErrors);
-        TextAdd(t, " unreadable)");
-    } else {
-        TextAdd(t, "passed (");
-        TextNumber(t, r->verifiedPasses);
-        TextAdd(t, r->verifiedPasses == 1 ? " pass read back and compared)"
-                                           : " passes read back and compared)");
-    }
-}
-
-static void LogDisk(unsigned i, const struct TMethod* m) {
-    const struct TResult* r = &Results[i];
-    const struct TDisk* d = &Disks[i];
-    const int record = Options[O_RECORD_LOG];
-    struct TText* t = &Log;
-    if (record) TextAdd(t, "------------------------------------------------------------\r\n");
-    TextAdd(t, record ? "MEDIA IDENTIFICATION\r\n  Disk:          " : "Disk:         ");
-    TextDisk(t, i);
-    TextAdd(t, record ? "\r\n  Model:         " : "\r\nModel:        ");
-    TextAdd(t, d->model[0] ? d->model : "(not reported)");
-    TextAdd(t, record ? "\r\n  Serial number: " : "\r\nSerial:       ");
-    TextAdd(t, d->serial[0] ? d->serial : "(not reported)");
-    TextAdd(t, record ? "\r\n  Capacity:      " : "\r\nCapacity:     ");
-    TextNumber(t, d->sectors);
-    TextAdd(t, " sectors of ");
-    TextNumber(t, d->sectorBytes);
-    TextAdd(t, " bytes (");
-    TextSize(t, d->sectors, d->sectorBytes);
-    TextAdd(t, "), BIOS geometry ");
-    TextNumber(t, d->cylinders);
-    TextChar(t, '/');
-    TextNumber(t, d->heads);
-    TextChar(t, '/');
-    TextNumber(t, d->perTrack);
-    TextAdd(t, record ? "\r\nSANITIZATION\r\n  Method:        " : "\r\nMethod:       ");
-    TextAdd(t, m->name);
-    TextAdd(t, " (");
-    TextAdd(t, m->file);
-    TextAdd(t, ")");
-    if (record && m->source[0]) {
-        TextAdd(t, "\r\n  Published in:  ");
-        TextAdd(t, m->source);
-    }
-    TextAdd(t, record ? "\r\n  Passes:        " : "\r\nPasses:       ");
-    TextNumber(t, r->passesDone);
-    TextAdd(t, " of ");
-    TextNumber(t, r->passesPlanned);
-    TextAdd(t, " written\r\n");
-    for (unsigned k = 0; k < r->passesPlanned; ++k) {
-        TextAdd(t, record ? "    Pass " : "  Pass ");
-        TextNumber(t, k + 1);
-        TextAdd(t, ": ");
-        if (k < m->passes) TextPattern(t, &m->pass[k]);
-        else TextAdd(t, "00 (option 3)");
-        TextAdd(t, k < r->passesDone ? "\r\n" : " - not written\r\n");
-    }
-    TextAdd(t, record ? "  Random data:   " : "Random data:  ");
-    TextAdd(t, Options[O_ISAAC] ? "ISAAC" : "xorshift128");
-    TextAdd(t, record ? "\r\n  Direction:     " : "\r\nDirection:    ");
-    TextAdd(t, Options[O_BACKWARD] ? "last sector to first" : "first sector to last");
-    TextAdd(t, record ? "\r\nVERIFICATION\r\n  Result:        " : "\r\nVerification: ");
-    LogVerification(t, r);
-    TextAdd(t, record ? "\r\nERRORS\r\n  Write errors:  " : "\r\nErrors:       ");
-    TextNumber(t, r->writeErrors);
-    TextAdd(t, record ? "\r\n  Read errors:   " : " write, ");
-    TextNumber(t, r->readErrors);
-    TextAdd(t, record ? "\r\n  Mismatches:    " : " read, ");
-    TextNumber(t, r->mismatches);
-    TextAdd(t, record ? "\r\n" : " verification\r\n");
-    for (unsigned k = 0; k < r->listed; ++k) {
-        TextAdd(t, record ? "    Sector " : "  Sector ");
-        TextNumber(t, r->sector[k]);
-        TextAdd(t, r->kind[k] == 'W' ? ": write error\r\n"
-                   : r->kind[k] == 'R' ? ": read error\r\n"
-                                       : ": differs from what was written\r\n");
-    }
-    const uint32_t all = r->writeErrors + r->readErrors + r->mismatches;
-    if (all > r->listed) {
-        TextAdd(t, "  (");
-        TextNumber(t, all - r->listed);
-        TextAdd(t, " more not listed)\r\n");
-    }
-    if (Options[O_PARTITION]) {
-        TextAdd(t, record ? "  Partition:     " : "Partition:    ");
-        TextAdd(t, r->partitioned ? "one primary partition over the disk written"
-                   : r->partitionFailed ? "could NOT be written" : "not written");
-        TextAdd(t, "\r\n");
-    }
-    TextAdd(t, record ? "  Throughput:    " : "Throughput:   ");
-    Throughput(t, r, d);
-    TextAdd(t, record ? "\r\n  Transfers:     " : "\r\nTransfers:    ");
-    TextPath(t, d, 1);
-    TextAdd(t, record ? "\r\n  RESULT:        " : "\r\nResult:       ");
-    TextResult(t, r);
-    TextAdd(t, "\r\n\r\n");
-}
-
-static void LogStart(void) {
-    Log.length = 0;
-    TextAdd(&Log, Options[O_RECORD_LOG] ? "Corvane Purgex 2005 - MEDIA SANITIZATION RECORD\r\n"
-                                        : "Corvane Purgex 2005 - erase report\r\n");
-    TextAdd(&Log, "Date and time: ");
-    LogDateTime(&Log);
-    TextAdd(&Log, "\r\nParameters:    ");
-    TextAdd(&Log, Parameters[0] ? Parameters : "none");
-    TextAdd(&Log, "\r\n\r\n");
-}
-
-static void LogEnd(void) {
-    if (!Options[O_RECORD_LOG]) return;
-    TextAdd(&Log, "------------------------------------------------------------\r\n"
-                  "Sanitized by (name):  ______________________________\r\n"
-                  "Signature:            ______________________________\r\n"
-                  "Date:                 ______________________________\r\n\r\n"
-                  "Witness (name):       ______________________________\r\n"
-                  "Signature:            ______________________________\r\n"
-                  "Date:                 ______________________________\r\n");
-}
-
-static unsigned Dos(uint16_t ax, uint16_t bx, uint16_t cx, const void* dx, uint16_t* out) {
-    struct TRegs r = {0};
-    r.ax = ax;
-    r.bx = bx;
-    r.cx = cx;
-    r.dx = (uint16_t)(uintptr_t)dx;
-    const int failed = Int21(&r);
-    if (out) *out = r.ax;
-    return failed ? (r.ax ? r.ax : 0xFF) : 0;
-}
-
-/* Drive letters the report may go to, in order (PlanLogDrives). */
-static char LogOrder[27];
-
-/* Writes the report as X:\PURGnnnn.LOG, the first free number. Answers the
-   DOS error, or 0; LogPlace says what happened. */
-static unsigned WriteLogTo(char drive) {
-    char path[20];
-    unsigned error = 0, number = 1;
-    uint16_t handle = 0;
-    for (; number <= 9999; ++number) {
-        struct TText t = {path, 0, sizeof path};
-        TextChar(&t, drive);
-        TextAdd(&t, ":\\PURG");
-        TextNumberWidth(&t, number, 4, '0');
-        TextAdd(&t, ".LOG");
-        error = Dos(0x3D00, 0, 0, path, &handle);
-        if (!error) {
-            Dos(0x3E00, handle, 0, 0, 0);
-            continue;
-        }
-        break;
-    }
-    if (error == 2 || error == 3) error = Dos(0x3C00, 0, 0, path, &handle);
-    else if (!error) error = 0x50; /* every name taken */
-    uint16_t written = 0;
-    if (!error) {
-        error = Dos(0x4000, handle, (uint16_t)Log.length, LogBuffer, &written);
-        if (!error && written != Log.length) error = 0x27; /* disk full */
-        const unsigned closing = Dos(0x3E00, handle, 0, 0, 0);
-        if (!error) error = closing;
-        if (error) Dos(0x4100, 0, 0, path, 0); /* no half report left behind */
-    }
-    struct TText t = {LogPlace, 0, sizeof LogPlace};
-    if (!error) {
-        TextAdd(&t, "Report written to ");
-        TextAdd(&t, path);
-    } else {
-        TextAdd(&t, "No report could be written to ");
-        TextChar(&t, drive);
-        TextAdd(&t, error == 5 || error == 0x13 ? ": (the drive is read-only, DOS error "
-                                                : ": (DOS error ");
-        TextNumber(&t, error);
-        TextAdd(&t, ")");
-    }
-    return error;
-}
-
-/* The report on the first drive of LogOrder that takes it. */
-static void WriteLog(void) {
-    if (!LogOrder[0]) {
-        struct TText t = {LogPlace, 0, sizeof LogPlace};
-        TextAdd(&t, "No report could be written: no FAT drive outside the erased disks");
-        return;
-    }
-    unsigned error = 0, i = 0;
-    CriticalErrorsFail(1);
-    for (; LogOrder[i]; ++i) {
-        const unsigned e = WriteLogTo(LogOrder[i]);
-        if (!e) break;
-        if (!i) error = e;
-    }
-    CriticalErrorsFail(0);
-    if (LogOrder[i]) return;
-    if (!LogOrder[1]) return; /* LogPlace names the one drive and its error */
-    struct TText t = {LogPlace, 0, sizeof LogPlace};
-    TextAdd(&t, "No report could be written to ");
-    for (unsigned i = 0; LogOrder[i] && t.length < 60; ++i) {
-        if (i) TextAdd(&t, ", ");
-        TextChar(&t, LogOrder[i]);
-        TextChar(&t, ':');
-    }
-    TextAdd(&t, " (");
-    TextChar(&t, LogOrder[0]);
-    TextAdd(&t, ": DOS error ");
-    TextNumber(&t, error);
-    TextChar(&t, ')');
-}
-
 /* --- the run ----------------------------------------------------------------- */
 
 static struct TMethod Method;
@@ -739,7 +268,7 @@ static int EraseChosen(void) {
     unsigned total = 0, number = 0;
     for (unsigned i = 0; i < DiskCount; ++i) total += Chosen[i];
     /* Before any erase: afterwards an erased disk's drives cannot be told. */
-    if (Options[O_LOG]) PlanLogDrives((char)LogDrive, Chosen, LogOrder);
+    if (Options[O_LOG]) ReportPlan((char)LogDrive, Chosen);
     LogStart();
     int bad = 0;
     for (unsigned i = 0; i < DiskCount; ++i) {
@@ -754,7 +283,7 @@ static int EraseChosen(void) {
     }
     LogEnd();
     LogPlace[0] = 0;
-    if (Options[O_LOG]) WriteLog();
+    if (Options[O_LOG]) ReportWrite();
     MouseHide(1);
     ScreenClear(A_NORMAL);
     ScreenTitle("summary");
@@ -819,31 +348,108 @@ static void Finish(void) {
     ScreenCursor(23, 0);
 }
 
+/* --- the page flow --------------------------------------------------------------- */
+
+/* Each page answers how it was left; Flow says where that leads. The erase
+   page erases, shows the summary and waits for Enter or Esc. */
+enum { PAGE_START, PAGE_DISKS, PAGE_METHODS, PAGE_WARNING, PAGE_ERASE, PAGE_LEAVE };
+enum { GO_ON, GO_BACK, GO_HOME, GO_AGAIN, GO_QUIT };
+static const uint8_t Flow[PAGE_LEAVE][5] = {
+    /*                GO_ON         GO_BACK       GO_HOME     GO_AGAIN      GO_QUIT */
+    [PAGE_START] = {PAGE_DISKS, PAGE_LEAVE, PAGE_START, PAGE_START, PAGE_LEAVE},
+    [PAGE_DISKS] = {PAGE_METHODS, PAGE_START, PAGE_START, PAGE_DISKS, PAGE_LEAVE},
+    [PAGE_METHODS] = {PAGE_WARNING, PAGE_DISKS, PAGE_START, PAGE_METHODS, PAGE_LEAVE},
+    [PAGE_WARNING] = {PAGE_ERASE, PAGE_METHODS, PAGE_START, PAGE_WARNING, PAGE_LEAVE},
+    [PAGE_ERASE] = {PAGE_START, PAGE_START, PAGE_START, PAGE_START, PAGE_LEAVE},
+};
+
+static unsigned StartFlow(const char** note) {
+    StartPage(*note);
+    DebugText("START PAGE\n");
+    unsigned key;
+    for (;;) {
+        key = Input();
+        if (SCAN(key) == 0x3B) {
+            HelpPage();
+            StartPage(*note);
+        }
+        if (!CLICK(key) && (CHAR(key) == K_ENTER || CHAR(key) == K_ESC)) break;
+    }
+    if (CHAR(key) == K_ESC) return GO_QUIT;
+    *note = 0;
+    return DiskCount ? GO_ON : GO_AGAIN;
+}
+
+static unsigned DisksFlow(void) {
+    DebugText("DISK PAGE\n");
+    const int answer =
+        ListPage("choose the disks to erase", "Space or a click marks a disk; Enter goes on.",
+                 DiskCount, DiskEntry, Chosen,
+                 " Enter  go on   Space  mark   A  all   F1  keys   Esc  back");
+    if (answer == -1 || answer == -2) return GO_HOME;
+    unsigned chosen = 0;
+    for (unsigned i = 0; i < DiskCount; ++i) {
+        if (Disks[i].boot || Disks[i].unusable) Chosen[i] = 0;
+        chosen += Chosen[i];
+    }
+    return chosen ? GO_ON : GO_AGAIN;
+}
+
+static unsigned MethodsFlow(void) {
+    DebugText("METHOD PAGE\n");
+    const int method = ListPage("choose the wipe method", "File                Method"
+                                "                                                  Passes",
+                                MethodCount, MethodEntry, 0, " Enter  choose   F1  keys   Esc  back");
+    if (method == -2) return GO_HOME;
+    if (method < 0) return GO_BACK;
+    const char* why;
+    if (LoadMethod(MethodList[method].file, &Method, &why)) return GO_AGAIN;
+    return GO_ON;
+}
+
+static unsigned WarningFlow(void) {
+    DebugText("WARNING PAGE\n");
+    return WarningPage(&Method) ? GO_ON : GO_BACK;
+}
+
+static unsigned EraseFlow(int* result) {
+    *result = EraseChosen() ? EXIT_ERRORS : EXIT_OK;
+    ScreenKeys(" Enter  back to the start page     Esc  leave the program");
+    MouseHide(0);
+    unsigned key;
+    do key = Input();
+    while (CLICK(key) || (CHAR(key) != K_ENTER && CHAR(key) != K_ESC));
+    if (CHAR(key) == K_ESC) return GO_QUIT;
+    memset(Chosen, 0, sizeof Chosen);
+    return GO_ON;
+}
+
 int main(void) {
     unsigned length = 0;
-    const unsigned error = ReadIni(&length);
+    /* One byte more than the limit tells an oversized file apart. */
+    const unsigned error = ReadFile(INI_PATH, IniText, INI_LIMIT + 1, &length);
     if (error) {
-        Put("PURGIT: cannot read " INI_PATH " (DOS error ");
-        PutUnsigned(error);
-        Put(").\r\nPURGIT: start it from its own folder: cd \\Purgit, then Purgit.\r\n");
+        Print("PURGIT: cannot read " INI_PATH " (DOS error ");
+        PrintUnsigned(error);
+        Print(").\r\nPURGIT: start it from its own folder: cd \\Purgit, then Purgit.\r\n");
         return EXIT_NO_INI;
     }
     memcpy(Values, Defaults, sizeof Values);
     const char* why = "";
     const unsigned bad = ParseIni(length, &why);
     if (bad) {
-        Put("PURGIT: " INI_PATH " line ");
-        PutUnsigned(bad);
-        Put(" is malformed: ");
-        Put(why);
-        Put(".\r\n");
+        Print("PURGIT: " INI_PATH " line ");
+        PrintUnsigned(bad);
+        Print(" is malformed: ");
+        Print(why);
+        Print(".\r\n");
         return EXIT_BAD_INI;
     }
     ReadParameters();
     FindDisks();
     ListMethods(&Method);
     if (EraseStart()) {
-        Put("PURGIT: not enough memory for the transfer buffers (128 KB).\r\n");
+        Print("PURGIT: not enough memory for the transfer buffers (128 KB).\r\n");
         return EXIT_NO_MEMORY;
     }
     for (unsigned i = 0; i < DiskCount; ++i) {
@@ -874,72 +480,33 @@ int main(void) {
     }
     if (Options[O_UNATTENDED] && ParameterFault[0]) {
         /* Never erase something else than what the parameters meant. */
-        Put("PURGIT: ");
-        Put(ParameterFault);
-        Put("\r\nPURGIT: nothing was erased.\r\n");
+        Print("PURGIT: ");
+        Print(ParameterFault);
+        Print("\r\nPURGIT: nothing was erased.\r\n");
         return EXIT_BAD_PARAMETERS;
     }
 
     /* The interactive pages give the screen back as they found it. */
-    FarCopy(SavedScreen, 0xB800, 0, 4000);
-    struct TRegs cursor = {0};
-    cursor.ax = 0x0300;
-    Int10(&cursor);
-    const uint16_t cursorAt = cursor.dx;
+    ScreenSave();
     MouseStart();
     const char* note = ParameterFault[0] ? ParameterFault
                        : Options[O_UNATTENDED]
                            ? "Option 7 needs a method (/M:) and disks (/D: or /ALL); choose here."
                            : 0;
     int result = EXIT_OK;
-    for (;;) {
-        StartPage(note);
-        DebugText("START PAGE\n");
-        unsigned key;
-        for (;;) {
-            key = Input();
-            if (SCAN(key) == 0x3B) {
-                HelpPage();
-                StartPage(note);
-            }
-            if (!CLICK(key) && (CHAR(key) == K_ENTER || CHAR(key) == K_ESC)) break;
+    for (unsigned page = PAGE_START; page != PAGE_LEAVE;) {
+        unsigned outcome;
+        switch (page) {
+        case PAGE_START: outcome = StartFlow(&note); break;
+        case PAGE_DISKS: outcome = DisksFlow(); break;
+        case PAGE_METHODS: outcome = MethodsFlow(); break;
+        case PAGE_WARNING: outcome = WarningFlow(); break;
+        default: outcome = EraseFlow(&result); break;
         }
-        if (CHAR(key) == K_ESC) break;
-        note = 0;
-        if (!DiskCount) continue;
-    disks:
-        DebugText("DISK PAGE\n");
-        const int answer =
-            ListPage("choose the disks to erase", "Space or a click marks a disk; Enter goes on.",
-                     DiskCount, DiskEntry, Chosen,
-                     " Enter  go on   Space  mark   A  all   F1  keys   Esc  back");
-        if (answer == -1 || answer == -2) continue;
-        chosen = 0;
-        for (unsigned i = 0; i < DiskCount; ++i) {
-            if (Disks[i].boot || Disks[i].unusable) Chosen[i] = 0;
-            chosen += Chosen[i];
-        }
-        if (!chosen) goto disks;
-    methods:
-        DebugText("METHOD PAGE\n");
-        method = ListPage("choose the wipe method", "File                Method"
-                          "                                                  Passes",
-                          MethodCount, MethodEntry, 0, " Enter  choose   F1  keys   Esc  back");
-        if (method == -2) continue;
-        if (method < 0) goto disks;
-        if (LoadMethod(MethodList[method].file, &Method, &why)) goto methods;
-        DebugText("WARNING PAGE\n");
-        if (!WarningPage(&Method)) goto methods;
-        result = EraseChosen() ? EXIT_ERRORS : EXIT_OK;
-        ScreenKeys(" Enter  back to the start page     Esc  leave the program");
-        MouseHide(0);
-        do key = Input();
-        while (CLICK(key) || (CHAR(key) != K_ENTER && CHAR(key) != K_ESC));
-        if (CHAR(key) == K_ESC) break;
-        memset(Chosen, 0, sizeof Chosen);
+        page = Flow[page][outcome];
     }
     Finish();
-    FarCopy(0xB800, SavedScreen, 0, 4000);
-    ScreenCursor(cursorAt >> 8, cursorAt & 0xFF);
+    ScreenRestore();
     return result;
 }
+

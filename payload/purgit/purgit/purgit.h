@@ -1,9 +1,10 @@
 /* What the parts of PURGIT share: options, disks, methods, the text and
-   screen helpers, and the erase engine. */
+   screen helpers, and the erase engine. Nothing here knows the platform
+   beyond platform.h. */
 #ifndef PURGIT_PURGIT_H
 #define PURGIT_PURGIT_H
 
-#include "dos.h"
+#include "platform.h"
 
 #define OPTION_COUNT 11
 enum {
@@ -40,8 +41,6 @@ void DebugText(const char* s);
 enum { A_NORMAL = 0x17, A_TITLE = 0x1F, A_BAR = 0x70, A_SELECT = 0x2F, A_WARN = 0x4F, A_DIM = 0x13 };
 void ScreenClear(uint8_t attribute);
 void ScreenLine(unsigned row, uint8_t attribute, const char* s);
-void ScreenAt(unsigned row, unsigned column, uint8_t attribute, const char* s);
-void ScreenCursor(unsigned row, unsigned column);
 void ScreenTitle(const char* s);
 /* The key bar on the last row; clicks on it count as its keys. */
 void ScreenKeys(const char* s);
@@ -78,38 +77,13 @@ extern struct TDisk Disks[MAX_DISKS];
 extern unsigned DiskCount;
 void FindDisks(void);
 /* Answers the BIOS status (0 = done). seg:off holds count sectors. */
-unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
-                      uint16_t off);
+unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, TBuffer seg,
+                      TOffset off);
 int DiskAnswers(struct TDisk* d);
 void TextDisk(struct TText* t, unsigned index);
 /* The transfer path: "bus-master DMA" or "BIOS", or with detail (controller,
    channel, or why the BIOS is used although option 11 is on). */
 void TextPath(struct TText* t, const struct TDisk* d, int detail);
-
-/* --- option 11: bus-master DMA (ata.c) ------------------------------------- */
-
-/* Chooses the path of every disk: DMA where a PCI IDE controller in legacy
-   mode serves the disk's ports and the disk does DMA. */
-void DmaFindPaths(void);
-/* One READ/WRITE DMA (EXT) of count sectors at seg:off; answers 0, an error
-   status like the BIOS's, or DMA_TIMEOUT (the channel was reset). */
-#define DMA_TIMEOUT 0x180
-unsigned DmaTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
-                     uint16_t off);
-/* Gives the channel back to the BIOS as it expects it (interrupts on). */
-void DmaRelease(const struct TDisk* d);
-
-/* --- where the report goes ------------------------------------------------- */
-
-/* Fills order (27 bytes) with the drive letters the report may go to, best
-   first: the boot drive, the named one ('A'.., or 0), every other FAT
-   drive; none on a disk that chosen[] marks for erasing. */
-void PlanLogDrives(char named, const char* chosen, char* order);
-/* Marks the disk the system started from, which is never offered. */
-void MarkBootDisk(void);
-/* While on, DOS critical errors (an empty or write-protected floppy) fail
-   the call instead of asking the user. */
-void CriticalErrorsFail(int on);
 
 /* --- methods and random data -------------------------------------------------- */
 
@@ -161,13 +135,37 @@ struct TResult {
     uint32_t sector[MAX_LISTED];
     char kind[MAX_LISTED]; /* W, R or V */
 };
-/* A copy of the screen as the program found it (SavedScreen:0). */
-#define SCREEN_PARAGRAPHS 0x100
-extern uint16_t SavedScreen;
 /* Answers 0, or 1 when the buffers could not be had. */
 int EraseStart(void);
 void EraseDisk(unsigned index, struct TMethod* m, struct TResult* r, unsigned diskNumber,
                unsigned diskTotal);
 void TextResult(struct TText* t, const struct TResult* r);
+
+/* --- options and parameters (options.c) ----------------------------------- */
+
+#define INI_PATH "DATA\\PURGIT.INI"
+#define INI_LIMIT 2048 /* the real file is 68 bytes; anything near this is not ours */
+extern char Given[OPTION_COUNT]; /* set by the INI rather than by default */
+extern char Parameters[128];     /* as given, for the start page */
+extern char MethodParameter[13]; /* /M:name as NAME.MET */
+extern char Chosen[MAX_DISKS];
+extern int AllDisks, LogDrive; /* LogDrive: 'A'.. from /L:, or 0 */
+extern char ParameterFault[80];
+/* Parses the INI in ScratchText; answers 0, or the 1-based number of the
+   first malformed line. */
+unsigned ParseIni(unsigned length, const char** why);
+void ReadParameters(void);
+void Fault(const char* what, const char* token, unsigned n);
+
+/* --- the report (report.c) ------------------------------------------------- */
+
+extern struct TText Log;
+extern struct TResult Results[MAX_DISKS];
+extern char LogPlace[80]; /* where the report went, or why it did not */
+void LogStart(void);
+void LogDisk(unsigned i, const struct TMethod* m);
+void LogEnd(void);
+void LogVerification(struct TText* t, const struct TResult* r);
+void Throughput(struct TText* t, const struct TResult* r, const struct TDisk* d);
 
 #endif

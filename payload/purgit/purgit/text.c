@@ -84,18 +84,6 @@ void DebugText(const char* s) {
 
 /* --- screen ------------------------------------------------------------ */
 
-#define VIDEO 0xB800
-
-void ScreenAt(unsigned row, unsigned column, uint8_t attribute, const char* s) {
-    uint16_t cells[80];
-    unsigned n = 0;
-    while (s[n] && column + n < 80) {
-        cells[n] = (uint16_t)((uint8_t)s[n] | attribute << 8);
-        ++n;
-    }
-    if (row < 25 && n) FarPut(VIDEO, (uint16_t)((row * 80 + column) * 2), cells, n * 2);
-}
-
 void ScreenLine(unsigned row, uint8_t attribute, const char* s) {
     char line[81];
     unsigned n = 0;
@@ -110,13 +98,6 @@ void ScreenLine(unsigned row, uint8_t attribute, const char* s) {
 
 void ScreenClear(uint8_t attribute) {
     for (unsigned row = 0; row < 25; ++row) ScreenLine(row, attribute, "");
-}
-
-void ScreenCursor(unsigned row, unsigned column) {
-    struct TRegs r = {0};
-    r.ax = 0x0200;
-    r.dx = (uint16_t)(row << 8 | column);
-    Int10(&r);
 }
 
 void ScreenTitle(const char* s) {

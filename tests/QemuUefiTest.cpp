@@ -1,0 +1,323 @@
+// PURGIT.EFI under QEMU with Debian's OVMF firmware (TCG, no display): a
+// stick made by purgex usb, with the EFI wiper and its parameters file
+// added by mtools, boots beside scratch disks on every kind of controller.
+// Results are judged from the disk images, the stick read back with mtools
+// and fsck.fat, the wiper's trace on port E9h and the firmware's console,
+// which OVMF mirrors to the serial port.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "QemuWiperSupport.h"
+#include "TestSupport.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string Mtools = "MTOOLS_SKIP_CHECK=1 ";
+const std::string OvmfCode = "/usr/share/OVMF/OVMF_CODE.fd";
+const std::string OvmfVars = "/usr/share/OVMF/OVMF_VARS.fd";
+
+fs::path EfiWiper() {
+    return PayloadDir() / "purgit" / "PURGIT.EFI";
+}
+
+// A 64 MB stick image as purgex writes it, with \EFI\BOOT\BOOTX64.EFI and
+// \EFI\BOOT\PURGIT.ARG (the parameters, one line ending in CR LF).
+std::string MakeEfiStick(const TScratchDir& Dir, const std::string& Options,
+                         const std::string& Params) {
+    const std::string Image = (Dir / "stick.img").string();
+    RunOrFail(std::string(PURGEX_CLI) + " usb " + ShellQuote(Image) +
+              " --size 64M --yes --options " + Options + " --params " + ShellQuote(Params));
+    WriteFileBytes(Dir / "PURGIT.ARG", Params + "\r\n");
+    const std::string On = ShellQuote(Image + "@@1048576");
+    RunOrFail(Mtools + "mmd -i " + On + " ::EFI ::EFI/BOOT");
+    RunOrFail(Mtools + "mcopy -i " + On + " " + ShellQuote(EfiWiper().string()) +
+              " ::EFI/BOOT/BOOTX64.EFI");
+    RunOrFail(Mtools + "mcopy -i " + On + " " + ShellQuote((Dir / "PURGIT.ARG").string()) +
+              " ::EFI/BOOT/PURGIT.ARG");
+    return Image;
+}
+
+struct TUefiRun {
+    bool Exited = false; // QEMU ended by itself (the wiper powered off)
+    std::string Trace;   // the wiper's lines on port E9h
+    std::string Console; // the firmware console, escape sequences removed
+};
+
+std::string Readable(const std::string& Terminal) {
+    return std::regex_replace(Terminal, std::regex("\x1b\\[[0-9;=?]*[A-Za-z]"), "\n");
+}
+
+// Boots the stick (IDE primary master of a PC) with Devices beside it;
+// stops when QEMU ends, the trace or the console shows WaitFor, or after
+// Timeout seconds.
+TUefiRun RunOvmf(const TScratchDir& Dir, const std::string& Stick, const std::string& Devices,
+                 const std::string& WaitFor, int Timeout, const std::string& Extra = "") {
+    const fs::path Vars = Dir / "vars.fd", Trace = Dir / "trace.txt", Console = Dir / "console.txt";
+    fs::copy_file(OvmfVars, Vars, fs::copy_options::overwrite_existing);
+    fs::remove(Trace);
+    fs::remove(Console);
+    const std::string Command =
+        "exec qemu-system-x86_64 -machine pc -m 256 -display none -no-reboot -net none"
+        " -drive if=pflash,format=raw,readonly=on,file=" +
+        OvmfCode + " -drive if=pflash,format=raw,file=" + ShellQuote(Vars.string()) +
+        " -drive file=" + ShellQuote(Stick) + ",format=raw,if=ide,index=0 " + Devices +
+        " -debugcon file:" + ShellQuote(Trace.string()) +
+        " -serial file:" + ShellQuote(Console.string()) + " " + Extra + " >" +
+        ShellQuote((Dir / "qemu.log").string()) + " 2>&1";
+    TUefiRun Run;
+    const pid_t Child = fork();
+    if (Child < 0) return Run;
+    if (Child == 0) {
+        execl("/bin/sh", "sh", "-c", Command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Timeout);
+    int Status = 0;
+    for (;;) {
+        if (waitpid(Child, &Status, WNOHANG) == Child) {
+            Run.Exited = true;
+            break;
+        }
+        if (!WaitFor.empty() &&
+            (ReadTextIfAny(Trace).find(WaitFor) != std::string::npos ||
+             Readable(ReadTextIfAny(Console)).find(WaitFor) != std::string::npos))
+            break;
+        if (std::chrono::steady_clock::now() > Deadline) break;
+        std::this_thread::sleep_for(250ms);
+    }
+    if (!Run.Exited) {
+        kill(Child, SIGKILL);
+        waitpid(Child, &Status, 0);
+    }
+    Run.Trace = ReadTextIfAny(Trace);
+    Run.Console = Readable(ReadTextIfAny(Console)) + ReadTextIfAny(Dir / "qemu.log");
+    return Run;
+}
+
+std::string Tail(const std::string& Text) {
+    return Text.substr(Text.size() > 3000 ? Text.size() - 3000 : 0);
+}
+
+// The part of the report about disk Number, up to its result line.
+std::string ReportOfDisk(const std::string& Log, int Number) {
+    const auto At = Log.find("Disk:          Disk " + std::to_string(Number) + " (");
+    if (At == std::string::npos) return "";
+    const auto Result = Log.find("RESULT:", At);
+    const auto End = Result == std::string::npos ? Result : Log.find('\n', Result);
+    return Log.substr(At, End == std::string::npos ? End : End - At);
+}
+
+// The value on a report line ("Serial number: ").
+std::string ReportValue(const std::string& Part, const std::string& Key) {
+    const auto At = Part.find(Key);
+    if (At == std::string::npos) return "";
+    const auto End = Part.find_first_of("\r\n", At);
+    return Part.substr(At + Key.size(), End == std::string::npos ? End : End - At - Key.size());
+}
+
+std::string ReadStickFile(const std::string& Stick, const std::string& Name) {
+    const auto Result =
+        RunCommand(Mtools + "mtype -i " + ShellQuote(Stick + "@@1048576") + " ::" + Name);
+    EXPECT_EQ(Result.ExitCode, 0) << Result.Output;
+    return Result.Output;
+}
+
+// Every file of the stick's volume into Folder (mtools), for comparison.
+void CopyOut(const std::string& Stick, const fs::path& Folder) {
+    fs::create_directories(Folder);
+    RunOrFail(Mtools + "mcopy -s -n -i " + ShellQuote(Stick + "@@1048576") + " ::* " +
+              ShellQuote(Folder.string()));
+}
+
+TEST(QemuUefi, StartsIntoTheStartPageWithTheOptionsChosen) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    // O2 and O3 on, O1 and O9 off, unlike the defaults.
+    const std::string Stick = MakeEfiStick(Dir, "011110000010", "/TRACE /X:demo");
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 16384);
+    const auto Run =
+        RunOvmf(Dir, Stick, "-drive file=" + ShellQuote(Disk) + ",format=raw,if=ide,index=1",
+                "Esc  leave the program", 90);
+    ASSERT_NE(Run.Trace.find("START PAGE"), std::string::npos) << Tail(Run.Console);
+    const std::string& C = Run.Console;
+    EXPECT_NE(C.find("Corvane Purgex 2005 - start screen"), std::string::npos) << Tail(C);
+    const std::pair<const char*, const char*> Expected[] = {
+        {"O1", "off"}, {"O2", "on"}, {"O3", "on"}, {"O7", "off"}, {"O9", "off"}, {"O11", "on"}};
+    for (const auto& [Option, Value] : Expected) {
+        std::smatch Found;
+        const std::regex Line(std::string(Option) + " +[A-Z][^\n]* (on|off)(?![a-z])");
+        ASSERT_TRUE(std::regex_search(C, Found, Line)) << Option << "\n" << Tail(C);
+        EXPECT_EQ(Found[1], Value) << Found[0];
+    }
+    EXPECT_NE(C.find("Parameters: /TRACE /X:demo"), std::string::npos) << Tail(C);
+    EXPECT_NE(C.find("Wipe methods found: 12"), std::string::npos) << Tail(C);
+    // The stick is shown but never offered; the scratch disk with its identity.
+    EXPECT_NE(C.find("- system disk, not offered"), std::string::npos) << Tail(C);
+    EXPECT_NE(C.find("Disk 2 (IDE): 8 MB, 16384 sectors, QEMU HARDDISK"), std::string::npos)
+        << Tail(C);
+    // Nothing is written before the pages say so.
+    EXPECT_EQ(Run.Trace.find("\nW "), std::string::npos) << Run.Trace;
+}
+
+// /ALL /M:ZERO with option 7: one disk each on PIIX IDE, AHCI, NVMe,
+// virtio-blk and USB (xHCI), erased to zeros; the stick is unchanged but
+// for its report, which names every disk with model and serial number;
+// /OFF switches the machine off at the end.
+TEST(QemuUefi, UnattendedZeroErasesADiskOnEveryController) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Stick = MakeEfiStick(Dir, "100110100010", "/ALL /M:ZERO /TRACE /OFF");
+    const fs::path Before = Dir / "before";
+    CopyOut(Stick, Before);
+    const auto StickBefore = ReadFileBytes(Stick);
+
+    std::vector<std::string> Disks;
+    for (int i = 0; i < 5; ++i)
+        Disks.push_back(MakeScratchDisk(Dir, "disk" + std::to_string(i) + ".img", 16384));
+    const auto Drive = [&](int i) {
+        return " -drive file=" + ShellQuote(Disks[size_t(i)]) + ",format=raw,if=none,id=d" +
+               std::to_string(i);
+    };
+    const std::string Devices =
+        "-drive file=" + ShellQuote(Disks[0]) + ",format=raw,if=ide,index=1" + Drive(1) +
+        " -device ahci,id=ahci -device ide-hd,drive=d1,bus=ahci.0" + Drive(2) +
+        " -device nvme,drive=d2,serial=EFINVME2" + Drive(3) + " -device virtio-blk-pci,drive=d3" +
+        Drive(4) + " -device qemu-xhci,id=xhci -device usb-storage,bus=xhci.0,drive=d4";
+    const auto Run = RunOvmf(Dir, Stick, Devices, "", 150);
+    ASSERT_TRUE(Run.Exited) << Tail(Run.Trace) << Tail(Run.Console);
+    EXPECT_NE(Run.Trace.find("SUMMARY OK\n"), std::string::npos) << Tail(Run.Trace);
+    EXPECT_NE(Run.Trace.find("POWER OFF\n"), std::string::npos) << Tail(Run.Trace);
+    EXPECT_EQ(CountOf(Run.Trace, "\nEND\n"), 5) << Tail(Run.Trace);
+    for (const auto& Disk : Disks)
+        EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0)) << Disk;
+
+    // Large requests: 1 MB each.
+    EXPECT_EQ(CountOf(Run.Trace, "\nW 0 2048\n"), 5) << Tail(Run.Trace);
+
+    const std::string Log = ReadStickFile(Stick, "PURG0001.LOG");
+    const std::pair<const char*, const char*> Identities[] = {{"IDE", "QM00002"},
+                                                              {"SATA", "QM0000"},
+                                                              {"NVMe", "EFINVME2"},
+                                                              {"virtio", "Pci("},
+                                                              {"USB", "Usb("}};
+    for (int i = 0; i < 5; ++i) {
+        const std::string Part = ReportOfDisk(Log, i + 2);
+        EXPECT_NE(Part.find(std::string("(") + Identities[i].first + ")"), std::string::npos)
+            << Log;
+        EXPECT_EQ(Part.find("(not reported)"), std::string::npos) << Part;
+        EXPECT_NE(ReportValue(Part, "Serial number: ").find(Identities[i].second),
+                  std::string::npos)
+            << Part;
+        EXPECT_NE(Part.find("RESULT:        OK"), std::string::npos) << Part;
+    }
+    EXPECT_NE(ReportOfDisk(Log, 4).find("Model:         QEMU NVMe Ctrl"), std::string::npos) << Log;
+
+    // The stick: the same files and the same bytes outside its volume; the
+    // file system sound.
+    const fs::path After = Dir / "after";
+    CopyOut(Stick, After);
+    fs::remove(After / "PURG0001.LOG");
+    const auto Diff =
+        RunCommand("diff -r " + ShellQuote(Before.string()) + " " + ShellQuote(After.string()));
+    EXPECT_EQ(Diff.ExitCode, 0) << Diff.Output;
+    const auto StickAfter = ReadFileBytes(Stick);
+    ASSERT_EQ(StickAfter.size(), StickBefore.size());
+    EXPECT_TRUE(
+        std::equal(StickBefore.begin(), StickBefore.begin() + 1048576 + 512, StickAfter.begin()));
+    const auto Fsck = RunCommand(
+        "cp " + ShellQuote(Stick) + " " + ShellQuote((Dir / "v.img").string()) + " && dd if=" +
+        ShellQuote((Dir / "v.img").string()) + " of=" + ShellQuote((Dir / "volume.img").string()) +
+        " bs=1M skip=1 status=none && fsck.fat -n " + ShellQuote((Dir / "volume.img").string()));
+    EXPECT_EQ(Fsck.ExitCode, 0) << Fsck.Output;
+}
+
+// One boot, a RANDOM pass read back (option 1) on three virtio disks: one
+// whose drive is deleted through the monitor mid-erase, one with injected
+// write and read errors (blkdebug), one healthy. The first ends with the
+// DOS wiper's line, the errors are listed by sector, the run goes on.
+TEST(QemuUefi, RandomPassVerifiesListsErrorsAndOutlivesAVanishedDisk) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Stick = MakeEfiStick(Dir, "100110100010", "/ALL /M:RANDOM /TRACE /OFF");
+    const std::string Large = MakeSparseDisk(Dir, "large.img", 512ull << 20);
+    const std::string Faulty = MakeScratchDisk(Dir, "faulty.img", 16384);
+    const std::string Good = MakeScratchDisk(Dir, "good.img", 16384);
+    const auto FaultyBefore = ReadFileBytes(Faulty), GoodBefore = ReadFileBytes(Good);
+    WriteFileBytes(Dir / "errors.cfg", "[inject-error]\nevent = \"write_aio\"\nerrno = \"5\"\n"
+                                       "sector = \"3000\"\n\n"
+                                       "[inject-error]\nevent = \"read_aio\"\nerrno = \"5\"\n"
+                                       "sector = \"9000\"\n");
+    const fs::path Trace = Dir / "trace.txt";
+    const std::string Socket = (Dir / "monitor").string();
+    bool Pulled = false;
+    TMonitorFeeder Feeder(Socket, 100ms, [&]() -> std::optional<std::string> {
+        if (Pulled) return std::nullopt;
+        if (CountOf(ReadTextIfAny(Trace), "\nW ") < 20) return "";
+        Pulled = true;
+        return "drive_del large\n";
+    });
+    const std::string Devices = "-drive file=" + ShellQuote(Large) +
+                                ",format=raw,if=none,id=large"
+                                " -device virtio-blk-pci,drive=large"
+                                " -drive file=blkdebug:" +
+                                (Dir / "errors.cfg").string() + ":" + Faulty +
+                                ",format=raw,if=none,id=faulty -device virtio-blk-pci,drive=faulty"
+                                " -drive file=" +
+                                ShellQuote(Good) +
+                                ",format=raw,if=none,id=good"
+                                " -device virtio-blk-pci,drive=good";
+    const auto Run = RunOvmf(Dir, Stick, Devices, "", 200, MonitorArgument(Socket));
+    Feeder.Finish();
+    ASSERT_TRUE(Pulled) << Tail(Run.Trace) << Tail(Run.Console);
+    ASSERT_TRUE(Run.Exited) << Tail(Run.Trace) << Tail(Run.Console);
+    const std::string& T = Run.Trace;
+
+    // The vanished disk: one block's retries, then the end.
+    const auto Vanished = T.find("END VANISHED\n");
+    ASSERT_NE(Vanished, std::string::npos) << Tail(T);
+    EXPECT_GE(CountOf(T.substr(0, Vanished), "ERROR W "), 1);
+    EXPECT_LE(CountOf(T.substr(0, Vanished), "ERROR W "), 2048);
+    EXPECT_EQ(CountOf(T.substr(Vanished), "\nEND\n"), 2) << Tail(T);
+
+    // Random data that differs between the disks, read back and compared.
+    const auto FaultyAfter = ReadFileBytes(Faulty), GoodAfter = ReadFileBytes(Good);
+    EXPECT_NE(GoodAfter, GoodBefore);
+    EXPECT_NE(std::vector<uint8_t>(GoodAfter.begin(), GoodAfter.begin() + 4096),
+              std::vector<uint8_t>(FaultyAfter.begin(), FaultyAfter.begin() + 4096));
+    EXPECT_FALSE(AllBytes(GoodAfter, GoodAfter[0]));
+    // The sector whose write failed keeps what it held.
+    EXPECT_TRUE(std::equal(FaultyAfter.begin() + 3000 * 512, FaultyAfter.begin() + 3001 * 512,
+                           FaultyBefore.begin() + 3000 * 512));
+
+    const std::string Log = ReadStickFile(Stick, "PURG0001.LOG");
+    EXPECT_NE(ReportOfDisk(Log, 2).find("RESULT:        STOPPED: the disk no longer answers"),
+              std::string::npos)
+        << Log;
+    const std::string FaultyPart = ReportOfDisk(Log, 3);
+    EXPECT_NE(FaultyPart.find("Sector 3000: write error"), std::string::npos) << FaultyPart;
+    EXPECT_NE(FaultyPart.find("Sector 9000: read error"), std::string::npos) << FaultyPart;
+    EXPECT_NE(FaultyPart.find("ERASED WITH ERRORS"), std::string::npos) << FaultyPart;
+    const std::string GoodPart = ReportOfDisk(Log, 4);
+    EXPECT_NE(GoodPart.find("passed (1 pass read back and compared)"), std::string::npos)
+        << GoodPart;
+    EXPECT_NE(GoodPart.find("RESULT:        OK"), std::string::npos) << GoodPart;
+    EXPECT_NE(T.find("SUMMARY ERRORS\n"), std::string::npos) << Tail(T);
+}
+
+} // namespace
+
+#endif
