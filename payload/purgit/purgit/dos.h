@@ -15,6 +15,7 @@ int Int21(struct TRegs* r);
 int Int13(struct TRegs* r);
 int Int10(struct TRegs* r);
 int Int33(struct TRegs* r);
+int Int15(struct TRegs* r);
 /* INT 13h with ES = es (transfers into a buffer outside our segment). */
 int Int13Es(struct TRegs* r, uint16_t es);
 /* ES:BX of the last Int13Es call (AH=08h answers a table there). */

@@ -478,12 +478,18 @@ static int WarningPage(const struct TMethod* m) {
 
 /* --- the report -------------------------------------------------------------- */
 
-static char LogBuffer[6144];
+/* The report grows outside our segment, a line buffer at a time. */
+static struct TFarText LogStore;
+static void LogFlush(struct TText* t) {
+    FarTextAdd(&LogStore, t->at, t->length);
+    t->length = 0;
+}
+static char LogBuffer[64];
 static struct TText Log = {LogBuffer, 0, sizeof LogBuffer};
 static struct TResult Results[MAX_DISKS];
 static char LogPlace[80];
 
-static void LogDateTime(struct TText* t) {
+void TextNow(struct TText* t) {
     struct TRegs r = {0};
     r.ax = 0x2A00;
     Int21(&r);
@@ -621,10 +627,12 @@ static void LogDisk(unsigned i, const struct TMethod* m) {
 
 static void LogStart(void) {
     Log.length = 0;
+    FarTextClear(&LogStore, 0x800);
+    TextSink(0, &Log, LogFlush);
     TextAdd(&Log, Options[O_RECORD_LOG] ? "Corvane Purgex 2005 - MEDIA SANITIZATION RECORD\r\n"
                                         : "Corvane Purgex 2005 - erase report\r\n");
     TextAdd(&Log, "Date and time: ");
-    LogDateTime(&Log);
+    TextNow(&Log);
     TextAdd(&Log, "\r\nParameters:    ");
     TextAdd(&Log, Parameters[0] ? Parameters : "none");
     TextAdd(&Log, "\r\n\r\n");
@@ -641,7 +649,7 @@ static void LogEnd(void) {
                   "Date:                 ______________________________\r\n");
 }
 
-static unsigned Dos(uint16_t ax, uint16_t bx, uint16_t cx, const void* dx, uint16_t* out) {
+unsigned Dos(uint16_t ax, uint16_t bx, uint16_t cx, const void* dx, uint16_t* out) {
     struct TRegs r = {0};
     r.ax = ax;
     r.bx = bx;
@@ -666,7 +674,14 @@ static unsigned WriteLogTo(char drive) {
         TextChar(&t, drive);
         TextAdd(&t, ":\\PURG");
         TextNumberWidth(&t, number, 4, '0');
-        TextAdd(&t, ".LOG");
+        TextAdd(&t, ".REC");
+        /* The number is free when neither the report nor the record has it. */
+        error = Dos(0x3D00, 0, 0, path, &handle);
+        if (!error) {
+            Dos(0x3E00, handle, 0, 0, 0);
+            continue;
+        }
+        memcpy(path + t.length - 3, "LOG", 3);
         error = Dos(0x3D00, 0, 0, path, &handle);
         if (!error) {
             Dos(0x3E00, handle, 0, 0, 0);
@@ -674,20 +689,21 @@ static unsigned WriteLogTo(char drive) {
         }
         break;
     }
-    if (error == 2 || error == 3) error = Dos(0x3C00, 0, 0, path, &handle);
+    if (error == 2 || error == 3) error = FarTextSave(&LogStore, path);
     else if (!error) error = 0x50; /* every name taken */
-    uint16_t written = 0;
-    if (!error) {
-        error = Dos(0x4000, handle, (uint16_t)Log.length, LogBuffer, &written);
-        if (!error && written != Log.length) error = 0x27; /* disk full */
-        const unsigned closing = Dos(0x3E00, handle, 0, 0, 0);
-        if (!error) error = closing;
-        if (error) Dos(0x4100, 0, 0, path, 0); /* no half report left behind */
-    }
     struct TText t = {LogPlace, 0, sizeof LogPlace};
     if (!error) {
         TextAdd(&t, "Report written to ");
         TextAdd(&t, path);
+        memcpy(path + strlen(path) - 3, "REC", 3);
+        const unsigned recorded = RecordSave(path);
+        TextAdd(&t, recorded ? ", no record (DOS error " : ", record ");
+        if (recorded) {
+            TextNumber(&t, recorded);
+            TextChar(&t, ')');
+        } else {
+            TextAdd(&t, path + 3);
+        }
     } else {
         TextAdd(&t, "No report could be written to ");
         TextChar(&t, drive);
@@ -741,18 +757,24 @@ static int EraseChosen(void) {
     /* Before any erase: afterwards an erased disk's drives cannot be told. */
     if (Options[O_LOG]) PlanLogDrives((char)LogDrive, Chosen, LogOrder);
     LogStart();
+    RecordClear();
+    RecordStart(&Method, Parameters, total);
     int bad = 0;
     for (unsigned i = 0; i < DiskCount; ++i) {
         if (!Chosen[i]) continue;
         MouseHide(1);
+        RecordDisk(i);
         EraseDisk(i, &Method, &Results[i], ++number, total);
         const struct TResult* r = &Results[i];
+        RecordResult(i, r);
         if (r->stopped || r->vanished || r->writeErrors || r->readErrors || r->mismatches ||
             r->partitionFailed || r->partial)
             bad = 1;
         LogDisk(i, &Method);
     }
     LogEnd();
+    LogFlush(&Log);
+    RecordEnd(total);
     LogPlace[0] = 0;
     if (Options[O_LOG]) WriteLog();
     MouseHide(1);
@@ -841,6 +863,7 @@ int main(void) {
     }
     ReadParameters();
     FindDisks();
+    FindMachine();
     ListMethods(&Method);
     if (EraseStart()) {
         Put("PURGIT: not enough memory for the transfer buffers (128 KB).\r\n");

@@ -21,6 +21,9 @@ struct TText {
     char* at;
     unsigned length, capacity;
 };
+/* Buffers that flush empties when full, instead of dropping text (slot 0
+   the report, 1 the record). */
+void TextSink(unsigned slot, struct TText* t, void (*flush)(struct TText* t));
 void TextAdd(struct TText* t, const char* s);
 void TextChar(struct TText* t, char c);
 void TextNumber(struct TText* t, uint32_t v);
@@ -169,5 +172,42 @@ int EraseStart(void);
 void EraseDisk(unsigned index, struct TMethod* m, struct TResult* r, unsigned diskNumber,
                unsigned diskTotal);
 void TextResult(struct TText* t, const struct TResult* r);
+
+/* --- the erase record (record.c; the platform keeps the bytes) ------------------ */
+
+/* The machine's identity from SMBIOS; empty where nothing says. */
+struct TMachine {
+    char manufacturer[41], product[41], serial[41], uuid[37], version[8];
+};
+extern struct TMachine Machine;
+void FindMachine(void);
+/* The platform's date and time: "2005-06-30 14:05:09". */
+void TextNow(struct TText* t);
+void RecordStart(const struct TMethod* m, const char* parameters, unsigned disks);
+void RecordDisk(unsigned index);
+/* After each pass (verify 0) and its reading back (verify 1); outcome as
+   the pass answered it (0 done, 1 stopped, 2 the disk went). */
+void RecordPass(unsigned index, const struct TPass* p, unsigned pass, int verify, int outcome,
+                const struct TResult* r);
+void RecordResult(unsigned index, const struct TResult* r);
+void RecordEnd(unsigned disks);
+/* Platform: forget the last record; keep its bytes; write them to a file
+   (answers the DOS error, or 0). */
+void RecordClear(void);
+/* Text in a block of DOS memory (fartext.c); lost: no memory, or more text
+   than the block holds. */
+struct TFarText {
+    uint16_t seg, length, limit;
+    uint8_t lost;
+};
+/* INT 21h with AX, BX, CX, DX = dx: answers the error (carry set), or 0;
+   out gets AX. */
+unsigned Dos(uint16_t ax, uint16_t bx, uint16_t cx, const void* dx, uint16_t* out);
+void FarTextClear(struct TFarText* s, uint16_t paragraphs);
+void FarTextAdd(struct TFarText* s, const char* text, unsigned n);
+/* Writes a new file; answers the DOS error, or 0. */
+unsigned FarTextSave(const struct TFarText* s, const char* path);
+void RecordBytes(const char* s, unsigned n);
+unsigned RecordSave(const char* path);
 
 #endif

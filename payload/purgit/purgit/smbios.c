@@ -1,0 +1,107 @@
+/* The machine's identity from the SMBIOS tables: the entry point lies on a
+   16-byte boundary in the BIOS area F0000h-FFFFFh; the structure table may
+   lie above 1 MB, where INT 15h AH=87h copies it from. Type 1 (system
+   information) gives manufacturer, product, serial number and UUID. */
+#include "purgit.h"
+
+struct TMachine Machine;
+
+/* A descriptor of INT 15h AH=87h's table: limit, 32-bit base, data. */
+static void Descriptor(uint8_t* e, uint32_t base) {
+    e[0] = e[1] = 0xFF;
+    memcpy(e + 2, &base, 3);
+    e[5] = 0x93;
+    e[7] = (uint8_t)(base >> 24);
+}
+
+/* n (even, at most 2048) bytes from a physical address; answers 0 when
+   they could not be had. */
+static int CopyPhysical(uint32_t from, uint8_t* to, unsigned n) {
+    if (from + n <= 0x100000ul) {
+        FarGet(to, (uint16_t)(from >> 4), (uint16_t)(from & 15), n);
+        return 1;
+    }
+    uint8_t table[48];
+    uint16_t ds;
+    __asm__("movw %%ds, %0" : "=r"(ds));
+    memset(table, 0, sizeof table);
+    Descriptor(table + 0x10, from);
+    Descriptor(table + 0x18, ((uint32_t)ds << 4) + (uint16_t)(uintptr_t)to);
+    struct TRegs r = {0};
+    r.ax = 0x8700;
+    r.cx = (uint16_t)(n / 2);
+    r.si = (uint16_t)(uintptr_t)table;
+    return !Int15(&r) && !(r.ax >> 8);
+}
+
+/* String k (from 1) of the structure at s, whose strings end at end. */
+static void String(char* out, unsigned size, const uint8_t* s, const uint8_t* end, unsigned k) {
+    const uint8_t* p = s + s[1];
+    if (!k) return;
+    while (--k && p < end) {
+        while (p < end && *p) ++p;
+        ++p;
+    }
+    unsigned n = 0;
+    while (p < end && *p && n + 1 < size) out[n++] = (char)*p++;
+    while (n && out[n - 1] == ' ') --n;
+    out[n] = 0;
+}
+
+static void Uuid(const uint8_t* u, int swapped) {
+    int zeros = 1, ones = 1;
+    for (unsigned i = 0; i < 16; ++i) {
+        zeros &= u[i] == 0;
+        ones &= u[i] == 0xFF;
+    }
+    if (zeros || ones) return;
+    /* From SMBIOS 2.6 on, the first three fields are little-endian. */
+    static const uint8_t Order[2][16] = {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
+                                         {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15}};
+    struct TText t = {Machine.uuid, 0, sizeof Machine.uuid};
+    for (unsigned i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) TextChar(&t, '-');
+        TextHex2(&t, u[Order[swapped][i]]);
+    }
+}
+
+void FindMachine(void) {
+    uint8_t* const table = (uint8_t*)ScratchText;
+    uint8_t e[32];
+    uint32_t address = 0;
+    unsigned length = 0;
+    struct TText t = {Machine.version, 0, sizeof Machine.version};
+    /* The 32-bit entry point ("_SM_", with "_DMI_" at 10h): what a BIOS
+       offers below 1 MB. */
+    for (uint16_t seg = 0xF000; seg && !address; ++seg) {
+        FarGet(e, seg, 0, 32);
+        uint8_t sum = 0;
+        for (unsigned i = 0; i < 31; ++i) sum = (uint8_t)(sum + e[i]);
+        if (memcmp(e, "_SM_", 4) || memcmp(e + 0x10, "_DMI_", 5) || (e[5] == 31 && sum)) continue;
+        TextNumber(&t, e[6]);
+        TextChar(&t, '.');
+        TextNumber(&t, e[7]);
+        length = e[0x16] | (unsigned)e[0x17] << 8;
+        memcpy(&address, e + 0x18, 4);
+        seg = 0xFFFF;
+    }
+    if (!address) {
+        TextAdd(&t, "none");
+        return;
+    }
+    const unsigned n = length > SCRATCH_LIMIT ? SCRATCH_LIMIT : (length + 1) & ~1u;
+    if (!CopyPhysical(address, table, n)) return;
+    const uint8_t* const end = table + n;
+    for (const uint8_t* s = table; s + 4 <= end && s[1] >= 4 && s + s[1] <= end;) {
+        if (s[0] == 1 && s[1] >= 8) {
+            String(Machine.manufacturer, sizeof Machine.manufacturer, s, end, s[4]);
+            String(Machine.product, sizeof Machine.product, s, end, s[5]);
+            String(Machine.serial, sizeof Machine.serial, s, end, s[7]);
+            if (s[1] >= 0x19) Uuid(s + 8, e[6] > 2 || (e[6] == 2 && e[7] >= 6));
+            return;
+        }
+        const uint8_t* p = s + s[1];
+        while (p + 1 < end && (p[0] || p[1])) ++p;
+        s = p + 2;
+    }
+}
