@@ -20,6 +20,9 @@ packages=(
   linux-image-amd64 busybox-static cpio kmod
   # A second PC with a BIOS of its own for the USB stick's boot test.
   bochs bochsbios vgabios bochs-x
+  # purgex report's certificates: cairo's PDF surface, the embedded font,
+  # and poppler's tools that read the PDFs back in the tests.
+  libcairo2-dev fonts-dejavu-core poppler-utils
 )
 
 missing=()
