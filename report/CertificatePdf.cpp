@@ -163,7 +163,8 @@ void Summary(TPage& P, const std::vector<TEraseRecord>& Records, const TCertific
     const auto Rows = ReportRows(Records);
     P.Field("Disks", std::to_string(Rows.size()) + " (one certificate page each)");
     P.Heading("Disks");
-    static const double Columns[] = {0, 80, 100, 230, 320, 370, 430};
+    // Outcomes only: the reasons are on the certificates.
+    static const double Columns[] = {0, 78, 118, 238, 322, 364, 422};
     static const char* const Heads[] = {"Record", "Disk", "Model", "Serial", "Size", "Method", "Result"};
     const double Width = PageWidth - 2 * Margin;
     auto Row = [&](const std::vector<std::string>& Cells, bool Strong) {
@@ -175,7 +176,9 @@ void Summary(TPage& P, const std::vector<TEraseRecord>& Records, const TCertific
         }
     };
     Row({Heads, Heads + 7}, true);
-    for (const auto& R : Rows) Row({R.Record, R.Disk, R.Model, R.Serial, R.Size, R.Method, R.Result}, false);
+    for (const auto& R : Rows)
+        Row({R.Record, R.Disk, R.Model, R.Serial, R.Size, R.Method, R.Result.substr(0, R.Result.find(':'))},
+            false);
     P.Heading("Machines");
     for (const auto& R : Records) P.Small(std::filesystem::path(R.File).filename().string() + ": " + MachineName(R));
     if (!O.Refused.empty()) {

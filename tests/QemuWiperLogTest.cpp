@@ -98,6 +98,8 @@ TEST(QemuWiperLog, DiscBootPutsTheReportOnAFat32PartitionNeverOnTheErasedDisk) {
     EXPECT_NE(Log.find("Disk 1 (80h): 4 MB, 8192 sectors"), std::string::npos) << Log;
     EXPECT_NE(Log.find("Result:       OK"), std::string::npos) << Log;
     ExpectPartitionClean(Dir, Kept, Fat32);
+    // purgex report finds the record in the disk image's FAT32 partition.
+    ExpectRecordsReport(Kept, {"erased"}, false);
 }
 
 TEST(QemuWiperLog, NamedDriveComesBeforeOtherDrivesAndDisksNotErasedStayUsable) {

@@ -15,16 +15,17 @@ void FarTextClear(struct TFarText* s, uint16_t paragraphs) {
 }
 
 void FarTextAdd(struct TFarText* s, const char* text, unsigned n) {
-    if (s->lost || n > (unsigned)(s->limit - s->length)) {
+    if (!s->seg) return;
+    if (n > (unsigned)(s->limit - s->length)) {
+        n = s->limit - s->length; /* what fits stays */
         s->lost = 1;
-        return;
     }
     FarPut(s->seg, s->length, text, n);
     s->length = (uint16_t)(s->length + n);
 }
 
-unsigned FarTextSave(const struct TFarText* s, const char* path) {
-    if (s->lost) return 0x08; /* DOS's "not enough memory" */
+unsigned FarTextSave(const struct TFarText* s, const char* path, int whole) {
+    if (!s->seg || (whole && s->lost)) return 0x08; /* DOS's "not enough memory" */
     uint16_t handle, written;
     unsigned error = Dos(0x3C00, 0, 0, path, &handle);
     if (error) return error;
@@ -46,4 +47,4 @@ static struct TFarText Record;
 
 void RecordClear(void) { FarTextClear(&Record, 0x1000); }
 void RecordBytes(const char* s, unsigned n) { FarTextAdd(&Record, s, n); }
-unsigned RecordSave(const char* path) { return FarTextSave(&Record, path); }
+unsigned RecordSave(const char* path) { return FarTextSave(&Record, path, 1); }

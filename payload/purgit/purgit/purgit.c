@@ -627,7 +627,7 @@ static void LogDisk(unsigned i, const struct TMethod* m) {
 
 static void LogStart(void) {
     Log.length = 0;
-    FarTextClear(&LogStore, 0x800);
+    FarTextClear(&LogStore, 0x1000);
     TextSink(0, &Log, LogFlush);
     TextAdd(&Log, Options[O_RECORD_LOG] ? "Corvane Purgex 2005 - MEDIA SANITIZATION RECORD\r\n"
                                         : "Corvane Purgex 2005 - erase report\r\n");
@@ -689,7 +689,7 @@ static unsigned WriteLogTo(char drive) {
         }
         break;
     }
-    if (error == 2 || error == 3) error = FarTextSave(&LogStore, path);
+    if (error == 2 || error == 3) error = FarTextSave(&LogStore, path, 0);
     else if (!error) error = 0x50; /* every name taken */
     struct TText t = {LogPlace, 0, sizeof LogPlace};
     if (!error) {

@@ -205,8 +205,9 @@ struct TFarText {
 unsigned Dos(uint16_t ax, uint16_t bx, uint16_t cx, const void* dx, uint16_t* out);
 void FarTextClear(struct TFarText* s, uint16_t paragraphs);
 void FarTextAdd(struct TFarText* s, const char* text, unsigned n);
-/* Writes a new file; answers the DOS error, or 0. */
-unsigned FarTextSave(const struct TFarText* s, const char* path);
+/* Writes the text to a new file; with whole set, only a text kept in
+   full. Answers the DOS error, or 0. */
+unsigned FarTextSave(const struct TFarText* s, const char* path, int whole);
 void RecordBytes(const char* s, unsigned n);
 unsigned RecordSave(const char* path);
 

@@ -47,9 +47,8 @@ static void End(void) {
    a line stays one line. */
 static void Value(const char* key, const char* s) {
     Key(key);
-    const char* start = Out.at + Out.length;
+    if (!*s) TextAdd(&Out, "unknown");
     for (; *s; ++s) TextChar(&Out, *s >= ' ' && *s < 127 ? *s : '?');
-    if (Out.at + Out.length == start) TextAdd(&Out, "unknown");
     End();
 }
 
