@@ -152,6 +152,15 @@ TEST(QemuWiperErase, UnattendedZeroPassLeavesZerosAndAReportOnTheFloppy) {
                              "read_errors=0\r\nmismatches=0\r\nerrors=none\r\n",
                              "verification=last pass\r\n", "outcome=erased\r\nreason=none\r\n"})
         EXPECT_NE(Record.find(Line), std::string::npos) << Line << " in " << Record;
+    // The checksum line is zlib's CRC-32 of the lines before it.
+    WriteFileBytes(Dir / "record.rec", Record);
+    const auto Crc = RunCommand(
+        "python3 -c \"import sys, zlib; d = open(sys.argv[1], 'rb').read(); "
+        "print('checksum=crc32:%08X' % zlib.crc32(d[:d.rfind(b'checksum=')]))\" " +
+        ShellQuote((Dir / "record.rec").string()));
+    EXPECT_NE(Record.find(Crc.Output.substr(0, Crc.Output.size() - 1) + "\r\n"), std::string::npos)
+        << Crc.Output << Record;
+    EXPECT_EQ(Record.rfind("checksum="), Record.size() - 25);
     const std::string Table = ExpectRecordsReport(Floppy, {"erased"});
     EXPECT_NE(Table.find("Corvane Test Lab Bench PC 7, serial CTL-0042"), std::string::npos) << Table;
     EXPECT_NE(Table.find("QEMU HARDDISK"), std::string::npos) << Table;
@@ -408,7 +417,15 @@ TEST(QemuWiperErase, EveryMethodRunsToCompletion) {
         const std::string Count = std::to_string(Passes);
         EXPECT_NE(Log.find(Count + " of " + Count + " written"), std::string::npos) << Log;
         EXPECT_NE(Log.find("Verification: passed"), std::string::npos) << Log;
+        char RecordName[32];
+        std::snprintf(RecordName, sizeof RecordName, "PURG%04zu.REC", i + 1);
+        const std::string Record = ReadLog(Floppy, RecordName);
+        EXPECT_NE(Record.find("[pass 1." + Count + "]\r\npattern=fixed 00\r\n"), std::string::npos)
+            << Record;
+        EXPECT_EQ(CountOf(Record, "[pass 1."), int(Passes)) << Record;
     }
+    // Every method's record is sound, Gutmann's 36 passes included.
+    ExpectRecordsReport(Floppy, std::vector<std::string>(Methods.size(), "erased"), false);
     ExpectFloppyClean(Floppy);
 }
 

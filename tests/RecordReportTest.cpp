@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 
 #include "TestSupport.h"
@@ -207,4 +209,31 @@ TEST(PurgexReport, PdfOnlyWhereTheBuildHasCairo) {
     EXPECT_NE(Page3.Output.find("stopped: stopped by the user"), std::string::npos) << Page3.Output;
     EXPECT_FALSE(std::filesystem::exists(Pdf + ".part"));
 #endif
+}
+
+// Records in the root folder of a stick image's FAT16 partition (written by
+// mtools), and a file that is neither a record nor an image.
+TEST(PurgexReport, ReadsRecordsFromAStickImagesPartition) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Stick = (Dir / "stick.img").string();
+    const std::string Record = (Dir / "PURG0007.REC").string();
+    WriteFileBytes(Record, Sealed(SampleLines()));
+    const auto Made = RunCommand(
+        "truncate -s 20M " + ShellQuote(Stick) + " && echo 'start=2048, type=6' | sfdisk -q " +
+        ShellQuote(Stick) + " && mkfs.fat -F 16 --offset 2048 " + ShellQuote(Stick) +
+        " 19456 >/dev/null && MTOOLS_SKIP_CHECK=1 mcopy -i " + ShellQuote(Stick + "@@1048576") + " " +
+        ShellQuote(Record) + " ::PURG0007.REC");
+    ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
+    std::ostringstream Out, Err;
+    EXPECT_EQ(RunReportCommand({{Stick}, "", "", ""}, Out, Err), 0) << Err.str();
+    EXPECT_NE(Out.str().find("stick.img:PURG0007.REC"), std::string::npos) << Out.str();
+    EXPECT_NE(Out.str().find("stopped: stopped by the user"), std::string::npos) << Out.str();
+
+    WriteFileBytes(Dir / "noise.bin", RandomBytes(4096, 7));
+    std::ostringstream Out2, Err2;
+    EXPECT_EQ(RunReportCommand({{(Dir / "noise.bin").string()}, "", "", ""}, Out2, Err2), 1);
+    EXPECT_NE(Err2.str().find("noise.bin: is neither an erase record nor a disk image with a FAT file system"),
+              std::string::npos)
+        << Err2.str();
 }
