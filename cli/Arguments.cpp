@@ -114,9 +114,10 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
     CLI::App* Report = App.add_subcommand(
         "report", "Check the wiper's erase records and list the erased disks; --pdf writes "
                   "certificates");
-    Report->add_option("PATH", ReportOptions.Paths,
-                       "a record (PURGnnnn.REC), a folder of records, or a disk or stick image "
-                       "(or device) with records in the root folder of its FAT file system")
+    Report
+        ->add_option("PATH", ReportOptions.Paths,
+                     "a record (PURGnnnn.REC), a folder of records, or a disk or stick image "
+                     "(or device) with records in the root folder of its FAT file system")
         ->required();
     Report->add_option("--pdf", ReportOptions.Pdf,
                        "write a PDF: a summary page and a certificate page per disk");
@@ -140,7 +141,8 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
     else if (Devices->parsed()) Command.Kind = TPurgexCommand::Devices;
     else if (Burn->parsed()) Command.Kind = TPurgexCommand::Burn;
     else if (Options->parsed()) Command.Kind = TPurgexCommand::Options;
-    else if (Report->parsed()) Command.Kind = TPurgexCommand::Report;
+    else if (Report->parsed())
+        Command.Kind = TPurgexCommand::Report;
     else Command.ExitCode = 2;
     return Command;
 }

@@ -107,9 +107,11 @@ std::string VerificationResult(const TRecordDisk& D) {
            " passes read back)";
 }
 
-void Certificate(TPage& P, const TEraseRecord& R, const TRecordDisk& D, const TCertificateOptions& O) {
+void Certificate(TPage& P, const TEraseRecord& R, const TRecordDisk& D,
+                 const TCertificateOptions& O) {
     P.Title("Certificate of Sanitization");
-    P.Small("Media sanitized by overwriting, after the sample certificate of NIST SP 800-88 Rev. 1.");
+    P.Small(
+        "Media sanitized by overwriting, after the sample certificate of NIST SP 800-88 Rev. 1.");
     P.Heading("Person performing sanitization");
     P.Field("Name", O.Operator);
     P.Field("Title", "");
@@ -117,7 +119,8 @@ void Certificate(TPage& P, const TEraseRecord& R, const TRecordDisk& D, const TC
     P.Field("Location", "");
     P.Field("Phone", "");
     P.Heading("Media information");
-    P.Field("Media type", "hard disk, " + D.Disk.at("bus") + " (BIOS disk " + D.Disk.at("bios") + ")");
+    P.Field("Media type",
+            "hard disk, " + D.Disk.at("bus") + " (BIOS disk " + D.Disk.at("bios") + ")");
     P.Field("Make / model", D.Disk.at("model"));
     P.Field("Serial number", D.Disk.at("serial"));
     P.Field("Size", DiskSize(D) + " (" + D.Disk.at("sectors") + " sectors of " +
@@ -165,7 +168,8 @@ void Summary(TPage& P, const std::vector<TEraseRecord>& Records, const TCertific
     P.Heading("Disks");
     // Outcomes only: the reasons are on the certificates.
     static const double Columns[] = {0, 78, 118, 238, 322, 364, 422};
-    static const char* const Heads[] = {"Record", "Disk", "Model", "Serial", "Size", "Method", "Result"};
+    static const char* const Heads[] = {"Record", "Disk",   "Model", "Serial",
+                                        "Size",   "Method", "Result"};
     const double Width = PageWidth - 2 * Margin;
     auto Row = [&](const std::vector<std::string>& Cells, bool Strong) {
         P.Y += 13;
@@ -177,19 +181,24 @@ void Summary(TPage& P, const std::vector<TEraseRecord>& Records, const TCertific
     };
     Row({Heads, Heads + 7}, true);
     for (const auto& R : Rows)
-        Row({R.Record, R.Disk, R.Model, R.Serial, R.Size, R.Method, R.Result.substr(0, R.Result.find(':'))},
+        Row({R.Record, R.Disk, R.Model, R.Serial, R.Size, R.Method,
+             R.Result.substr(0, R.Result.find(':'))},
             false);
     P.Heading("Machines");
-    for (const auto& R : Records) P.Small(std::filesystem::path(R.File).filename().string() + ": " + MachineName(R));
+    for (const auto& R : Records)
+        P.Small(std::filesystem::path(R.File).filename().string() + ": " + MachineName(R));
     if (!O.Refused.empty()) {
         P.Heading("Records left out");
-        for (const auto& Refused : O.Refused) P.Small(Refused);
+        for (const auto& Refused : O.Refused)
+            P.Small(Refused);
     }
 }
 
 } // namespace
 
-bool CertificatesAvailable() { return true; }
+bool CertificatesAvailable() {
+    return true;
+}
 
 std::string WriteCertificates(const std::string& File, const std::vector<TEraseRecord>& Records,
                               const TCertificateOptions& Options) {
@@ -213,7 +222,8 @@ std::string WriteCertificates(const std::string& File, const std::vector<TEraseR
     const std::filesystem::path Target(File);
     const std::filesystem::path Temporary = Target.string() + ".part";
     cairo_surface_t* Surface = cairo_pdf_surface_create(Temporary.c_str(), PageWidth, PageHeight);
-    cairo_pdf_surface_set_metadata(Surface, CAIRO_PDF_METADATA_TITLE, "Certificates of sanitization");
+    cairo_pdf_surface_set_metadata(Surface, CAIRO_PDF_METADATA_TITLE,
+                                   "Certificates of sanitization");
     cairo_pdf_surface_set_metadata(Surface, CAIRO_PDF_METADATA_CREATOR, "purgex report");
     cairo_t* Cr = cairo_create(Surface);
     {
@@ -246,7 +256,9 @@ std::string WriteCertificates(const std::string& File, const std::vector<TEraseR
 
 #else
 
-bool CertificatesAvailable() { return false; }
+bool CertificatesAvailable() {
+    return false;
+}
 
 std::string WriteCertificates(const std::string&, const std::vector<TEraseRecord>&,
                               const TCertificateOptions&) {

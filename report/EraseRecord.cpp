@@ -17,20 +17,21 @@ const TSectionRule RecordRule{{"format", "wiper", "started", "parameters", "opti
                                "generator", "direction", "disks"},
                               {}};
 const TSectionRule MachineRule{{"manufacturer", "product", "serial", "uuid", "smbios"}, {}};
-const TSectionRule DiskRule{{"bios", "bus", "model", "serial", "sectors", "sector_bytes", "started"},
-                            {}};
-const TSectionRule PassRule{{"pattern", "started", "ended", "sectors", "complete", "write_errors",
-                             "verify", "errors"},
-                            {"verify_ended", "read_errors", "mismatches"}};
+const TSectionRule DiskRule{
+    {"bios", "bus", "model", "serial", "sectors", "sector_bytes", "started"}, {}};
+const TSectionRule PassRule{
+    {"pattern", "started", "ended", "sectors", "complete", "write_errors", "verify", "errors"},
+    {"verify_ended", "read_errors", "mismatches"}};
 const TSectionRule ResultRule{{"ended", "passes_done", "passes_planned", "verified_passes",
                                "write_errors", "read_errors", "mismatches", "partition", "path",
                                "outcome", "reason"},
                               {}};
 const TSectionRule EndRule{{"ended", "results"}, {}};
 
-const std::set<std::string> NumberKeys{"format",       "method_passes", "disks",        "sectors",
-                                       "sector_bytes", "write_errors",  "read_errors",  "mismatches",
-                                       "passes_done",  "passes_planned", "verified_passes", "results"};
+const std::set<std::string> NumberKeys{"format",         "method_passes",   "disks",
+                                       "sectors",        "sector_bytes",    "write_errors",
+                                       "read_errors",    "mismatches",      "passes_done",
+                                       "passes_planned", "verified_passes", "results"};
 
 const std::map<std::string, std::set<std::string>> Choices{
     {"complete", {"yes", "no"}},
@@ -160,8 +161,8 @@ bool TParser::Open(const THeader& H, unsigned Line, TEraseRecord& Out) {
         Out.Disks.back().Number = H.N;
         Current = &Out.Disks.back().Disk;
     } else if (H.Kind == "pass") {
-        if (Out.Disks.empty() || Out.Disks.back().Number != H.N || !Out.Disks.back().Result.empty() ||
-            Out.Disks.back().Passes.size() + 1 != H.M)
+        if (Out.Disks.empty() || Out.Disks.back().Number != H.N ||
+            !Out.Disks.back().Result.empty() || Out.Disks.back().Passes.size() + 1 != H.M)
             return Wrong();
         Out.Disks.back().Passes.push_back({});
         Current = &Out.Disks.back().Passes.back().Keys;
@@ -170,7 +171,8 @@ bool TParser::Open(const THeader& H, unsigned Line, TEraseRecord& Out) {
             return Wrong();
         Current = &Out.Disks.back().Result;
     } else {
-        if (!HaveMachine || !Out.End.empty() || (!Out.Disks.empty() && Out.Disks.back().Result.empty()))
+        if (!HaveMachine || !Out.End.empty() ||
+            (!Out.Disks.empty() && Out.Disks.back().Result.empty()))
             return Wrong();
         Current = &Out.End;
     }
@@ -201,12 +203,13 @@ bool TParser::Run(std::string_view Bytes, TEraseRecord& Out) {
     if (Last.substr(0, Prefix.size()) != Prefix)
         return Fail(LastNumber, "the record is truncated: it does not end with its checksum line");
     const std::string_view Stated = Last.substr(Prefix.size());
-    if (Stated.size() != 8 ||
-        !std::all_of(Stated.begin(), Stated.end(),
-                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }))
+    if (Stated.size() != 8 || !std::all_of(Stated.begin(), Stated.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+        }))
         return Fail(LastNumber, "the checksum is not 8 hex digits (capitals)");
     char Computed[9];
-    std::snprintf(Computed, sizeof Computed, "%08X", unsigned(RecordCrc32(Bytes.substr(0, LastStart))));
+    std::snprintf(Computed, sizeof Computed, "%08X",
+                  unsigned(RecordCrc32(Bytes.substr(0, LastStart))));
     if (Stated != Computed)
         return Fail(LastNumber, "wrong checksum: the record states " + std::string(Stated) +
                                     ", its lines give " + Computed +
@@ -217,7 +220,8 @@ bool TParser::Run(std::string_view Bytes, TEraseRecord& Out) {
         const unsigned Number = unsigned(i + 1);
         const std::string Line(Bytes.substr(Lines[i].first, Lines[i].second));
         for (unsigned char c : Line)
-            if (c < 0x20 || c > 0x7E) return Fail(Number, "the line holds a byte that is not printable ASCII");
+            if (c < 0x20 || c > 0x7E)
+                return Fail(Number, "the line holds a byte that is not printable ASCII");
         if (!Line.empty() && Line[0] == '[') {
             const auto H = ParseHeader(Line);
             if (!H) return Fail(Number, "unknown section " + Line);
@@ -225,15 +229,18 @@ bool TParser::Run(std::string_view Bytes, TEraseRecord& Out) {
             continue;
         }
         const auto Eq = Line.find('=');
-        if (Eq == std::string::npos || Eq == 0) return Fail(Number, "the line is not of the form key=value");
+        if (Eq == std::string::npos || Eq == 0)
+            return Fail(Number, "the line is not of the form key=value");
         if (!Current) return Fail(Number, "a key before the first section");
         const std::string Key = Line.substr(0, Eq), Value = Line.substr(Eq + 1);
-        if (Key.size() > 32) return Fail(Number, "unknown key '" + Key.substr(0, 32) + "...' in " + CurrentName);
+        if (Key.size() > 32)
+            return Fail(Number, "unknown key '" + Key.substr(0, 32) + "...' in " + CurrentName);
         const TSectionRule& Rule = RuleOf(CurrentKind);
         if (std::find(Rule.Required.begin(), Rule.Required.end(), Key) == Rule.Required.end() &&
             std::find(Rule.Optional.begin(), Rule.Optional.end(), Key) == Rule.Optional.end())
             return Fail(Number, "unknown key '" + Key + "' in " + CurrentName);
-        if (Current->count(Key)) return Fail(Number, "the key '" + Key + "' appears twice in " + CurrentName);
+        if (Current->count(Key))
+            return Fail(Number, "the key '" + Key + "' appears twice in " + CurrentName);
         if (Value.size() > MaxRecordValue)
             return Fail(Number, "the value of '" + Key + "' is longer than " +
                                     std::to_string(MaxRecordValue) + " characters");
@@ -243,7 +250,8 @@ bool TParser::Run(std::string_view Bytes, TEraseRecord& Out) {
         const auto Choice = Choices.find(Key);
         if (Choice != Choices.end() && !Choice->second.count(Value))
             return Fail(Number, "the value of '" + Key + "' is not one of its words: " + Value);
-        if (Key == "options" && (Value.size() != 11 || Value.find_first_not_of("01") != std::string::npos))
+        if (Key == "options" &&
+            (Value.size() != 11 || Value.find_first_not_of("01") != std::string::npos))
             return Fail(Number, "options must be 11 digits 0 or 1");
         (*Current)[Key] = Value;
     }
@@ -254,15 +262,17 @@ bool TParser::Run(std::string_view Bytes, TEraseRecord& Out) {
     if (Out.End.empty()) return Fail(LastNumber, "the section [end] is missing");
     const uint32_t Disks = *Decimal(Out.Record.at("disks"));
     if (Out.Disks.size() != Disks || *Decimal(Out.End.at("results")) != Disks)
-        return Fail(LastNumber, "the record announces " + std::to_string(Disks) + " disks but holds " +
-                                    std::to_string(Out.Disks.size()));
+        return Fail(LastNumber, "the record announces " + std::to_string(Disks) +
+                                    " disks but holds " + std::to_string(Out.Disks.size()));
     for (const auto& D : Out.Disks) {
         const auto& R = D.Result;
-        const uint32_t Done = *Decimal(R.at("passes_done")), Planned = *Decimal(R.at("passes_planned"));
-        const uint32_t Errors =
-            *Decimal(R.at("write_errors")) + *Decimal(R.at("read_errors")) + *Decimal(R.at("mismatches"));
+        const uint32_t Done = *Decimal(R.at("passes_done")),
+                       Planned = *Decimal(R.at("passes_planned"));
+        const uint32_t Errors = *Decimal(R.at("write_errors")) + *Decimal(R.at("read_errors")) +
+                                *Decimal(R.at("mismatches"));
         if (Done > Planned || D.Passes.size() > Planned || D.Passes.size() < Done)
-            return Fail(LastNumber, "disk " + std::to_string(D.Number) + ": the passes do not add up");
+            return Fail(LastNumber,
+                        "disk " + std::to_string(D.Number) + ": the passes do not add up");
         if (R.at("outcome") == "erased" && (Errors || Done != Planned))
             return Fail(LastNumber, "disk " + std::to_string(D.Number) +
                                         " is said to be erased but has errors or passes not done");
@@ -281,13 +291,15 @@ uint32_t RecordCrc32(std::string_view Bytes) {
         std::array<uint32_t, 256> T{};
         for (uint32_t n = 0; n < 256; ++n) {
             uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            for (int k = 0; k < 8; ++k)
+                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
             T[n] = c;
         }
         return T;
     }();
     uint32_t Crc = 0xFFFFFFFFu;
-    for (unsigned char b : Bytes) Crc = Table[(Crc ^ b) & 0xFF] ^ (Crc >> 8);
+    for (unsigned char b : Bytes)
+        Crc = Table[(Crc ^ b) & 0xFF] ^ (Crc >> 8);
     return ~Crc;
 }
 

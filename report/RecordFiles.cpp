@@ -16,7 +16,8 @@ namespace {
 bool EndsWithRec(const std::string& Name) {
     if (Name.size() < 4) return false;
     std::string Tail = Name.substr(Name.size() - 4);
-    std::transform(Tail.begin(), Tail.end(), Tail.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    std::transform(Tail.begin(), Tail.end(), Tail.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
     return Tail == ".REC";
 }
 
@@ -31,7 +32,8 @@ bool ReadSmallFile(const fs::path& File, std::string& Bytes, std::string& Proble
     In.read(Bytes.data(), std::streamsize(Bytes.size()));
     Bytes.resize(size_t(In.gcount()));
     if (Bytes.size() > MaxRecordBytes) {
-        Problem = "is larger than " + std::to_string(MaxRecordBytes) + " bytes: not an erase record";
+        Problem =
+            "is larger than " + std::to_string(MaxRecordBytes) + " bytes: not an erase record";
         return false;
     }
     return true;
@@ -39,7 +41,8 @@ bool ReadSmallFile(const fs::path& File, std::string& Bytes, std::string& Proble
 
 uint32_t Le(const uint8_t* p, int n) {
     uint32_t v = 0;
-    for (int i = n - 1; i >= 0; --i) v = v << 8 | p[i];
+    for (int i = n - 1; i >= 0; --i)
+        v = v << 8 | p[i];
     return v;
 }
 
@@ -179,7 +182,8 @@ bool TFatReader::Records(std::vector<TFoundRecord>& Out, const std::string& Imag
         const uint8_t* E = Root.data() + At;
         if (E[0] == 0) break;
         if (E[0] == 0xE5 || (E[11] & 0x18) || E[11] == 0x0F) continue;
-        std::string Name(reinterpret_cast<const char*>(E), 8), Ext(reinterpret_cast<const char*>(E + 8), 3);
+        std::string Name(reinterpret_cast<const char*>(E), 8),
+            Ext(reinterpret_cast<const char*>(E + 8), 3);
         Name.erase(Name.find_last_not_of(' ') + 1);
         if (Ext != "REC") continue;
         const std::string Full = Image + ":" + Name + ".REC";
@@ -195,14 +199,16 @@ bool TFatReader::Records(std::vector<TFoundRecord>& Out, const std::string& Imag
         for (uint32_t C : Clusters) {
             const size_t At2 = Data.size();
             Data.resize(At2 + ClusterBytes);
-            if (!Read(DataStart + uint64_t(C - 2) * ClusterBytes, Data.data() + At2, ClusterBytes)) break;
+            if (!Read(DataStart + uint64_t(C - 2) * ClusterBytes, Data.data() + At2, ClusterBytes))
+                break;
         }
         // A chain shorter than the size leaves the record cut short, which
         // the reader reports.
         if (Data.size() > Bytes) Data.resize(Bytes);
         Out.push_back({Full, Data});
     }
-    std::sort(Out.begin(), Out.end(), [](const TFoundRecord& a, const TFoundRecord& b) { return a.Name < b.Name; });
+    std::sort(Out.begin(), Out.end(),
+              [](const TFoundRecord& a, const TFoundRecord& b) { return a.Name < b.Name; });
     return true;
 }
 
@@ -227,11 +233,14 @@ void FindRecords(const std::string& Path, TFoundRecords& Found) {
             if (Entry.is_regular_file(Error) && EndsWithRec(Entry.path().filename().string()))
                 Files.push_back(Entry.path());
         std::sort(Files.begin(), Files.end());
-        if (Files.empty()) Found.Problems.push_back(Path + ": no erase records (*.REC) in this folder");
+        if (Files.empty())
+            Found.Problems.push_back(Path + ": no erase records (*.REC) in this folder");
         for (const auto& File : Files) {
             std::string Bytes, Problem;
-            if (ReadSmallFile(File, Bytes, Problem)) Found.Records.push_back({File.string(), Bytes});
-            else Found.Problems.push_back(File.string() + ": " + Problem);
+            if (ReadSmallFile(File, Bytes, Problem))
+                Found.Records.push_back({File.string(), Bytes});
+            else
+                Found.Problems.push_back(File.string() + ": " + Problem);
         }
         return;
     }
@@ -243,8 +252,10 @@ void FindRecords(const std::string& Path, TFoundRecords& Found) {
     }
     if (std::string(Start, 8) == "[record]" || EndsWithRec(Path)) {
         std::string Bytes, Problem;
-        if (ReadSmallFile(Path, Bytes, Problem)) Found.Records.push_back({Path, Bytes});
-        else Found.Problems.push_back(Path + ": " + Problem);
+        if (ReadSmallFile(Path, Bytes, Problem))
+            Found.Records.push_back({Path, Bytes});
+        else
+            Found.Problems.push_back(Path + ": " + Problem);
         return;
     }
     std::vector<TFoundRecord> Records;
@@ -253,6 +264,8 @@ void FindRecords(const std::string& Path, TFoundRecords& Found) {
         Found.Problems.push_back(Path + ": " + Problem);
         return;
     }
-    if (Records.empty()) Found.Problems.push_back(Path + ": no erase records (*.REC) in its root folder");
-    for (auto& R : Records) Found.Records.push_back(std::move(R));
+    if (Records.empty())
+        Found.Problems.push_back(Path + ": no erase records (*.REC) in its root folder");
+    for (auto& R : Records)
+        Found.Records.push_back(std::move(R));
 }

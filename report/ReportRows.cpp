@@ -16,8 +16,10 @@ std::string DiskSize(const TRecordDisk& Disk) {
                          double(std::stoull(Disk.Disk.at("sector_bytes")));
     const double Mb = Bytes / 1048576.0;
     char Text[32];
-    if (Mb < 10240) std::snprintf(Text, sizeof Text, "%.0f MB", Mb);
-    else std::snprintf(Text, sizeof Text, "%.1f GB", Mb / 1024);
+    if (Mb < 10240)
+        std::snprintf(Text, sizeof Text, "%.0f MB", Mb);
+    else
+        std::snprintf(Text, sizeof Text, "%.1f GB", Mb / 1024);
     return Text;
 }
 
@@ -43,14 +45,16 @@ std::vector<TReportRow> ReportRows(const std::vector<TEraseRecord>& Records) {
 }
 
 std::string ReportTable(const std::vector<TReportRow>& Rows) {
-    static const std::array<const char*, 8> Heads{"Record", "Machine", "Disk", "Model",
+    static const std::array<const char*, 8> Heads{"Record", "Machine", "Disk",   "Model",
                                                   "Serial", "Size",    "Method", "Result"};
     static const std::array<size_t, 8> Limits{24, 48, 9, 24, 20, 9, 12, 60};
     std::vector<std::array<std::string, 8>> Cells;
     Cells.push_back({});
-    for (size_t i = 0; i < 8; ++i) Cells.back()[i] = Heads[i];
+    for (size_t i = 0; i < 8; ++i)
+        Cells.back()[i] = Heads[i];
     for (const auto& R : Rows)
-        Cells.push_back({R.Record, R.Machine, R.Disk, R.Model, R.Serial, R.Size, R.Method, R.Result});
+        Cells.push_back(
+            {R.Record, R.Machine, R.Disk, R.Model, R.Serial, R.Size, R.Method, R.Result});
     std::array<size_t, 8> Widths{};
     for (auto& Row : Cells)
         for (size_t i = 0; i < 8; ++i) {

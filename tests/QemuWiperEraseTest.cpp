@@ -146,23 +146,25 @@ TEST(QemuWiperErase, UnattendedZeroPassLeavesZerosAndAReportOnTheFloppy) {
     // The record says what the disk shows, and purgex report reads it from
     // the floppy image.
     const std::string Record = ReadLog(Floppy, "PURG0001.REC");
-    for (const char* Line : {"[disk 1]\r\nbios=80h\r\nbus=ATA primary master\r\nmodel=QEMU HARDDISK\r\n",
-                             "sectors=2048\r\nsector_bytes=512\r\n", "pattern=fixed 00\r\n",
-                             "sectors=2048\r\ncomplete=yes\r\nwrite_errors=0\r\nverify=passed\r\n",
-                             "read_errors=0\r\nmismatches=0\r\nerrors=none\r\n",
-                             "verification=last pass\r\n", "outcome=erased\r\nreason=none\r\n"})
+    for (const char* Line :
+         {"[disk 1]\r\nbios=80h\r\nbus=ATA primary master\r\nmodel=QEMU HARDDISK\r\n",
+          "sectors=2048\r\nsector_bytes=512\r\n", "pattern=fixed 00\r\n",
+          "sectors=2048\r\ncomplete=yes\r\nwrite_errors=0\r\nverify=passed\r\n",
+          "read_errors=0\r\nmismatches=0\r\nerrors=none\r\n", "verification=last pass\r\n",
+          "outcome=erased\r\nreason=none\r\n"})
         EXPECT_NE(Record.find(Line), std::string::npos) << Line << " in " << Record;
     // The checksum line is zlib's CRC-32 of the lines before it.
     WriteFileBytes(Dir / "record.rec", Record);
-    const auto Crc = RunCommand(
-        "python3 -c \"import sys, zlib; d = open(sys.argv[1], 'rb').read(); "
-        "print('checksum=crc32:%08X' % zlib.crc32(d[:d.rfind(b'checksum=')]))\" " +
-        ShellQuote((Dir / "record.rec").string()));
+    const auto Crc =
+        RunCommand("python3 -c \"import sys, zlib; d = open(sys.argv[1], 'rb').read(); "
+                   "print('checksum=crc32:%08X' % zlib.crc32(d[:d.rfind(b'checksum=')]))\" " +
+                   ShellQuote((Dir / "record.rec").string()));
     EXPECT_NE(Record.find(Crc.Output.substr(0, Crc.Output.size() - 1) + "\r\n"), std::string::npos)
         << Crc.Output << Record;
     EXPECT_EQ(Record.rfind("checksum="), Record.size() - 25);
     const std::string Table = ExpectRecordsReport(Floppy, {"erased"});
-    EXPECT_NE(Table.find("Corvane Test Lab Bench PC 7, serial CTL-0042"), std::string::npos) << Table;
+    EXPECT_NE(Table.find("Corvane Test Lab Bench PC 7, serial CTL-0042"), std::string::npos)
+        << Table;
     EXPECT_NE(Table.find("QEMU HARDDISK"), std::string::npos) << Table;
 
     // Certificates: a summary page and one for the disk, read back with
@@ -175,16 +177,16 @@ TEST(QemuWiperErase, UnattendedZeroPassLeavesZerosAndAReportOnTheFloppy) {
     EXPECT_NE(Info.Output.find("Pages:           2"), std::string::npos) << Info.Output;
     const auto Text = RunCommand("pdftotext -layout " + ShellQuote(Pdf) + " -").Output;
     const std::string Checksum = Record.substr(Record.rfind("checksum=") + 9, 14);
-    for (const std::string& Part : {std::string("Certificate of Sanitization"), std::string("QEMU HARDDISK"),
-                                    std::string("QM00001"), std::string("Ann Operator"),
-                                    std::string("CTL-0042"), std::string("Bench PC 7"),
-                                    std::string("6A1F9C3E-52B7-4D08-9E61-0C2D4B8A7F15"),
-                                    std::string("One pass of zeros (ZERO.MET)"), std::string("passed (1 of 1"),
-                                    Checksum})
+    for (const std::string& Part :
+         {std::string("Certificate of Sanitization"), std::string("QEMU HARDDISK"),
+          std::string("QM00001"), std::string("Ann Operator"), std::string("CTL-0042"),
+          std::string("Bench PC 7"), std::string("6A1F9C3E-52B7-4D08-9E61-0C2D4B8A7F15"),
+          std::string("One pass of zeros (ZERO.MET)"), std::string("passed (1 of 1"), Checksum})
         EXPECT_NE(Text.find(Part), std::string::npos) << Part << " in " << Text;
     const fs::path Pictures = Payload.parent_path() / "record-pages";
     fs::create_directories(Pictures);
-    RunOrFail("pdftoppm -png -r 70 " + ShellQuote(Pdf) + " " + ShellQuote((Pictures / "zero").string()));
+    RunOrFail("pdftoppm -png -r 70 " + ShellQuote(Pdf) + " " +
+              ShellQuote((Pictures / "zero").string()));
     EXPECT_TRUE(fs::exists(Pictures / "zero-1.png") && fs::exists(Pictures / "zero-2.png"));
 }
 
@@ -221,7 +223,8 @@ TEST(QemuWiperErase, RandomPassDiffersBetweenRunsAndVerifiesItself) {
             << Log;
         ExpectFloppyClean(Floppy);
         const std::string Record = ReadLog(Floppy, "PURG0001.REC");
-        EXPECT_NE(Record.find(Round ? "generator=xorshift128\r\n" : "generator=ISAAC\r\n"), std::string::npos)
+        EXPECT_NE(Record.find(Round ? "generator=xorshift128\r\n" : "generator=ISAAC\r\n"),
+                  std::string::npos)
             << Record;
         EXPECT_NE(Record.find("pattern=random\r\n"), std::string::npos) << Record;
         EXPECT_NE(Record.find("verify=passed\r\n"), std::string::npos) << Record;
@@ -323,8 +326,8 @@ TEST(QemuWiperErase, InjectedErrorsAreListedBySectorAndTheRestIsErased) {
     EXPECT_NE(Log.find("Result:       ERASED WITH ERRORS"), std::string::npos) << Log;
     ExpectFloppyClean(Floppy);
     const std::string Record = ReadLog(Floppy, "PURG0001.REC");
-    for (const char* Part : {"write_errors=1\r\n", "verify=failed\r\n", "read_errors=1\r\nmismatches=1\r\n",
-                             "700W", "700V", "1500R"})
+    for (const char* Part : {"write_errors=1\r\n", "verify=failed\r\n",
+                             "read_errors=1\r\nmismatches=1\r\n", "700W", "700V", "1500R"})
         EXPECT_NE(Record.find(Part), std::string::npos) << Part << " in " << Record;
     ExpectRecordsReport(Floppy, {"erased with errors: 3 sectors failed"}, false);
 }

@@ -136,9 +136,9 @@ std::string ReadLog(const std::string& Image, const std::string& Name) {
 const std::string TestSmbios =
     "-smbios type=1,manufacturer=Corvane Test Lab,product=Bench PC 7,serial=CTL-0042,"
     "uuid=6a1f9c3e-52b7-4d08-9e61-0c2d4b8a7f15";
-const std::vector<std::string> TestMachineLines = {
-    "manufacturer=Corvane Test Lab\r\n", "product=Bench PC 7\r\n", "serial=CTL-0042\r\n",
-    "uuid=6A1F9C3E-52B7-4D08-9E61-0C2D4B8A7F15\r\n"};
+const std::vector<std::string> TestMachineLines = {"manufacturer=Corvane Test Lab\r\n",
+                                                   "product=Bench PC 7\r\n", "serial=CTL-0042\r\n",
+                                                   "uuid=6A1F9C3E-52B7-4D08-9E61-0C2D4B8A7F15\r\n"};
 
 TCommandResult PurgexReport(const std::string& Arguments) {
 #ifdef PURGEX_CLI
@@ -158,12 +158,14 @@ std::string ExpectRecordsReport(const std::string& Image, const std::vector<std:
     std::string Line;
     std::getline(In, Line); // the heading
     EXPECT_EQ(Line.rfind("Record", 0), 0u) << Report.Output;
-    while (std::getline(In, Line)) Rows.push_back(Line);
+    while (std::getline(In, Line))
+        Rows.push_back(Line);
     EXPECT_EQ(Rows.size(), Results.size()) << Report.Output;
     for (size_t i = 0; i < Rows.size() && i < Results.size(); ++i) {
         const auto At = Rows[i].find("  " + Results[i]);
         EXPECT_TRUE(At != std::string::npos && At + 2 + Results[i].size() == Rows[i].size())
-            << "row " << i << " should end in " << Results[i] << ":\n" << Report.Output;
+            << "row " << i << " should end in " << Results[i] << ":\n"
+            << Report.Output;
     }
     // The certificates: a summary page, then a page per row naming its result.
     TScratchDir Dir;
@@ -180,7 +182,8 @@ std::string ExpectRecordsReport(const std::string& Image, const std::vector<std:
                                      ShellQuote(Pdf) + " -");
         EXPECT_NE(Text.Output.find("Outcome"), std::string::npos) << Text.Output;
         EXPECT_NE(Text.Output.find(Results[i]), std::string::npos)
-            << "page " << Page << " should say " << Results[i] << ":\n" << Text.Output;
+            << "page " << Page << " should say " << Results[i] << ":\n"
+            << Text.Output;
     }
     if (Machine) {
         const auto Records = RunCommand(Mtools + "mdir -b -i " + ShellQuote(Image) + " ::");

@@ -26,23 +26,30 @@ std::string SampleLines() {
     return "[record]\r\nformat=1\r\nwiper=PURGIT 0.1.0\r\nstarted=2026-12-10 02:00:00\r\n"
            "parameters=/M:ZERO /ALL\r\noptions=10010010001\r\nmethod=ZERO.MET\r\n"
            "method_name=One pass of zeros\r\nmethod_source=none\r\nmethod_passes=1\r\n"
-           "verification=last pass\r\ngenerator=xorshift128\r\ndirection=first to last\r\ndisks=2\r\n"
+           "verification=last pass\r\ngenerator=xorshift128\r\ndirection=first to "
+           "last\r\ndisks=2\r\n"
            "[machine]\r\nmanufacturer=Acme\r\nproduct=Box 9\r\nserial=SN-42\r\n"
            "uuid=11111111-2222-3333-4444-555555555555\r\nsmbios=2.8\r\n"
-           "[disk 1]\r\nbios=80h\r\nbus=ATA primary master\r\nmodel=QEMU HARDDISK\r\nserial=QM00001\r\n"
+           "[disk 1]\r\nbios=80h\r\nbus=ATA primary master\r\nmodel=QEMU "
+           "HARDDISK\r\nserial=QM00001\r\n"
            "sectors=2048\r\nsector_bytes=512\r\nstarted=2026-12-10 02:00:01\r\n"
-           "[pass 1.1]\r\npattern=fixed 00\r\nstarted=2026-12-10 02:00:01\r\nended=2026-12-10 02:00:02\r\n"
+           "[pass 1.1]\r\npattern=fixed 00\r\nstarted=2026-12-10 02:00:01\r\nended=2026-12-10 "
+           "02:00:02\r\n"
            "sectors=2048\r\ncomplete=yes\r\nwrite_errors=1\r\nverify=failed\r\n"
-           "verify_ended=2026-12-10 02:00:03\r\nread_errors=0\r\nmismatches=1\r\nerrors=700W 700V\r\n"
+           "verify_ended=2026-12-10 02:00:03\r\nread_errors=0\r\nmismatches=1\r\nerrors=700W "
+           "700V\r\n"
            "[result 1]\r\nended=2026-12-10 02:00:03\r\npasses_done=1\r\npasses_planned=1\r\n"
-           "verified_passes=1\r\nwrite_errors=1\r\nread_errors=0\r\nmismatches=1\r\npartition=none\r\n"
+           "verified_passes=1\r\nwrite_errors=1\r\nread_errors=0\r\nmismatches=1\r\npartition="
+           "none\r\n"
            "path=BIOS\r\noutcome=erased with errors\r\nreason=2 sectors failed\r\n"
            "[disk 3]\r\nbios=82h\r\nbus=unknown\r\nmodel=unknown\r\nserial=unknown\r\n"
            "sectors=8192\r\nsector_bytes=512\r\nstarted=2026-12-10 02:00:04\r\n"
-           "[pass 3.1]\r\npattern=fixed 00\r\nstarted=2026-12-10 02:00:04\r\nended=2026-12-10 02:00:05\r\n"
+           "[pass 3.1]\r\npattern=fixed 00\r\nstarted=2026-12-10 02:00:04\r\nended=2026-12-10 "
+           "02:00:05\r\n"
            "sectors=1270\r\ncomplete=no\r\nwrite_errors=0\r\nverify=none\r\nerrors=none\r\n"
            "[result 3]\r\nended=2026-12-10 02:00:05\r\npasses_done=0\r\npasses_planned=1\r\n"
-           "verified_passes=0\r\nwrite_errors=0\r\nread_errors=0\r\nmismatches=0\r\npartition=none\r\n"
+           "verified_passes=0\r\nwrite_errors=0\r\nread_errors=0\r\nmismatches=0\r\npartition="
+           "none\r\n"
            "path=BIOS\r\noutcome=stopped\r\nreason=stopped by the user\r\n"
            "[end]\r\nended=2026-12-10 02:00:06\r\nresults=2\r\n";
 }
@@ -160,21 +167,24 @@ TEST(PurgexReport, TableListsSoundRecordsAndNamesTheOthersByFileAndLine) {
     EXPECT_NE(Table.find("QEMU HARDDISK"), std::string::npos) << Table;
     EXPECT_NE(Table.find("erased with errors: 2 sectors failed"), std::string::npos) << Table;
     EXPECT_NE(Table.find("stopped: stopped by the user"), std::string::npos) << Table;
-    EXPECT_NE(Err.str().find("PURG0002.REC:" + std::to_string(LineOf(SampleLines(), "bus=unknown") + 1) +
-                             ": unknown key 'x' in [disk 3]; the record is left out"),
-              std::string::npos)
+    EXPECT_NE(
+        Err.str().find("PURG0002.REC:" + std::to_string(LineOf(SampleLines(), "bus=unknown") + 1) +
+                       ": unknown key 'x' in [disk 3]; the record is left out"),
+        std::string::npos)
         << Err.str();
 
     std::ostringstream Out2, Err2;
     TScratchDir Empty;
     EXPECT_EQ(RunReportCommand({{Empty.Path().string()}, "", "", ""}, Out2, Err2), 1);
     EXPECT_EQ(Out2.str(), "");
-    EXPECT_NE(Err2.str().find("no erase records (*.REC) in this folder"), std::string::npos) << Err2.str();
+    EXPECT_NE(Err2.str().find("no erase records (*.REC) in this folder"), std::string::npos)
+        << Err2.str();
     EXPECT_NE(Err2.str().find("no erase record to report"), std::string::npos);
 
     std::ostringstream Out3, Err3;
     EXPECT_EQ(RunReportCommand({{(Dir / "missing.rec").string()}, "", "", ""}, Out3, Err3), 1);
-    EXPECT_NE(Err3.str().find("missing.rec: no such file or folder"), std::string::npos) << Err3.str();
+    EXPECT_NE(Err3.str().find("missing.rec: no such file or folder"), std::string::npos)
+        << Err3.str();
 }
 
 TEST(PurgexReport, PdfOnlyWhereTheBuildHasCairo) {
@@ -182,7 +192,8 @@ TEST(PurgexReport, PdfOnlyWhereTheBuildHasCairo) {
     WriteFileBytes(Dir / "PURG0001.REC", Sealed(SampleLines()));
     std::ostringstream Out, Err;
     const std::string Pdf = (Dir / "out.pdf").string();
-    const int Code = RunReportCommand({{(Dir / "PURG0001.REC").string()}, Pdf, "Ann Operator", "Acme"}, Out, Err);
+    const int Code = RunReportCommand(
+        {{(Dir / "PURG0001.REC").string()}, Pdf, "Ann Operator", "Acme"}, Out, Err);
 #ifdef _WIN32
     EXPECT_FALSE(CertificatesAvailable());
     EXPECT_EQ(Code, 2);
@@ -190,19 +201,22 @@ TEST(PurgexReport, PdfOnlyWhereTheBuildHasCairo) {
     EXPECT_FALSE(std::filesystem::exists(Pdf));
 #else
     ASSERT_EQ(Code, 0) << Err.str();
-    EXPECT_NE(Out.str().find("Certificates written to " + Pdf + " (3 pages)"), std::string::npos) << Out.str();
+    EXPECT_NE(Out.str().find("Certificates written to " + Pdf + " (3 pages)"), std::string::npos)
+        << Out.str();
     const auto Info = RunCommand("pdfinfo " + ShellQuote(Pdf));
     ASSERT_EQ(Info.ExitCode, 0) << Info.Output;
     EXPECT_NE(Info.Output.find("Pages:           3"), std::string::npos) << Info.Output;
     const auto Fonts = RunCommand("pdffonts " + ShellQuote(Pdf));
     EXPECT_NE(Fonts.Output.find("DejaVuSans"), std::string::npos) << Fonts.Output;
-    EXPECT_EQ(Fonts.Output.find(" no "), std::string::npos) << "every font embedded: " << Fonts.Output;
+    EXPECT_EQ(Fonts.Output.find(" no "), std::string::npos)
+        << "every font embedded: " << Fonts.Output;
     // Page 2 is disk 1's certificate, page 3 disk 3's.
     const auto Page2 = RunCommand("pdftotext -f 2 -l 2 -layout " + ShellQuote(Pdf) + " -");
     EXPECT_NE(Page2.Output.find("Certificate of Sanitization"), std::string::npos) << Page2.Output;
     EXPECT_NE(Page2.Output.find("Ann Operator"), std::string::npos) << Page2.Output;
     EXPECT_NE(Page2.Output.find("QM00001"), std::string::npos) << Page2.Output;
-    EXPECT_NE(Page2.Output.find("erased with errors: 2 sectors failed"), std::string::npos) << Page2.Output;
+    EXPECT_NE(Page2.Output.find("erased with errors: 2 sectors failed"), std::string::npos)
+        << Page2.Output;
     EXPECT_NE(Page2.Output.find("SN-42"), std::string::npos) << Page2.Output;
     EXPECT_NE(Page2.Output.find("crc32:"), std::string::npos) << Page2.Output;
     const auto Page3 = RunCommand("pdftotext -f 3 -l 3 -layout " + ShellQuote(Pdf) + " -");
@@ -222,8 +236,8 @@ TEST(PurgexReport, ReadsRecordsFromAStickImagesPartition) {
     const auto Made = RunCommand(
         "truncate -s 20M " + ShellQuote(Stick) + " && echo 'start=2048, type=6' | sfdisk -q " +
         ShellQuote(Stick) + " && mkfs.fat -F 16 --offset 2048 " + ShellQuote(Stick) +
-        " 19456 >/dev/null && MTOOLS_SKIP_CHECK=1 mcopy -i " + ShellQuote(Stick + "@@1048576") + " " +
-        ShellQuote(Record) + " ::PURG0007.REC");
+        " 19456 >/dev/null && MTOOLS_SKIP_CHECK=1 mcopy -i " + ShellQuote(Stick + "@@1048576") +
+        " " + ShellQuote(Record) + " ::PURG0007.REC");
     ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
     std::ostringstream Out, Err;
     EXPECT_EQ(RunReportCommand({{Stick}, "", "", ""}, Out, Err), 0) << Err.str();
@@ -233,7 +247,8 @@ TEST(PurgexReport, ReadsRecordsFromAStickImagesPartition) {
     WriteFileBytes(Dir / "noise.bin", RandomBytes(4096, 7));
     std::ostringstream Out2, Err2;
     EXPECT_EQ(RunReportCommand({{(Dir / "noise.bin").string()}, "", "", ""}, Out2, Err2), 1);
-    EXPECT_NE(Err2.str().find("noise.bin: is neither an erase record nor a disk image with a FAT file system"),
+    EXPECT_NE(Err2.str().find(
+                  "noise.bin: is neither an erase record nor a disk image with a FAT file system"),
               std::string::npos)
         << Err2.str();
 }

@@ -46,7 +46,8 @@ PURGEX_FUZZ_TARGET(RecordFuzz) {
     const size_t Last = Bytes.rfind("checksum=crc32:");
     PURGEX_FUZZ_CHECK(Last != std::string::npos);
     char Crc[16];
-    std::snprintf(Crc, sizeof Crc, "crc32:%08X", unsigned(RecordCrc32(std::string_view(Bytes).substr(0, Last))));
+    std::snprintf(Crc, sizeof Crc, "crc32:%08X",
+                  unsigned(RecordCrc32(std::string_view(Bytes).substr(0, Last))));
     PURGEX_FUZZ_CHECK(Record->Checksum == Crc);
     PURGEX_FUZZ_CHECK(Record->Disks.size() == std::stoul(Record->Record.at("disks")));
     // Everything the table needs is there (at() throws otherwise).

@@ -10,8 +10,10 @@ void FarTextClear(struct TFarText* s, uint16_t paragraphs) {
     struct TRegs r = {0};
     r.ax = 0x4800;
     r.bx = paragraphs;
-    if (Int21(&r)) s->lost = 1;
-    else s->seg = r.ax, s->limit = paragraphs > 0xFFF ? 0xFFF0u : (uint16_t)(paragraphs * 16);
+    if (Int21(&r))
+        s->lost = 1;
+    else
+        s->seg = r.ax, s->limit = paragraphs > 0xFFF ? 0xFFF0u : (uint16_t)(paragraphs * 16);
 }
 
 void FarTextAdd(struct TFarText* s, const char* text, unsigned n) {
@@ -45,6 +47,12 @@ unsigned FarTextSave(const struct TFarText* s, const char* path, int whole) {
 
 static struct TFarText Record;
 
-void RecordClear(void) { FarTextClear(&Record, 0x1000); }
-void RecordBytes(const char* s, unsigned n) { FarTextAdd(&Record, s, n); }
-unsigned RecordSave(const char* path) { return FarTextSave(&Record, path, 1); }
+void RecordClear(void) {
+    FarTextClear(&Record, 0x1000);
+}
+void RecordBytes(const char* s, unsigned n) {
+    FarTextAdd(&Record, s, n);
+}
+unsigned RecordSave(const char* path) {
+    return FarTextSave(&Record, path, 1);
+}

@@ -27,7 +27,8 @@ static void Flush(struct TText* t) {
     (void)t;
     for (unsigned i = 0; i < Out.length; ++i) {
         Crc ^= (uint8_t)Buffer[i];
-        for (unsigned k = 0; k < 8; ++k) Crc = Crc >> 1 ^ (0xEDB88320ul & -(Crc & 1));
+        for (unsigned k = 0; k < 8; ++k)
+            Crc = Crc >> 1 ^ (0xEDB88320ul & -(Crc & 1));
     }
     RecordBytes(Buffer, Out.length);
     Out.length = 0;
@@ -48,7 +49,8 @@ static void End(void) {
 static void Value(const char* key, const char* s) {
     Key(key);
     if (!*s) TextAdd(&Out, "unknown");
-    for (; *s; ++s) TextChar(&Out, *s >= ' ' && *s < 127 ? *s : '?');
+    for (; *s; ++s)
+        TextChar(&Out, *s >= ' ' && *s < 127 ? *s : '?');
     End();
 }
 
@@ -95,13 +97,16 @@ void RecordStart(const struct TMethod* m, const char* parameters, unsigned disks
     Time("started");
     Value("parameters", parameters[0] ? parameters : "none");
     Key("options");
-    for (unsigned i = 0; i < OPTION_COUNT; ++i) TextChar(&Out, (char)('0' + Options[i]));
+    for (unsigned i = 0; i < OPTION_COUNT; ++i)
+        TextChar(&Out, (char)('0' + Options[i]));
     End();
     Value("method", m->file);
     Value("method_name", m->name);
     Value("method_source", m->source[0] ? m->source : "none");
     Number("method_passes", m->passes);
-    Value("verification", !Options[O_VERIFY] ? "none" : m->verify == V_ALL ? "every pass" : "last pass");
+    Value("verification", !Options[O_VERIFY]   ? "none"
+                          : m->verify == V_ALL ? "every pass"
+                                               : "last pass");
     Value("generator", Options[O_ISAAC] ? "ISAAC" : "xorshift128");
     Value("direction", Options[O_BACKWARD] ? "last to first" : "first to last");
     Number("disks", disks);
@@ -201,19 +206,24 @@ void RecordResult(unsigned index, const struct TResult* r) {
     TextPath(&Out, &Disks[index], 0);
     End();
     const uint32_t errors = r->writeErrors + r->readErrors + r->mismatches;
-    Value("outcome", r->vanished || r->partial ? "failed"
-                     : r->stopped               ? "stopped"
+    Value("outcome", r->vanished || r->partial      ? "failed"
+                     : r->stopped                   ? "stopped"
                      : errors || r->partitionFailed ? "erased with errors"
                                                     : "erased");
     Key("reason");
-    if (r->vanished) TextAdd(&Out, "the disk no longer answers");
-    else if (r->stopped) TextAdd(&Out, "stopped by the user");
-    else if (r->partial) TextAdd(&Out, "sectors beyond 2^32 out of reach");
+    if (r->vanished)
+        TextAdd(&Out, "the disk no longer answers");
+    else if (r->stopped)
+        TextAdd(&Out, "stopped by the user");
+    else if (r->partial)
+        TextAdd(&Out, "sectors beyond 2^32 out of reach");
     else if (errors) {
         TextNumber(&Out, errors);
         TextAdd(&Out, " sectors failed");
-    } else if (r->partitionFailed) TextAdd(&Out, "the partition table could not be written");
-    else TextAdd(&Out, "none");
+    } else if (r->partitionFailed)
+        TextAdd(&Out, "the partition table could not be written");
+    else
+        TextAdd(&Out, "none");
     End();
 }
 
@@ -224,7 +234,8 @@ void RecordEnd(unsigned disks) {
     /* The checksum line is not part of what it sums. */
     const uint32_t crc = ~Crc;
     TextAdd(&Out, "checksum=crc32:");
-    for (int shift = 24; shift >= 0; shift -= 8) TextHex2(&Out, crc >> shift & 0xFF);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        TextHex2(&Out, crc >> shift & 0xFF);
     TextAdd(&Out, "\r\n");
     RecordBytes(Buffer, Out.length);
     Out.length = 0;

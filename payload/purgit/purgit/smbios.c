@@ -39,12 +39,15 @@ static void String(char* out, unsigned size, const uint8_t* s, const uint8_t* en
     const uint8_t* p = s + s[1];
     if (!k) return;
     while (--k && p < end) {
-        while (p < end && *p) ++p;
+        while (p < end && *p)
+            ++p;
         ++p;
     }
     unsigned n = 0;
-    while (p < end && *p && n + 1 < size) out[n++] = (char)*p++;
-    while (n && out[n - 1] == ' ') --n;
+    while (p < end && *p && n + 1 < size)
+        out[n++] = (char)*p++;
+    while (n && out[n - 1] == ' ')
+        --n;
     out[n] = 0;
 }
 
@@ -76,7 +79,8 @@ void FindMachine(void) {
     for (uint16_t seg = 0xF000; seg && !address; ++seg) {
         FarGet(e, seg, 0, 32);
         uint8_t sum = 0;
-        for (unsigned i = 0; i < 31; ++i) sum = (uint8_t)(sum + e[i]);
+        for (unsigned i = 0; i < 31; ++i)
+            sum = (uint8_t)(sum + e[i]);
         if (memcmp(e, "_SM_", 4) || memcmp(e + 0x10, "_DMI_", 5) || (e[5] == 31 && sum)) continue;
         TextNumber(&t, e[6]);
         TextChar(&t, '.');
@@ -101,7 +105,8 @@ void FindMachine(void) {
             return;
         }
         const uint8_t* p = s + s[1];
-        while (p + 1 < end && (p[0] || p[1])) ++p;
+        while (p + 1 < end && (p[0] || p[1]))
+            ++p;
         s = p + 2;
     }
 }
