@@ -178,7 +178,14 @@ bool TFatReader::Records(std::vector<TFoundRecord>& Out, const std::string& Imag
             return false;
         }
     }
+    // A hostile image could name thousands of large records: the wiper
+    // numbers at most 9,999, and 64 MB hold far more than that many runs.
+    size_t Total = 0;
     for (size_t At = 0; At + 32 <= Root.size(); At += 32) {
+        if (Out.size() >= 9999 || Total > (64u << 20)) {
+            Problem = "more records than any stick holds; the rest of its root folder is not read";
+            return false;
+        }
         const uint8_t* E = Root.data() + At;
         if (E[0] == 0) break;
         if (E[0] == 0xE5 || (E[11] & 0x18) || E[11] == 0x0F) continue;
@@ -191,6 +198,7 @@ bool TFatReader::Records(std::vector<TFoundRecord>& Out, const std::string& Imag
         const uint32_t First = Le(E + 26, 2) | (Bits == 32 ? Le(E + 20, 2) << 16 : 0);
         if (Bytes > MaxRecordBytes) {
             Out.push_back({Full, std::string(MaxRecordBytes + 1, '\0')}); // refused by the reader
+            Total += MaxRecordBytes;
             continue;
         }
         std::vector<uint32_t> Clusters;
@@ -205,6 +213,7 @@ bool TFatReader::Records(std::vector<TFoundRecord>& Out, const std::string& Imag
         // A chain shorter than the size leaves the record cut short, which
         // the reader reports.
         if (Data.size() > Bytes) Data.resize(Bytes);
+        Total += Data.size();
         Out.push_back({Full, Data});
     }
     std::sort(Out.begin(), Out.end(),
