@@ -134,8 +134,8 @@ std::string ReadLog(const std::string& Image, const std::string& Name) {
 }
 
 const std::string TestSmbios =
-    "-smbios type=1,manufacturer=Corvane Test Lab,product=Bench PC 7,serial=CTL-0042,"
-    "uuid=6a1f9c3e-52b7-4d08-9e61-0c2d4b8a7f15";
+    "-smbios 'type=1,manufacturer=Corvane Test Lab,product=Bench PC 7,serial=CTL-0042,"
+    "uuid=6a1f9c3e-52b7-4d08-9e61-0c2d4b8a7f15'";
 const std::vector<std::string> TestMachineLines = {"manufacturer=Corvane Test Lab\r\n",
                                                    "product=Bench PC 7\r\n", "serial=CTL-0042\r\n",
                                                    "uuid=6A1F9C3E-52B7-4D08-9E61-0C2D4B8A7F15\r\n"};
