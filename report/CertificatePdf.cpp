@@ -181,7 +181,7 @@ void Summary(TPage& P, const std::vector<TEraseRecord>& Records, const TCertific
     };
     Row({Heads, Heads + 7}, true);
     for (const auto& R : Rows)
-        Row({R.Record, R.Disk, R.Model, R.Serial, R.Size, R.Method,
+        Row({R.Record.substr(R.Record.rfind(':') + 1), R.Disk, R.Model, R.Serial, R.Size, R.Method,
              R.Result.substr(0, R.Result.find(':'))},
             false);
     P.Heading("Machines");
