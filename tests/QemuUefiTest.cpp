@@ -43,10 +43,12 @@ std::string MakeEfiStick(const TScratchDir& Dir, const std::string& Options,
               " --size 64M --yes --options " + Options + " --params " + ShellQuote(Params));
     WriteFileBytes(Dir / "PURGIT.ARG", Params + "\r\n");
     const std::string On = ShellQuote(Image + "@@1048576");
-    RunOrFail(Mtools + "mmd -i " + On + " ::EFI ::EFI/BOOT");
-    RunOrFail(Mtools + "mcopy -i " + On + " " + ShellQuote(EfiWiper().string()) +
+    // Sticks carry \EFI\BOOT by now; the copies stay so that the wiper under
+    // test is this build's, whatever purgex embedded.
+    RunCommand(Mtools + "mmd -i " + On + " ::EFI ::EFI/BOOT");
+    RunOrFail(Mtools + "mcopy -o -i " + On + " " + ShellQuote(EfiWiper().string()) +
               " ::EFI/BOOT/BOOTX64.EFI");
-    RunOrFail(Mtools + "mcopy -i " + On + " " + ShellQuote((Dir / "PURGIT.ARG").string()) +
+    RunOrFail(Mtools + "mcopy -o -i " + On + " " + ShellQuote((Dir / "PURGIT.ARG").string()) +
               " ::EFI/BOOT/PURGIT.ARG");
     return Image;
 }
@@ -197,7 +199,7 @@ TEST(QemuUefi, UnattendedZeroErasesADiskOnEveryController) {
         " -device ahci,id=ahci -device ide-hd,drive=d1,bus=ahci.0" + Drive(2) +
         " -device nvme,drive=d2,serial=EFINVME2" + Drive(3) + " -device virtio-blk-pci,drive=d3" +
         Drive(4) + " -device qemu-xhci,id=xhci -device usb-storage,bus=xhci.0,drive=d4";
-    const auto Run = RunOvmf(Dir, Stick, Devices, "", 150);
+    const auto Run = RunOvmf(Dir, Stick, Devices, "", 150, TestSmbios);
     ASSERT_TRUE(Run.Exited) << Tail(Run.Trace) << Tail(Run.Console);
     EXPECT_NE(Run.Trace.find("SUMMARY OK\n"), std::string::npos) << Tail(Run.Trace);
     EXPECT_NE(Run.Trace.find("POWER OFF\n"), std::string::npos) << Tail(Run.Trace);
@@ -226,11 +228,20 @@ TEST(QemuUefi, UnattendedZeroErasesADiskOnEveryController) {
     }
     EXPECT_NE(ReportOfDisk(Log, 4).find("Model:         QEMU NVMe Ctrl"), std::string::npos) << Log;
 
+    // The erase record beside it names the machine as QEMU's SMBIOS tables
+    // do, and purgex report reads it off the stick: every disk erased.
+    const std::string Record = ReadStickFile(Stick, "PURG0001.REC");
+    for (const auto& Expected : TestMachineLines)
+        EXPECT_NE(Record.find(Expected), std::string::npos) << Expected << " in " << Record;
+    const auto Table = ExpectRecordsReport(Stick, std::vector<std::string>(5, "erased"), false);
+    EXPECT_NE(Table.find("QEMU NVMe Ctrl"), std::string::npos) << Table;
+
     // The stick: the same files and the same bytes outside its volume; the
     // file system sound.
     const fs::path After = Dir / "after";
     CopyOut(Stick, After);
     fs::remove(After / "PURG0001.LOG");
+    fs::remove(After / "PURG0001.REC");
     const auto Diff =
         RunCommand("diff -r " + ShellQuote(Before.string()) + " " + ShellQuote(After.string()));
     EXPECT_EQ(Diff.ExitCode, 0) << Diff.Output;
