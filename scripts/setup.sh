@@ -20,6 +20,8 @@ packages=(
   linux-image-amd64 busybox-static cpio kmod
   # A second PC with a BIOS of its own for the USB stick's boot test.
   bochs bochsbios vgabios bochs-x
+  # The release packages and their test.
+  nsis lintian dpkg-dev fakeroot zip unzip man-db bash-completion x11-utils
 )
 
 missing=()
