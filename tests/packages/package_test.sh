@@ -279,18 +279,22 @@ InstallerInstallsAndUninstallsUnderWine() {
   timeout 60 "$wine_loader" "$folder/purgex.exe" options --set 100111001011 >/dev/null 2>&1 ||
     fail "purgex.exe options --set failed"
 
-  # The wizard starts: its window shows on a virtual screen.
+  # The wizard starts: its window shows on a virtual screen. (Wine's
+  # processes of the console runs must be gone first: a desktop process
+  # started without a display would keep the window from the screen.)
+  wineserver -w
   local seen
   seen=$(xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     "$1" "$2" >/dev/null 2>&1 &
-    for i in $(seq 60); do
+    for i in $(seq 120); do
       if xwininfo -name "Corvane Purgex 2005 - Boot Disk Creator" 2>/dev/null | grep -q IsViewable; then
         echo window; break
       fi
       sleep 1
     done
+    [ "$i" = 120 ] && xwininfo -root -tree | grep "^ *0x[0-9a-f]* \""
     wineserver -k' _ "$wine_loader" "$folder/RaraVida.exe" 2>/dev/null)
-  [ "$seen" = window ] || fail "the installed wizard showed no window"
+  [ "$seen" = window ] || fail "the installed wizard showed no window; windows: $seen"
   wineserver -w
 
   timeout 60 "$wine_loader" "$folder/Uninstall.exe" /S || fail "the uninstaller failed"
