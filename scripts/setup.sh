@@ -23,6 +23,10 @@ packages=(
   # PURGIT.EFI: clang (above) and lld-link, gnu-efi's headers; its tests
   # boot Debian's OVMF firmware.
   lld gnu-efi ovmf
+  # The release packages and their test.
+  nsis lintian dpkg-dev fakeroot zip unzip man-db bash-completion x11-utils
+  # The --uefi disc's boot entries, as another tool lists them.
+  xorriso
 )
 
 missing=()
