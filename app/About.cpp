@@ -1,5 +1,6 @@
 #include "app/About.h"
 
+#include "PurgexVersion.h"
 #include "platform/Platform.h"
 #include "ui/Pictures.h"
 #include "ui/WizardRules.h"
@@ -9,9 +10,10 @@ TAboutForm::TAboutForm(TMainForm& Main) : Main(Main) {
     CreateAs("TAboutForm", WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_DLGMODALFRAME, 0, 0, 380, 400,
              Main.Handle(), "About Corvane Purgex 2005");
     SetClientSize(Wnd, 357, 365);
-    MakeControl(Wnd, "STATIC", "Version 3.3", SS_NOPREFIX, 16, 76, 200, 16,
+    MakeControl(Wnd, "STATIC", "Version " PURGEX_VERSION_SHORT, SS_NOPREFIX, 16, 76, 200, 16,
                 UiFont("Arial", 9, true));
-    MakeControl(Wnd, "STATIC", "Build 3.3.0.350", SS_NOPREFIX, 16, 94, 200, 16, UiFont("Arial", 9));
+    MakeControl(Wnd, "STATIC", "Build " PURGEX_VERSION_FULL, SS_NOPREFIX, 16, 94, 200, 16,
+                UiFont("Arial", 9));
     const HFONT Notice = UiFont("Arial", 8);
     MakeControl(Wnd, "STATIC", "Copyright \xA9 2005 Corvantis.\r\nAll rights reserved.",
                 SS_NOPREFIX, 16, 124, 220, 30, Notice); // Label5

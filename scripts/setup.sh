@@ -26,6 +26,10 @@ packages=(
   # purgex report's certificates: cairo's PDF surface, the embedded font,
   # and poppler's tools that read the PDFs back in the tests.
   libcairo2-dev fonts-dejavu-core poppler-utils
+  # The release packages and their test.
+  nsis lintian dpkg-dev fakeroot zip unzip man-db bash-completion x11-utils
+  # The --uefi disc's boot entries, as another tool lists them.
+  xorriso
 )
 
 missing=()

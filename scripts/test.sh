@@ -2,7 +2,8 @@
 # Installs, builds and runs every test: the native suite through ctest (each
 # case a test of its own with a time bound, two at a time), the win64 suite
 # once under Wine's 64-bit loader, the wizard's windows under Wine on Xvfb,
-# the native suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+# the release packages (tests/packages/package_test.sh), the native suite
+# again under AddressSanitizer and UndefinedBehaviorSanitizer
 # through ctest (without the QEMU boots, which exercise guest code, not ours),
 # and every fuzz target for a short time (PURGEX_FUZZ_SECONDS, 20 by default).
 # Ends with the line "N passed, N failed, N skipped" and a non-zero status on
@@ -61,6 +62,11 @@ rm -f "$screens"/*.iso
 for bmp in "$screens"/*.bmp; do [ -e "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm "$bmp"; done
 wineserver -k 2>/dev/null || true
 
+echo "=== packages: made, installed with dpkg and under Wine, checked"
+timeout 600 tests/packages/package_test.sh >"$logs/package.log" 2>&1 || status=1
+grep -E '^\[  (PASSED|FAILED) +\] [0-9]' "$logs/package.log" || true
+wineserver -k 2>/dev/null || true
+
 echo "=== native under ASan and UBSan (QEMU boots run in the native pass only)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan -j2 -LE qemu --output-on-failure >"$logs/asan.log" 2>&1 || status=1
@@ -71,7 +77,7 @@ fuzz_failed=0
 scripts/fuzz.sh 2>&1 | tee "$logs/fuzz.log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || { status=1; fuzz_failed=$(grep -c 'FINDING' "$logs/fuzz.log"); fuzz_failed=$((fuzz_failed > 0 ? fuzz_failed : 1)); }
 
-runs=(native win64 gui asan)
+runs=(native win64 gui package asan)
 # Totals: ctest's line per case in the ctest runs, GoogleTest's summaries in
 # the single-process Wine runs.
 ctest_runs=" native asan "

@@ -576,9 +576,9 @@ TEST_F(GuiWizard, ClosingDuringARunAsksAndStopsAtTheNextPrompt) {
     EXPECT_TRUE(Fake.SaveDialogs.empty());
     EXPECT_FALSE(Fake.FileExists(IsoPath));
     EXPECT_FALSE(IsWindow(Window));
-    // Ending saved the options.
+    // Ending saved the twelve options and the UEFI choice.
     EXPECT_EQ(Fake.Registry["SOFTWARE\\CORVANTIS\\CORVANE PURGEX 2005\\CONFIGURATIONS"].size(),
-              12u);
+              13u);
 }
 
 TEST_F(GuiWizard, HelpMenuLinksAndTheAboutBox) {
