@@ -111,11 +111,13 @@ unsigned KeyRead(void) {
     return ax;
 }
 
+/* Dwords first: the buffers are filled through here. */
 void FarPut(uint16_t seg, uint16_t off, const void* src, unsigned n) {
-    uint32_t si = (uint32_t)(uintptr_t)src, di = off, cx = n;
-    __asm__ volatile("pushw %%es\n\tmovw %w3, %%es\n\trep movsb\n\tpopw %%es"
+    uint32_t si = (uint32_t)(uintptr_t)src, di = off, cx = n / 4, rest = n % 4;
+    __asm__ volatile("pushw %%es\n\tmovw %w4, %%es\n\trep movsl\n\tmovl %3, %%ecx\n\t"
+                     "rep movsb\n\tpopw %%es"
                      : "+S"(si), "+D"(di), "+c"(cx)
-                     : "r"(seg)
+                     : "r"(rest), "r"(seg)
                      : "memory");
 }
 
@@ -133,6 +135,18 @@ void FarCopy(uint16_t dstSeg, uint16_t srcSeg, uint16_t off, unsigned n) {
                      "rep movsl\n\tpopw %%es\n\tpopw %%ds"
                      : "+S"(si), "+D"(di), "+c"(cx)
                      : "r"(srcSeg), "r"(dstSeg)
+                     : "memory");
+}
+
+/* Forward copies onto themselves: bytes until the piece is four times the
+   pattern (at least a dword), then dwords. */
+void FarRepeat(uint16_t seg, unsigned length, unsigned total) {
+    uint32_t si = 0, di = length, cx = 3 * length;
+    __asm__ volatile("pushw %%ds\n\tpushw %%es\n\tmovw %w3, %%ds\n\tmovw %w3, %%es\n\t"
+                     "rep movsb\n\txorl %%esi, %%esi\n\tmovl %4, %%ecx\n\trep movsl\n\t"
+                     "popw %%es\n\tpopw %%ds"
+                     : "+S"(si), "+D"(di), "+c"(cx)
+                     : "r"(seg), "r"((uint32_t)(total - 4 * length) / 4)
                      : "memory");
 }
 

@@ -6,7 +6,13 @@
 
 static uint16_t WriteSeg, ReadSeg;
 uint16_t SavedScreen;
-static unsigned BufferSectors;
+/* Sectors in the write buffer, and in the read area (one or more such
+   buffers back to back). */
+static unsigned BufferSectors, ReadSectors;
+/* Bytes of the write buffer that a fixed pattern's large request runs
+   through before it starts over (a multiple of the pattern and of a
+   sector), 0 when the pattern cannot repeat so. */
+static uint32_t RepeatBytes;
 
 static uint16_t Allocate(uint16_t paragraphs) {
     struct TRegs r = {0};
@@ -15,33 +21,36 @@ static uint16_t Allocate(uint16_t paragraphs) {
     return Int21(&r) ? 0 : r.ax;
 }
 
+/* 8 KB of descriptors, 8 KB aligned: never across a 64 KB boundary. */
+#define PRD_PARAGRAPHS 0x200
+
+/* Each buffer starts on a boundary of its own size (a power of two from
+   4 KB to 64 KB), so none crosses a 64 KB physical boundary and every one
+   starts on a 4 KB page: a BIOS then moves a request in one piece instead
+   of through its bounce buffer, and the bus master needs no split. The
+   read area takes up to four buffers for large bus-master reads; then the
+   copy of the screen and the bus master's descriptor table. */
 int EraseStart(void) {
     if (WriteSeg) return 0;
-    /* Both buffers in one block: the read buffer follows the write buffer. */
-    /* Both buffers in one block, then room for a copy of the screen. */
-    uint16_t paragraphs = 0x1000;
-    for (; paragraphs >= 0x40 && !WriteSeg; paragraphs /= 2)
-        WriteSeg = Allocate((uint16_t)(paragraphs * 2 + SCREEN_PARAGRAPHS));
-    if (!WriteSeg) return 1;
-    paragraphs *= 2; /* undo the last halving */
-    ReadSeg = (uint16_t)(WriteSeg + paragraphs);
-    SavedScreen = (uint16_t)(ReadSeg + paragraphs);
-    BufferSectors = (unsigned)paragraphs * 16 / 512;
-    if (BufferSectors > 127) BufferSectors = 127;
-    return 0;
+    for (uint16_t size = 0x1000; size >= 0x100; size /= 2)
+        for (unsigned reads = size == 0x1000 ? 4 : 1; reads; reads /= 2) {
+            const uint16_t block =
+                Allocate((uint16_t)(size * (reads + 2) + SCREEN_PARAGRAPHS + 2 * PRD_PARAGRAPHS));
+            if (!block) continue;
+            WriteSeg = (uint16_t)((block + size - 1) & ~(size - 1));
+            ReadSeg = (uint16_t)(WriteSeg + size);
+            SavedScreen = (uint16_t)(ReadSeg + reads * size);
+            PrdSeg = (uint16_t)((SavedScreen + SCREEN_PARAGRAPHS + PRD_PARAGRAPHS - 1) &
+                                ~(PRD_PARAGRAPHS - 1));
+            BufferSectors = size / 32;
+            ReadSectors = BufferSectors * reads;
+            return 0;
+        }
+    return 1;
 }
 
 /* --- filling the write buffer ------------------------------------------------ */
 
-/* One buffer for a fixed pattern's piece, a random block or the boot
-   record: never needed at the same time (the write buffer keeps what was
-   filled). */
-static union {
-    uint8_t bytes[16 * 64];
-    uint32_t words[256];
-} Piece;
-#define Template Piece.bytes
-#define RandomWords Piece.words
 static struct {
     const struct TPass* pass;
     unsigned phase;
@@ -49,35 +58,40 @@ static struct {
 } Filled;
 
 /* A fixed pattern runs on without a gap from sector to sector: the byte at
-   disk offset o is pattern[o mod length], whatever the transfer order. */
+   disk offset o is pattern[o mod length], whatever the transfer order. The
+   whole buffer is filled, so a large request may run through it again. */
 static void Fill(const struct TPass* p, uint32_t lba, unsigned count) {
     const uint8_t flip = p->invert ? 0xFF : 0x00;
     if (p->kind == P_FIXED) {
         const unsigned length = p->length;
         const unsigned phase = (unsigned)((lba % length) * (512 % length) % length);
         if (Filled.valid && Filled.pass == p && Filled.phase == phase) return;
-        const unsigned piece = length * 64, total = BufferSectors * 512;
-        for (unsigned i = 0; i < piece; ++i) Template[i] = p->bytes[(phase + i) % length] ^ flip;
-        for (unsigned off = 0; off < total; off += piece)
-            FarPut(WriteSeg, (uint16_t)off, Template, total - off < piece ? total - off : piece);
+        uint8_t first[16];
+        for (unsigned i = 0; i < length; ++i) first[i] = p->bytes[(phase + i) % length] ^ flip;
+        FarPut(WriteSeg, 0, first, length);
+        FarRepeat(WriteSeg, length, BufferSectors * 512);
         Filled.pass = p;
         Filled.phase = phase;
         Filled.valid = 1;
         return;
     }
     Filled.valid = 0;
-    for (unsigned off = 0; off < count * 512; off += sizeof RandomWords) {
-        RandomFill(RandomWords, 256);
+    uint32_t words[128];
+    for (unsigned off = 0; off < count * 512; off += sizeof words) {
+        RandomFill(words, 128);
         if (flip)
-            for (unsigned i = 0; i < 256; ++i) RandomWords[i] = ~RandomWords[i];
-        FarPut(WriteSeg, (uint16_t)off, RandomWords, sizeof RandomWords);
+            for (unsigned i = 0; i < 128; ++i) words[i] = ~words[i];
+        FarPut(WriteSeg, (uint16_t)off, words, sizeof words);
     }
 }
 
 /* --- progress ---------------------------------------------------------------- */
 
+/* The screen a few times a second, not per request. */
+#define SHOW_TICKS 4
+
 static struct {
-    uint32_t start, shown, paused;
+    uint32_t start, shown, keyed, paused;
     uint64_t work, done;
     uint32_t passDone, passSectors;
     unsigned pass, passes, disk, disks;
@@ -99,7 +113,7 @@ static unsigned Percent(uint64_t part, uint64_t whole) {
 
 static void Show(int force) {
     const uint32_t now = Ticks();
-    if (!force && now == Run.shown) return;
+    if (!force && now - Run.shown < SHOW_TICKS) return;
     Run.shown = now;
     char buffer[96];
     struct TText t = {buffer, 0, sizeof buffer};
@@ -223,10 +237,71 @@ static struct {
 
 /* After a block whose every sector failed: has the disk gone? Then the
    erase ends at once instead of trying the rest sector by sector. Reads
-   into ReadSeg's first sector. */
-static int Gone(struct TDisk* d) {
+   into seg's first sector. */
+static int Gone(struct TDisk* d, uint16_t seg) {
     if (!DiskAnswers(d)) return 1;
-    return Good.known && DiskTransfer(d, 0, Good.sector, 1, ReadSeg, 0);
+    return Good.known && DiskTransfer(d, 0, Good.sector, 1, seg, 0);
+}
+
+/* Sectors one request may carry: a block through the BIOS; on the bus
+   master a fixed pattern's write runs through the write buffer again and
+   again, and a read fills the whole read area. Whole blocks, so that a
+   failed request is retried as the BIOS path moves it. */
+static unsigned Request(const struct TDisk* d, const struct TPass* p, int verify, unsigned block) {
+    if (d->path != PATH_DMA) return block;
+    if (verify) return ReadSectors / block * block;
+    if (p->kind != P_FIXED || !RepeatBytes) return block;
+    uint32_t most = d->lba48 ? 65536ul : 256;
+    const uint32_t table = (uint32_t)PRD_PARAGRAPHS * 16 / 8 * (RepeatBytes / 512);
+    if (most > table) most = table;
+    return (unsigned)(most / block * block);
+}
+
+/* One block of a request: written (unless the request moved it already) or
+   read back and compared; failures retried sector by sector and listed.
+   Answers 0, or 2 when the disk stopped answering. */
+static int Block(struct TDisk* d, const struct TPass* p, int verify, uint32_t lba, unsigned n,
+                 int moved, uint16_t readSeg, struct TResult* r) {
+    if (!verify && moved) return 0;
+    Fill(p, lba, n);
+    if (!verify) {
+        if (DiskTransfer(d, 1, lba, n, WriteSeg, 0)) {
+            unsigned failed = 0;
+            for (unsigned i = 0; i < n; ++i)
+                if (DiskTransfer(d, 1, lba + i, 1, (uint16_t)(WriteSeg + i * 32), 0)) {
+                    Note(r, 'W', lba + i);
+                    ++failed;
+                }
+            if (failed == n && Gone(d, ReadSeg)) return 2;
+        } else {
+            Good.sector = lba;
+            Good.known = 1;
+        }
+        return 0;
+    }
+    if (!moved) {
+        if (DiskTransfer(d, 0, lba, n, readSeg, 0)) {
+            unsigned failed = 0;
+            for (unsigned i = 0; i < n; ++i)
+                if (DiskTransfer(d, 0, lba + i, 1, (uint16_t)(readSeg + i * 32), 0)) {
+                    Note(r, 'R', lba + i);
+                    /* An unreadable sector is not also counted as different. */
+                    FarCopy((uint16_t)(readSeg + i * 32), (uint16_t)(WriteSeg + i * 32), 0, 512);
+                    ++failed;
+                }
+            if (failed == n) {
+                if (Gone(d, readSeg)) return 2;
+                FarCopy(readSeg, WriteSeg, 0, 512); /* unreadable, as all */
+            }
+        } else {
+            Good.sector = lba;
+            Good.known = 1;
+        }
+    }
+    if (!FarEqual(WriteSeg, readSeg, 0, n * 512))
+        for (unsigned i = 0; i < n; ++i)
+            if (!FarEqual(WriteSeg, readSeg, (uint16_t)(i * 512), 512)) Note(r, 'V', lba + i);
+    return 0;
 }
 
 /* One pass over the disk, writing or reading back. Answers 0, 1 when the
@@ -239,46 +314,38 @@ static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResu
     Run.passDone = 0;
     Run.passSectors = total;
     if (p->kind == P_RANDOM) RandomStart(p, Options[O_ISAAC]);
+    RepeatBytes = 0;
+    if (p->kind == P_FIXED) {
+        uint32_t unit = 512;
+        while (unit % p->length)
+            unit += 512;
+        RepeatBytes = (uint32_t)BufferSectors * 512 / unit * unit;
+    }
     Show(1);
     uint32_t done = 0;
     while (done < total) {
-        const unsigned n = total - done < block ? (unsigned)(total - done) : block;
+        const unsigned most = Request(d, p, verify, block);
+        const unsigned n = total - done < most ? (unsigned)(total - done) : most;
         const uint32_t lba = Options[O_BACKWARD] ? total - done - n : done;
-        Fill(p, lba, n);
-        if (!verify) {
-            if (DiskTransfer(d, 1, lba, n, WriteSeg, 0)) {
-                unsigned failed = 0;
-                for (unsigned i = 0; i < n; ++i)
-                    if (DiskTransfer(d, 1, lba + i, 1, WriteSeg, (uint16_t)(i * 512))) {
-                        Note(r, 'W', lba + i);
-                        ++failed;
-                    }
-                if (failed == n && Gone(d)) return 2;
-            } else {
+        int moved = 0;
+        if (n > block) {
+            /* Blocks in the order the pass moves them: random data is
+               regenerated for verification in that order. */
+            if (!verify) Fill(p, lba, n);
+            DmaRepeat = verify ? 0 : RepeatBytes;
+            moved = !DiskTransfer(d, !verify, lba, n, verify ? ReadSeg : WriteSeg, 0);
+            DmaRepeat = 0;
+            if (moved) {
                 Good.sector = lba;
                 Good.known = 1;
             }
-        } else {
-            if (DiskTransfer(d, 0, lba, n, ReadSeg, 0)) {
-                unsigned failed = 0;
-                for (unsigned i = 0; i < n; ++i)
-                    if (DiskTransfer(d, 0, lba + i, 1, ReadSeg, (uint16_t)(i * 512))) {
-                        Note(r, 'R', lba + i);
-                        /* An unreadable sector is not also counted as different. */
-                        FarCopy(ReadSeg, WriteSeg, (uint16_t)(i * 512), 512);
-                        ++failed;
-                    }
-                if (failed == n) {
-                    if (Gone(d)) return 2;
-                    FarCopy(ReadSeg, WriteSeg, 0, 512); /* unreadable, as all */
-                }
-            } else {
-                Good.sector = lba;
-                Good.known = 1;
-            }
-            if (!FarEqual(WriteSeg, ReadSeg, 0, n * 512))
-                for (unsigned i = 0; i < n; ++i)
-                    if (!FarEqual(WriteSeg, ReadSeg, (uint16_t)(i * 512), 512)) Note(r, 'V', lba + i);
+        }
+        for (unsigned k = 0; k < n; k += block) {
+            const unsigned m = n - k < block ? n - k : block;
+            const uint32_t at = Options[O_BACKWARD] ? lba + n - k - m : lba + k;
+            const int outcome =
+                Block(d, p, verify, at, m, moved, (uint16_t)(ReadSeg + (at - lba) * 32), r);
+            if (outcome) return outcome;
         }
         done += n;
         Run.passDone = done;
@@ -288,11 +355,16 @@ static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResu
             ShowPath(d);
             d->pathChanged = 0;
         }
-        Show(0);
-        if (Keys()) return 1;
+        /* The keys once a tick, about 18 times a second. */
+        const uint32_t now = Ticks();
+        if (now != Run.keyed) {
+            Run.keyed = now;
+            Show(0);
+            if (Keys()) return 1;
+        }
     }
     Show(1);
-    return 0;
+    return Keys();
 }
 
 /* The largest request the BIOS takes, found with a harmless read before the
@@ -311,7 +383,7 @@ static void FindBlock(struct TDisk* d) {
    track on small disks), type 0Ch (FAT32, LBA), left for FORMAT; the code
    hands over to the next boot device. */
 static int WritePartitionTable(struct TDisk* d) {
-    uint8_t* const mbr = Template;
+    uint8_t mbr[512];
     memset(mbr, 0, 512);
     mbr[0] = 0xCD; /* int 18h */
     mbr[1] = 0x18;

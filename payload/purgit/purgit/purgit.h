@@ -94,6 +94,11 @@ void DmaFindPaths(void);
 /* One READ/WRITE DMA (EXT) of count sectors at seg:off; answers 0, an error
    status like the BIOS's, or DMA_TIMEOUT (the channel was reset). */
 #define DMA_TIMEOUT 0x180
+/* Where the descriptor table goes (a segment, 8 KB; 0: a small one in our
+   own), and after how many bytes of seg:off a request starts over at seg:off
+   (0: never), so one buffer serves a large request of a fixed pattern. */
+extern uint16_t PrdSeg;
+extern uint32_t DmaRepeat;
 unsigned DmaTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
                      uint16_t off);
 /* Gives the channel back to the BIOS as it expects it (interrupts on). */
