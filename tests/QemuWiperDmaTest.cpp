@@ -181,8 +181,9 @@ TEST(QemuWiperDma, WithoutPciTheBiosErasesAndTheReportSaysWhy) {
     EXPECT_NE(Log.find("Result:       OK"), std::string::npos) << Log;
 }
 
-// A drive that stops answering DMA in time: writes throttled to 5,000 bytes
-// a second hold the second request for some 13 s. The wiper gives up after
+// A drive that stops answering DMA in time: transfers throttled to 5,000
+// bytes a second hold the second request (the single write of 600 sectors,
+// after the 127-sector probe read) for some 13 s. The wiper gives up after
 // 8 s, resets the channel, says once that the BIOS takes over, and the BIOS
 // erases the rest (the throttle is lifted through the monitor as soon as
 // the trace shows the fall-back).
@@ -202,7 +203,7 @@ TEST(QemuWiperDma, TransferThatTimesOutHandsTheRestOfTheDiskToTheBios) {
         return "block_set_io_throttle slow 0 0 0 0 0 0\n";
     });
     const std::string Drive = "-drive file=" + ShellQuote(Disk) +
-                              ",if=ide,index=0,format=raw,id=slow,throttling.bps-write=5000";
+                              ",if=ide,index=0,format=raw,id=slow,throttling.bps-total=5000";
     const auto Run = RunWithAtaTrace(Dir, Floppy, Drive, MonitorArgument(Socket));
     Feeder.Finish();
     ASSERT_TRUE(Run.Wipe.Qemu.SawText)
