@@ -330,6 +330,9 @@ int main(int argc, char** argv) {
             const bool Odd = Round % 2;
             for (int Step = 0; Step < 4; ++Step) {
                 const int Which = Odd ? 3 - Step : Step;
+                // The bare program goes through the BIOS: on the DMA kind's disk
+                // it is the IDE row's (an eighth of the size).
+                if (Which == 0 && Kind.Ini == std::string("DMA.INI")) continue;
                 if (Which == 0) {
                     const auto T = Boot("REF.BAT", {"S\n", "M\n", "E\n", "T\n"}, "REFERENCE DONE");
                     const auto P = DevicePhases(Dir / "qemu.log");
@@ -388,13 +391,20 @@ int main(int argc, char** argv) {
         const std::string Ide = "IDE, option 11 (DMA)";
         const auto& DdTimes = Times[(Kind.Linux ? K : Ide) + "/linux dd"];
         const double Dd = DdTimes.empty() ? 0 : double(Kinds[1].Sectors) / 2048 / Median(DdTimes);
-        std::printf("| %s | %.0f | %.1f MiB/s | %.1f MiB/s | %.2fx | %.2fx | %.1f MiB/s | %.1f "
-                    "MiB/s | %.2fx | %.0f MiB/s | %.2f |\n",
-                    Kind.Name, Mb, Rate("bare write"), Rate("wiper write"),
-                    Rate("bare write") / Rate("wiper write"),
-                    Rate("wiper write") / Rate("wiper random"), Rate("bare read"),
-                    Rate("wiper read"), Rate("bare read") / Rate("wiper read"), Dd,
-                    Dd ? Rate("wiper write") / Dd : 0.0);
+        const bool Bare = !Times[K + "/bare write"].empty();
+        char Cells[3][40] = {"(IDE, BIOS)", "", ""};
+        if (Bare) {
+            std::snprintf(Cells[0], sizeof Cells[0], "%.1f MiB/s", Rate("bare write"));
+            std::snprintf(Cells[1], sizeof Cells[1], "%.1f MiB/s", Rate("bare read"));
+            std::snprintf(Cells[2], sizeof Cells[2], "%.2fx",
+                          Rate("bare read") / Rate("wiper read"));
+        }
+        std::printf("| %s | %.0f | %s | %.1f MiB/s | %.2fx | %.2fx | %s | %.1f MiB/s | %s | %.0f "
+                    "MiB/s | %.2f |\n",
+                    Kind.Name, Mb, Cells[0], Rate("wiper write"),
+                    Bare ? Rate("bare write") / Rate("wiper write") : 0.0,
+                    Rate("wiper write") / Rate("wiper random"), Bare ? Cells[1] : Cells[0],
+                    Rate("wiper read"), Cells[2], Dd, Dd ? Rate("wiper write") / Dd : 0.0);
     }
     std::printf("\nA 12-byte trace line on the debug port: %.1f us (median)\n",
                 Median(Times["trace line"]) * 1e6);
