@@ -150,16 +150,32 @@ void FarRepeat(uint16_t seg, unsigned length, unsigned total) {
                      : "memory");
 }
 
+/* Read-back compares 64 KB a request: 32 bytes a turn, the differences
+   gathered by OR, is several times quicker than REPE CMPSD under emulation
+   and no slower on a real 386. */
 int FarEqual(uint16_t segA, uint16_t segB, uint16_t off, unsigned n) {
-    uint32_t si = off, di = off, cx = n / 4;
+    uint32_t si = off, di = off, cx = n / 4, diff = 0;
     _Bool equal;
     if (!cx) return 1;
-    __asm__ volatile("pushw %%ds\n\tpushw %%es\n\tmovw %w4, %%ds\n\tmovw %w5, %%es\n\t"
-                     "repe cmpsl\n\tpopw %%es\n\tpopw %%ds"
-                     : "+S"(si), "+D"(di), "+c"(cx), "=@ccz"(equal)
-                     : "r"(segA), "r"(segB)
-                     : "memory");
-    return equal;
+    if (n % 32) {
+        __asm__ volatile("pushw %%ds\n\tpushw %%es\n\tmovw %w4, %%ds\n\tmovw %w5, %%es\n\t"
+                         "repe cmpsl\n\tpopw %%es\n\tpopw %%ds"
+                         : "+S"(si), "+D"(di), "+c"(cx), "=@ccz"(equal)
+                         : "r"(segA), "r"(segB)
+                         : "memory");
+        return equal;
+    }
+    cx = n / 32;
+#define FAR_XOR(k) "movl " #k "(%%si), %%eax\n\txorl %%es:" #k "(%%si), %%eax\n\torl %%eax, %0\n\t"
+    __asm__ volatile(
+        "pushw %%ds\n\tpushw %%es\n\tmovw %w3, %%ds\n\tmovw %w4, %%es\n"
+        "1:\n\t" FAR_XOR(0) FAR_XOR(4) FAR_XOR(8) FAR_XOR(12) FAR_XOR(16) FAR_XOR(20) FAR_XOR(24)
+            FAR_XOR(28) "addw $32, %%si\n\tdecl %%ecx\n\tjnz 1b\n\tpopw %%es\n\tpopw %%ds"
+        : "+r"(diff), "+S"(si), "+c"(cx)
+        : "r"(segA), "r"(segB)
+        : "eax", "memory");
+#undef FAR_XOR
+    return !diff;
 }
 
 uint8_t PeekByte(uint16_t seg, uint16_t off) {
