@@ -150,22 +150,12 @@ void FarRepeat(uint16_t seg, unsigned length, unsigned total) {
                      : "memory");
 }
 
-/* Read-back compares 64 KB a request: 32 bytes a turn, the differences
-   gathered by OR, is several times quicker than REPE CMPSD under emulation
-   and no slower on a real 386. */
+/* The read-back compares 64 KB a request: 32 bytes a turn, the
+   differences gathered by OR, which QEMU runs markedly quicker than REPE
+   CMPSD (bench/RESULTS.md). */
 int FarEqual(uint16_t segA, uint16_t segB, uint16_t off, unsigned n) {
-    uint32_t si = off, di = off, cx = n / 4, diff = 0;
-    _Bool equal;
+    uint32_t si = off, cx = n / 32, diff = 0;
     if (!cx) return 1;
-    if (n % 32) {
-        __asm__ volatile("pushw %%ds\n\tpushw %%es\n\tmovw %w4, %%ds\n\tmovw %w5, %%es\n\t"
-                         "repe cmpsl\n\tpopw %%es\n\tpopw %%ds"
-                         : "+S"(si), "+D"(di), "+c"(cx), "=@ccz"(equal)
-                         : "r"(segA), "r"(segB)
-                         : "memory");
-        return equal;
-    }
-    cx = n / 32;
 #define FAR_XOR(k) "movl " #k "(%%si), %%eax\n\txorl %%es:" #k "(%%si), %%eax\n\torl %%eax, %0\n\t"
     __asm__ volatile(
         "pushw %%ds\n\tpushw %%es\n\tmovw %w3, %%ds\n\tmovw %w4, %%es\n"

@@ -33,7 +33,7 @@ void FarCopy(uint16_t dstSeg, uint16_t srcSeg, uint16_t off, unsigned n);
 /* Repeats the first length bytes at seg:0 up to total bytes (total - 4 *
    length a multiple of 4). */
 void FarRepeat(uint16_t seg, unsigned length, unsigned total);
-/* Answers 1 when n bytes (a multiple of 4) at off in both segments match. */
+/* Answers 1 when n bytes (a multiple of 32) at off in both segments match. */
 int FarEqual(uint16_t segA, uint16_t segB, uint16_t off, unsigned n);
 uint8_t PeekByte(uint16_t seg, uint16_t off);
 uint16_t PeekWord(uint16_t seg, uint16_t off);
