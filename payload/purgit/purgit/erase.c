@@ -1,7 +1,8 @@
-/* The erase engine: passes of large transfers from two 64 KB buffers
-   outside the program's segment (one written, one read back), filled once
-   per pass for fixed patterns; verification regenerates what was written
-   and compares; errors are retried sector by sector and listed. */
+/* The erase engine: passes of large transfers from a 64 KB write buffer
+   and into a read area outside the program's segment, the write buffer
+   filled once per pass for fixed patterns; verification regenerates what
+   was written and compares; errors are retried sector by sector and
+   listed. */
 #include "purgit.h"
 
 static uint16_t WriteSeg, ReadSeg;
