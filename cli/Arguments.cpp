@@ -115,6 +115,20 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
     AddMediaOptions(Burn, BurnOptions, "do not read each burned disc back");
     Burn->add_flag("--uefi", BurnOptions.Uefi, UefiHelp);
 
+    TReportOptions& ReportOptions = Command.ReportOptions;
+    CLI::App* Report = App.add_subcommand(
+        "report", "Check the wiper's erase records and list the erased disks; --pdf writes "
+                  "certificates");
+    Report
+        ->add_option("PATH", ReportOptions.Paths,
+                     "a record (PURGnnnn.REC), a folder of records, or a disk or stick image "
+                     "(or device) with records in the root folder of its FAT file system")
+        ->required();
+    Report->add_option("--pdf", ReportOptions.Pdf,
+                       "write a PDF: a summary page and a certificate page per disk");
+    Report->add_option("--operator", ReportOptions.Operator, "who performed the erase");
+    Report->add_option("--organisation", ReportOptions.Organisation, "the organisation");
+
     // CLI11 takes the arguments last first.
     std::vector<std::string> Reversed(Arguments.rbegin(), Arguments.rend());
     try {
@@ -132,6 +146,8 @@ TPurgexCommand ParsePurgexArguments(const std::vector<std::string>& Arguments, s
     else if (Devices->parsed()) Command.Kind = TPurgexCommand::Devices;
     else if (Burn->parsed()) Command.Kind = TPurgexCommand::Burn;
     else if (Options->parsed()) Command.Kind = TPurgexCommand::Options;
+    else if (Report->parsed())
+        Command.Kind = TPurgexCommand::Report;
     else Command.ExitCode = 2;
     return Command;
 }

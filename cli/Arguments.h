@@ -9,6 +9,7 @@
 #include "cli/FloppyCommand.h"
 #include "cli/IsoCommand.h"
 #include "cli/OptionsCommand.h"
+#include "cli/ReportCommand.h"
 #include "cli/StoreCommands.h"
 #include "cli/UsbCommand.h"
 
@@ -22,7 +23,8 @@ struct TPurgexCommand {
         Usb,
         Devices,
         Burn,
-        Options
+        Options,
+        Report
     } Kind = Finished;
     // With Kind Finished: the exit status (0 after --help or --version, 2 for
     // a usage error, whose message went to Err).
@@ -33,6 +35,7 @@ struct TPurgexCommand {
     TBurnOptions BurnOptions;
     TUsbOptions UsbOptions;
     std::string SetBits; // purgex options --set
+    TReportOptions ReportOptions;
 };
 
 // Arguments without the program name.

@@ -25,6 +25,8 @@ int main(int argc, char** argv) {
     case TPurgexCommand::Burn:
         return RunBurnCommand(Command.BurnOptions, std::cin, std::cout, std::cerr);
     case TPurgexCommand::Options: return RunOptionsCommand(Command.SetBits, std::cout, std::cerr);
+    case TPurgexCommand::Report:
+        return RunReportCommand(Command.ReportOptions, std::cout, std::cerr);
     case TPurgexCommand::Finished: break;
     }
     return Command.ExitCode;

@@ -23,6 +23,9 @@ packages=(
   # PURGIT.EFI: clang (above) and lld-link, gnu-efi's headers; its tests
   # boot Debian's OVMF firmware.
   lld gnu-efi ovmf
+  # purgex report's certificates: cairo's PDF surface, the embedded font,
+  # and poppler's tools that read the PDFs back in the tests.
+  libcairo2-dev fonts-dejavu-core poppler-utils
 )
 
 missing=()

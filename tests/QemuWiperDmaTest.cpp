@@ -323,6 +323,7 @@ static void ExpectVanishingDiskEndsItsEraseAndTheRunGoesOn(const std::string& Fl
     EXPECT_NE(Log.find("Result:       STOPPED: the disk no longer answers"), std::string::npos)
         << Log;
     EXPECT_NE(Log.find("Result:       OK"), std::string::npos) << Log;
+    ExpectRecordsReport(Floppy, {"failed: the disk no longer answers", "erased"}, false);
 }
 
 TEST(QemuWiperDma, DiskVanishingMidEraseEndsItsEraseAndTheRunGoesOn) {

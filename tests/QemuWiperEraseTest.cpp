@@ -124,9 +124,10 @@ TEST(QemuWiperErase, UnattendedZeroPassLeavesZerosAndAReportOnTheFloppy) {
     TScratchDir Dir;
     const std::string Floppy = MakeConfiguredWiperFloppy(Dir, "100100100001", "Purgit /M:ZERO /D:1\r\n");
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 2048);
-    const auto Run = RunWiper(Dir, Floppy, IdeDrive(Disk), "Erase finished");
+    const auto Run = RunWiper(Dir, Floppy, IdeDrive(Disk), "Erase finished", 90, TestSmbios);
     ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log << Run.Trace;
-    EXPECT_NE(Run.Qemu.Screen.find("Report written to A:\\PURG0001.LOG"), std::string::npos)
+    EXPECT_NE(Run.Qemu.Screen.find("Report written to A:\\PURG0001.LOG, record PURG0001.REC"),
+              std::string::npos)
         << Run.Qemu.Screen;
 
     const auto After = ReadFileBytes(Disk);
@@ -141,6 +142,52 @@ TEST(QemuWiperErase, UnattendedZeroPassLeavesZerosAndAReportOnTheFloppy) {
         << Log;
     EXPECT_NE(Log.find("Result:       OK"), std::string::npos) << Log;
     ExpectFloppyClean(Floppy);
+
+    // The record says what the disk shows, and purgex report reads it from
+    // the floppy image.
+    const std::string Record = ReadLog(Floppy, "PURG0001.REC");
+    for (const char* Line :
+         {"[disk 1]\r\nbios=80h\r\nbus=ATA primary master\r\nmodel=QEMU HARDDISK\r\n",
+          "sectors=2048\r\nsector_bytes=512\r\n", "pattern=fixed 00\r\n",
+          "sectors=2048\r\ncomplete=yes\r\nwrite_errors=0\r\nverify=passed\r\n",
+          "read_errors=0\r\nmismatches=0\r\nerrors=none\r\n", "verification=last pass\r\n",
+          "outcome=erased\r\nreason=none\r\n"})
+        EXPECT_NE(Record.find(Line), std::string::npos) << Line << " in " << Record;
+    // The checksum line is zlib's CRC-32 of the lines before it.
+    WriteFileBytes(Dir / "record.rec", Record);
+    const auto Crc =
+        RunCommand("python3 -c \"import sys, zlib; d = open(sys.argv[1], 'rb').read(); "
+                   "print('checksum=crc32:%08X' % zlib.crc32(d[:d.rfind(b'checksum=')]))\" " +
+                   ShellQuote((Dir / "record.rec").string()));
+    EXPECT_NE(Record.find(Crc.Output.substr(0, Crc.Output.size() - 1) + "\r\n"), std::string::npos)
+        << Crc.Output << Record;
+    EXPECT_EQ(Record.rfind("checksum="), Record.size() - 25);
+    const std::string Table = ExpectRecordsReport(Floppy, {"erased"});
+    EXPECT_NE(Table.find("Corvane Test Lab Bench PC 7, serial CTL-0042"), std::string::npos)
+        << Table;
+    EXPECT_NE(Table.find("QEMU HARDDISK"), std::string::npos) << Table;
+
+    // Certificates: a summary page and one for the disk, read back with
+    // poppler; two pictures of them stay under build/.
+    const std::string Pdf = (Dir / "certificates.pdf").string();
+    const auto Made = PurgexReport(ShellQuote(Floppy) + " --pdf " + ShellQuote(Pdf) +
+                                   " --operator 'Ann Operator' --organisation 'Corvane Test Lab'");
+    ASSERT_EQ(Made.ExitCode, 0) << Made.Output;
+    const auto Info = RunCommand("pdfinfo " + ShellQuote(Pdf));
+    EXPECT_NE(Info.Output.find("Pages:           2"), std::string::npos) << Info.Output;
+    const auto Text = RunCommand("pdftotext -layout " + ShellQuote(Pdf) + " -").Output;
+    const std::string Checksum = Record.substr(Record.rfind("checksum=") + 9, 14);
+    for (const std::string& Part :
+         {std::string("Certificate of Sanitization"), std::string("QEMU HARDDISK"),
+          std::string("QM00001"), std::string("Ann Operator"), std::string("CTL-0042"),
+          std::string("Bench PC 7"), std::string("6A1F9C3E-52B7-4D08-9E61-0C2D4B8A7F15"),
+          std::string("One pass of zeros (ZERO.MET)"), std::string("passed (1 of 1"), Checksum})
+        EXPECT_NE(Text.find(Part), std::string::npos) << Part << " in " << Text;
+    const fs::path Pictures = Payload.parent_path() / "record-pages";
+    fs::create_directories(Pictures);
+    RunOrFail("pdftoppm -png -r 70 " + ShellQuote(Pdf) + " " +
+              ShellQuote((Pictures / "zero").string()));
+    EXPECT_TRUE(fs::exists(Pictures / "zero-1.png") && fs::exists(Pictures / "zero-2.png"));
 }
 
 TEST(QemuWiperErase, RandomPassDiffersBetweenRunsAndVerifiesItself) {
@@ -175,6 +222,13 @@ TEST(QemuWiperErase, RandomPassDiffersBetweenRunsAndVerifiesItself) {
                   std::string::npos)
             << Log;
         ExpectFloppyClean(Floppy);
+        const std::string Record = ReadLog(Floppy, "PURG0001.REC");
+        EXPECT_NE(Record.find(Round ? "generator=xorshift128\r\n" : "generator=ISAAC\r\n"),
+                  std::string::npos)
+            << Record;
+        EXPECT_NE(Record.find("pattern=random\r\n"), std::string::npos) << Record;
+        EXPECT_NE(Record.find("verify=passed\r\n"), std::string::npos) << Record;
+        ExpectRecordsReport(Floppy, {"erased"}, false);
     }
     EXPECT_NE(Results[0], Results[1]);
     // Two runs of the same generator differ as well.
@@ -271,6 +325,11 @@ TEST(QemuWiperErase, InjectedErrorsAreListedBySectorAndTheRestIsErased) {
     EXPECT_NE(Log.find("Verification: FAILED"), std::string::npos) << Log;
     EXPECT_NE(Log.find("Result:       ERASED WITH ERRORS"), std::string::npos) << Log;
     ExpectFloppyClean(Floppy);
+    const std::string Record = ReadLog(Floppy, "PURG0001.REC");
+    for (const char* Part : {"write_errors=1\r\n", "verify=failed\r\n",
+                             "read_errors=1\r\nmismatches=1\r\n", "700W", "700V", "1500R"})
+        EXPECT_NE(Record.find(Part), std::string::npos) << Part << " in " << Record;
+    ExpectRecordsReport(Floppy, {"erased with errors: 3 sectors failed"}, false);
 }
 
 TEST(QemuWiperErase, UnattendedRunWithWrongParametersErasesNothing) {
@@ -361,7 +420,15 @@ TEST(QemuWiperErase, EveryMethodRunsToCompletion) {
         const std::string Count = std::to_string(Passes);
         EXPECT_NE(Log.find(Count + " of " + Count + " written"), std::string::npos) << Log;
         EXPECT_NE(Log.find("Verification: passed"), std::string::npos) << Log;
+        char RecordName[32];
+        std::snprintf(RecordName, sizeof RecordName, "PURG%04zu.REC", i + 1);
+        const std::string Record = ReadLog(Floppy, RecordName);
+        EXPECT_NE(Record.find("[pass 1." + Count + "]\r\npattern=fixed 00\r\n"), std::string::npos)
+            << Record;
+        EXPECT_EQ(CountOf(Record, "[pass 1."), int(Passes)) << Record;
     }
+    // Every method's record is sound, Gutmann's 36 passes included.
+    ExpectRecordsReport(Floppy, std::vector<std::string>(Methods.size(), "erased"), false);
     ExpectFloppyClean(Floppy);
 }
 
@@ -470,6 +537,9 @@ TEST(QemuWiperErase, EscPausesAndStopsOnlyWhenOption6Allows) {
         << Log;
     EXPECT_NE(Log.find("Passes:       0 of 1 written"), std::string::npos) << Log;
     EXPECT_NE(ReadLog(Floppy, "PURG0002.LOG").find("Result:       OK"), std::string::npos);
+    // Each run its record, beside its report.
+    EXPECT_NE(ReadLog(Floppy, "PURG0001.REC").find("complete=no\r\n"), std::string::npos);
+    ExpectRecordsReport(Floppy, {"stopped: stopped by the user", "erased"}, false);
 }
 
 // The boot floppy written to a stick that the BIOS presents as the first

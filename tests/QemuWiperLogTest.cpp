@@ -98,6 +98,8 @@ TEST(QemuWiperLog, DiscBootPutsTheReportOnAFat32PartitionNeverOnTheErasedDisk) {
     EXPECT_NE(Log.find("Disk 1 (80h): 4 MB, 8192 sectors"), std::string::npos) << Log;
     EXPECT_NE(Log.find("Result:       OK"), std::string::npos) << Log;
     ExpectPartitionClean(Dir, Kept, Fat32);
+    // purgex report finds the record in the disk image's FAT32 partition.
+    ExpectRecordsReport(Kept, {"erased"}, false);
 }
 
 TEST(QemuWiperLog, NamedDriveComesBeforeOtherDrivesAndDisksNotErasedStayUsable) {
@@ -163,5 +165,30 @@ TEST(QemuWiperLog, ADiskLeftReadableByAStoppedEraseStillNeverTakesTheReport) {
 }
 
 #endif
+
+// A long report (Gutmann on four disks, laid out as a sanitization record)
+// is written whole: the report grows outside the program's segment, where
+// a 6 KB buffer once cut it short. Its record has a section per pass.
+TEST(QemuWiperLog, LongReportOfManyPassesAndDisksIsWrittenWhole) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Floppy =
+        MakeConfiguredWiperFloppy(Dir, "100110100001", "Purgit /M:GUTMANN /ALL\r\n");
+    std::string Drives;
+    for (int i = 0; i < 4; ++i)
+        Drives += IdeDrive(MakeScratchDisk(Dir, "disk" + std::to_string(i) + ".img", 64), i) + " ";
+    const auto Run = RunWiper(Dir, Floppy, Drives, "Erase finished", 150);
+    ASSERT_TRUE(Run.Qemu.SawText) << Run.Qemu.Screen << Run.Qemu.Log;
+    const std::string Log = ReadLog(Floppy);
+    EXPECT_GT(Log.size(), 6144u);
+    EXPECT_EQ(CountOf(Log, "  RESULT:        OK\r\n"), 4) << Log;
+    // It ends with the witness's lines.
+    const std::string Last = "Date:                 ______________________________\r\n";
+    EXPECT_EQ(Log.rfind(Last), Log.size() - Last.size())
+        << Log.substr(Log.size() > 300 ? Log.size() - 300 : 0);
+    const std::string Record = ReadLog(Floppy, "PURG0001.REC");
+    EXPECT_EQ(CountOf(Record, "[pass "), 4 * 35) << Record.size();
+    ExpectRecordsReport(Floppy, std::vector<std::string>(4, "erased"), false);
+}
 
 #endif

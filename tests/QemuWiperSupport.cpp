@@ -133,6 +133,70 @@ std::string ReadLog(const std::string& Image, const std::string& Name) {
     return Result.Output;
 }
 
+const std::string TestSmbios =
+    "-smbios 'type=1,manufacturer=Corvane Test Lab,product=Bench PC 7,serial=CTL-0042,"
+    "uuid=6a1f9c3e-52b7-4d08-9e61-0c2d4b8a7f15'";
+const std::vector<std::string> TestMachineLines = {"manufacturer=Corvane Test Lab\r\n",
+                                                   "product=Bench PC 7\r\n", "serial=CTL-0042\r\n",
+                                                   "uuid=6A1F9C3E-52B7-4D08-9E61-0C2D4B8A7F15\r\n"};
+
+TCommandResult PurgexReport(const std::string& Arguments) {
+#ifdef PURGEX_CLI
+    return RunCommand(ShellQuote(PURGEX_CLI) + " report " + Arguments + " 2>&1");
+#else
+    ADD_FAILURE() << "no purgex in this build";
+    return {};
+#endif
+}
+
+std::string ExpectRecordsReport(const std::string& Image, const std::vector<std::string>& Results,
+                                bool Machine) {
+    const auto Report = PurgexReport(ShellQuote(Image));
+    EXPECT_EQ(Report.ExitCode, 0) << Report.Output;
+    std::vector<std::string> Rows;
+    std::istringstream In(Report.Output);
+    std::string Line;
+    std::getline(In, Line); // the heading
+    EXPECT_EQ(Line.rfind("Record", 0), 0u) << Report.Output;
+    while (std::getline(In, Line))
+        Rows.push_back(Line);
+    EXPECT_EQ(Rows.size(), Results.size()) << Report.Output;
+    for (size_t i = 0; i < Rows.size() && i < Results.size(); ++i) {
+        const auto At = Rows[i].find("  " + Results[i]);
+        EXPECT_TRUE(At != std::string::npos && At + 2 + Results[i].size() == Rows[i].size())
+            << "row " << i << " should end in " << Results[i] << ":\n"
+            << Report.Output;
+    }
+    // The certificates: a summary page, then a page per row naming its result.
+    TScratchDir Dir;
+    const std::string Pdf = (Dir / "report.pdf").string();
+    const auto Made = PurgexReport(ShellQuote(Image) + " --pdf " + ShellQuote(Pdf));
+    EXPECT_EQ(Made.ExitCode, 0) << Made.Output;
+    const auto Info = RunCommand("pdfinfo " + ShellQuote(Pdf));
+    EXPECT_NE(Info.Output.find("Pages:           " + std::to_string(Results.size() + 1) + "\n"),
+              std::string::npos)
+        << Info.Output;
+    for (size_t i = 0; i < Results.size(); ++i) {
+        const std::string Page = std::to_string(i + 2);
+        const auto Text = RunCommand("pdftotext -layout -f " + Page + " -l " + Page + " " +
+                                     ShellQuote(Pdf) + " -");
+        EXPECT_NE(Text.Output.find("Outcome"), std::string::npos) << Text.Output;
+        EXPECT_NE(Text.Output.find(Results[i]), std::string::npos)
+            << "page " << Page << " should say " << Results[i] << ":\n"
+            << Text.Output;
+    }
+    if (Machine) {
+        const auto Records = RunCommand(Mtools + "mdir -b -i " + ShellQuote(Image) + " ::");
+        for (std::istringstream Names(Records.Output); std::getline(Names, Line);) {
+            if (Line.size() < 4 || Line.substr(Line.size() - 4) != ".REC") continue;
+            const std::string Record = ReadLog(Image, Line.substr(Line.find_last_of(":/\\") + 1));
+            for (const auto& Expected : TestMachineLines)
+                EXPECT_NE(Record.find(Expected), std::string::npos) << Expected << " in " << Record;
+        }
+    }
+    return Report.Output;
+}
+
 void ExpectFloppyClean(const std::string& Image) {
     const auto Check = RunCommand("fsck.fat -n " + ShellQuote(Image));
     EXPECT_EQ(Check.ExitCode, 0) << Check.Output;

@@ -73,6 +73,22 @@ std::string ReadLog(const std::string& Image, const std::string& Name = "PURG000
 // fsck.fat -n finds nothing to mend.
 void ExpectFloppyClean(const std::string& Image);
 
+// QEMU's SMBIOS system information for a wiper run (RunWiper's Extra), and
+// the [machine] lines its erase record must hold.
+extern const std::string TestSmbios;
+extern const std::vector<std::string> TestMachineLines;
+
+// purgex report with Arguments (records, folders, images; --pdf ...).
+TCommandResult PurgexReport(const std::string& Arguments);
+
+// purgex report on Image (the wiper's floppy, a FAT image) accepts every
+// record there and shows a row per disk; each of Results (one per row, in
+// order: "erased", "stopped: stopped by the user", ...) must be a row's
+// result, and each record on the image must hold TestMachineLines when
+// Machine is set. Answers the table.
+std::string ExpectRecordsReport(const std::string& Image, const std::vector<std::string>& Results,
+                                bool Machine = true);
+
 // A primary partition of a test disk.
 struct TPartition {
     uint64_t Start = 0, Sectors = 0;

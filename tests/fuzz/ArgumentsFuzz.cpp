@@ -48,6 +48,9 @@ PURGEX_FUZZ_TARGET(ArgumentsFuzz) {
         PURGEX_FUZZ_CHECK(Burn.Copies >= 1 && Burn.Copies <= MaxBurnCopies);
         break;
     }
+    case TPurgexCommand::Report:
+        PURGEX_FUZZ_CHECK(!Command.ReportOptions.Paths.empty());
+        break;
     case TPurgexCommand::StoreList:
     case TPurgexCommand::StoreExtract:
         PURGEX_FUZZ_CHECK(!(Command.Store.Cd && Command.Store.Disk));

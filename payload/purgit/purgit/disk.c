@@ -304,6 +304,15 @@ void TextPath(struct TText* t, const struct TDisk* d, int detail) {
     }
 }
 
+void TextBus(struct TText* t, const struct TDisk* d) {
+    if (d->ioBase == 0x1F0 || d->ioBase == 0x170) {
+        TextAdd(t, d->ioBase == 0x170 ? "ATA secondary " : "ATA primary ");
+        TextAdd(t, d->slave ? "slave" : "master");
+    } else {
+        TextAdd(t, "unknown");
+    }
+}
+
 void TextDisk(struct TText* t, unsigned index) {
     const struct TDisk* d = &Disks[index];
     TextAdd(t, "Disk ");

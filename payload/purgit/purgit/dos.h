@@ -19,6 +19,7 @@ int Int21(struct TRegs* r);
 int Int13(struct TRegs* r);
 int Int10(struct TRegs* r);
 int Int33(struct TRegs* r);
+int Int15(struct TRegs* r);
 /* INT 13h with ES = es (transfers into a buffer outside our segment). */
 int Int13Es(struct TRegs* r, uint16_t es);
 /* ES:BX of the last Int13Es call (AH=08h answers a table there). */
@@ -86,5 +87,23 @@ void MarkBootDisk(void);
 /* While on, DOS critical errors (an empty or write-protected floppy) fail
    the call instead of asking the user. */
 void CriticalErrorsFail(int on);
+
+/* Text in a block of DOS memory (fartext.c); lost: no memory, or more text
+   than the block holds. */
+struct TFarText {
+    uint16_t seg, length, limit;
+    uint8_t lost;
+};
+/* INT 21h with AX, BX, CX, DX = dx: answers the error (carry set), or 0;
+   out gets AX. */
+unsigned Dos(uint16_t ax, uint16_t bx, uint16_t cx, const void* dx, uint16_t* out);
+void FarTextClear(struct TFarText* s, uint16_t paragraphs);
+void FarTextAdd(struct TFarText* s, const char* text, unsigned n);
+/* Writes the text to a new file; with whole set, only a text kept in
+   full. Answers the DOS error, or 0. */
+unsigned FarTextSave(const struct TFarText* s, const char* path, int whole);
+/* The report (what of it was kept) and the record (only whole) to files. */
+unsigned ReportSave(const char* path);
+unsigned RecordSave(const char* path);
 
 #endif

@@ -468,10 +468,12 @@ void EraseDisk(unsigned index, struct TMethod* m, struct TResult* r, unsigned di
             DebugText(line);
         }
         outcome = Pass(d, &passes[i], 0, r);
+        RecordPass(index, &passes[i], i, 0, outcome, r);
         if (outcome) break;
         r->passesDone = i + 1;
         if (verifyAll || (verifyLast && i + 1 == count)) {
             outcome = Pass(d, &passes[i], 1, r);
+            RecordPass(index, &passes[i], i, 1, outcome, r);
             if (outcome) break;
             ++r->verifiedPasses;
         }

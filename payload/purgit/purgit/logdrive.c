@@ -168,7 +168,7 @@ void ReportPlan(char named, const char* chosen) {
 
 /* --- writing the report ------------------------------------------------------ */
 
-static unsigned Dos(uint16_t ax, uint16_t bx, uint16_t cx, const void* dx, uint16_t* out) {
+unsigned Dos(uint16_t ax, uint16_t bx, uint16_t cx, const void* dx, uint16_t* out) {
     struct TRegs r = {0};
     r.ax = ax;
     r.bx = bx;
@@ -178,7 +178,6 @@ static unsigned Dos(uint16_t ax, uint16_t bx, uint16_t cx, const void* dx, uint1
     if (out) *out = r.ax;
     return failed ? (r.ax ? r.ax : 0xFF) : 0;
 }
-
 
 /* Writes the report as X:\PURGnnnn.LOG, the first free number. Answers the
    DOS error, or 0; LogPlace says what happened. */
@@ -191,7 +190,14 @@ static unsigned WriteLogTo(char drive) {
         TextChar(&t, drive);
         TextAdd(&t, ":\\PURG");
         TextNumberWidth(&t, number, 4, '0');
-        TextAdd(&t, ".LOG");
+        TextAdd(&t, ".REC");
+        /* The number is free when neither the report nor the record has it. */
+        error = Dos(0x3D00, 0, 0, path, &handle);
+        if (!error) {
+            Dos(0x3E00, handle, 0, 0, 0);
+            continue;
+        }
+        memcpy(path + t.length - 3, "LOG", 3);
         error = Dos(0x3D00, 0, 0, path, &handle);
         if (!error) {
             Dos(0x3E00, handle, 0, 0, 0);
@@ -199,20 +205,21 @@ static unsigned WriteLogTo(char drive) {
         }
         break;
     }
-    if (error == 2 || error == 3) error = Dos(0x3C00, 0, 0, path, &handle);
+    if (error == 2 || error == 3) error = ReportSave(path);
     else if (!error) error = 0x50; /* every name taken */
-    uint16_t written = 0;
-    if (!error) {
-        error = Dos(0x4000, handle, (uint16_t)Log.length, Log.at, &written);
-        if (!error && written != Log.length) error = 0x27; /* disk full */
-        const unsigned closing = Dos(0x3E00, handle, 0, 0, 0);
-        if (!error) error = closing;
-        if (error) Dos(0x4100, 0, 0, path, 0); /* no half report left behind */
-    }
     struct TText t = {LogPlace, 0, sizeof LogPlace};
     if (!error) {
         TextAdd(&t, "Report written to ");
         TextAdd(&t, path);
+        memcpy(path + strlen(path) - 3, "REC", 3);
+        const unsigned recorded = RecordSave(path);
+        TextAdd(&t, recorded ? ", no record (DOS error " : ", record ");
+        if (recorded) {
+            TextNumber(&t, recorded);
+            TextChar(&t, ')');
+        } else {
+            TextAdd(&t, path + 3);
+        }
     } else {
         TextAdd(&t, "No report could be written to ");
         TextChar(&t, drive);

@@ -87,6 +87,16 @@ int MouseClick(unsigned* row, unsigned* column);
    last one writes Log and says in LogPlace what happened. */
 void ReportPlan(char named, const char* chosen);
 void ReportWrite(void);
+/* The report's and the erase record's text as the run makes it: the
+   platform keeps it (outside the DOS program's segment) until ReportWrite
+   saves the report as PURGnnnn.LOG and the record beside it as
+   PURGnnnn.REC. The Clear calls start afresh. */
+void ReportClear(void);
+void ReportBytes(const char* s, unsigned n);
+void RecordClear(void);
+void RecordBytes(const char* s, unsigned n);
+/* Fills Machine from the firmware's SMBIOS tables (MachineFromTable). */
+void FindMachine(void);
 
 /* The debug port (E9h) that /TRACE writes to. */
 void OutByte(uint16_t port, uint8_t v);

@@ -270,18 +270,23 @@ static int EraseChosen(void) {
     /* Before any erase: afterwards an erased disk's drives cannot be told. */
     if (Options[O_LOG]) ReportPlan((char)LogDrive, Chosen);
     LogStart();
+    RecordClear();
+    RecordStart(&Method, Parameters, total);
     int bad = 0;
     for (unsigned i = 0; i < DiskCount; ++i) {
         if (!Chosen[i]) continue;
         MouseHide(1);
+        RecordDisk(i);
         EraseDisk(i, &Method, &Results[i], ++number, total);
         const struct TResult* r = &Results[i];
+        RecordResult(i, r);
         if (r->stopped || r->vanished || r->writeErrors || r->readErrors || r->mismatches ||
             r->partitionFailed || r->partial)
             bad = 1;
         LogDisk(i, &Method);
     }
     LogEnd();
+    RecordEnd(total);
     LogPlace[0] = 0;
     if (Options[O_LOG]) ReportWrite();
     MouseHide(1);
@@ -447,6 +452,7 @@ int main(void) {
     }
     ReadParameters();
     FindDisks();
+    FindMachine();
     ListMethods(&Method);
     if (EraseStart()) {
         Print("PURGIT: not enough memory for the transfer buffers (128 KB).\r\n");

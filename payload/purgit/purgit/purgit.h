@@ -22,6 +22,9 @@ struct TText {
     char* at;
     unsigned length, capacity;
 };
+/* Buffers that flush empties when full, instead of dropping text (slot 0
+   the report, 1 the record). */
+void TextSink(unsigned slot, struct TText* t, void (*flush)(struct TText* t));
 void TextAdd(struct TText* t, const char* s);
 void TextChar(struct TText* t, char c);
 void TextNumber(struct TText* t, uint32_t v);
@@ -91,6 +94,9 @@ void TextDisk(struct TText* t, unsigned index);
 /* The transfer path: "bus-master DMA" or "BIOS", or with detail (controller,
    channel, or why the BIOS is used although option 11 is on). */
 void TextPath(struct TText* t, const struct TDisk* d, int detail);
+/* Where the disk sits, as far as the platform knows: "ATA primary master",
+   "NVMe", or "unknown". */
+void TextBus(struct TText* t, const struct TDisk* d);
 
 /* --- methods and random data -------------------------------------------------- */
 
@@ -174,5 +180,26 @@ void LogDisk(unsigned i, const struct TMethod* m);
 void LogEnd(void);
 void LogVerification(struct TText* t, const struct TResult* r);
 void Throughput(struct TText* t, const struct TResult* r, const struct TDisk* d);
+
+/* --- the erase record (record.c, smbios.c; the platform keeps the bytes) ---- */
+
+/* The machine's identity from SMBIOS; empty where nothing says. */
+struct TMachine {
+    char manufacturer[41], product[41], serial[41], uuid[37], version[8];
+};
+extern struct TMachine Machine;
+/* Fills Machine from an SMBIOS structure table of n bytes in memory, of
+   SMBIOS version major.minor. */
+void MachineFromTable(const uint8_t* table, unsigned n, unsigned major, unsigned minor);
+/* The platform's date and time: "2005-06-30 14:05:09". */
+void TextNow(struct TText* t);
+void RecordStart(const struct TMethod* m, const char* parameters, unsigned disks);
+void RecordDisk(unsigned index);
+/* After each pass (verify 0) and its reading back (verify 1); outcome as
+   the pass answered it (0 done, 1 stopped, 2 the disk went). */
+void RecordPass(unsigned index, const struct TPass* p, unsigned pass, int verify, int outcome,
+                const struct TResult* r);
+void RecordResult(unsigned index, const struct TResult* r);
+void RecordEnd(unsigned disks);
 
 #endif

@@ -2,12 +2,17 @@
    of a sanitization record. Where it is written is the platform's. */
 #include "purgit.h"
 
-char LogBuffer[6144];
+/* The report grows in the platform's keeping, a line buffer at a time. */
+static char LogBuffer[64];
 struct TText Log = {LogBuffer, 0, sizeof LogBuffer};
+static void LogFlush(struct TText* t) {
+    ReportBytes(t->at, t->length);
+    t->length = 0;
+}
 struct TResult Results[MAX_DISKS];
 char LogPlace[80];
 
-static void LogDateTime(struct TText* t) {
+void TextNow(struct TText* t) {
     unsigned v[6];
     ClockNow(v);
     TextNumber(t, v[0]);
@@ -144,23 +149,26 @@ void LogDisk(unsigned i, const struct TMethod* m) {
 
 void LogStart(void) {
     Log.length = 0;
+    ReportClear();
+    TextSink(0, &Log, LogFlush);
     TextAdd(&Log, Options[O_RECORD_LOG] ? "Corvane Purgex 2005 - MEDIA SANITIZATION RECORD\r\n"
                                         : "Corvane Purgex 2005 - erase report\r\n");
     TextAdd(&Log, "Date and time: ");
-    LogDateTime(&Log);
+    TextNow(&Log);
     TextAdd(&Log, "\r\nParameters:    ");
     TextAdd(&Log, Parameters[0] ? Parameters : "none");
     TextAdd(&Log, "\r\n\r\n");
 }
 
 void LogEnd(void) {
-    if (!Options[O_RECORD_LOG]) return;
-    TextAdd(&Log, "------------------------------------------------------------\r\n"
-                  "Sanitized by (name):  ______________________________\r\n"
-                  "Signature:            ______________________________\r\n"
-                  "Date:                 ______________________________\r\n\r\n"
-                  "Witness (name):       ______________________________\r\n"
-                  "Signature:            ______________________________\r\n"
-                  "Date:                 ______________________________\r\n");
+    if (Options[O_RECORD_LOG])
+        TextAdd(&Log, "------------------------------------------------------------\r\n"
+                      "Sanitized by (name):  ______________________________\r\n"
+                      "Signature:            ______________________________\r\n"
+                      "Date:                 ______________________________\r\n\r\n"
+                      "Witness (name):       ______________________________\r\n"
+                      "Signature:            ______________________________\r\n"
+                      "Date:                 ______________________________\r\n");
+    LogFlush(&Log);
 }
 

@@ -1,7 +1,20 @@
 /* Text building, numbers and the screen. */
 #include "purgit.h"
 
+static struct {
+    struct TText* t;
+    void (*flush)(struct TText* t);
+} Sinks[2];
+
+void TextSink(unsigned slot, struct TText* t, void (*flush)(struct TText* t)) {
+    Sinks[slot].t = t;
+    Sinks[slot].flush = flush;
+}
+
 void TextChar(struct TText* t, char c) {
+    if (t->length + 1 >= t->capacity)
+        for (unsigned i = 0; i < 2; ++i)
+            if (Sinks[i].t == t) Sinks[i].flush(t);
     if (t->length + 1 < t->capacity) t->at[t->length++] = c;
     t->at[t->length] = 0;
 }

@@ -332,6 +332,10 @@ void TextPath(struct TText* t, const struct TDisk* d, int detail) {
     TextChar(t, ')');
 }
 
+void TextBus(struct TText* t, const struct TDisk* d) {
+    TextAdd(t, Firmware[d - Disks].kind);
+}
+
 void TextDisk(struct TText* t, unsigned index) {
     const struct TDisk* d = &Disks[index];
     TextAdd(t, "Disk ");

@@ -361,11 +361,69 @@ void ReportPlan(char named, const char* chosen) {
     DebugText("REPORT DRIVES start volume\n");
 }
 
+/* The report and the record as the run makes them: no segment to fit in
+   here, so plain arrays; what goes beyond one is lost, and a record that
+   lost text is not written. */
+#define KEPT_LIMIT 65536
+static struct {
+    char at[KEPT_LIMIT];
+    unsigned length;
+    int lost;
+} Kept[2];
+
+static void Keep(unsigned slot, const char* s, unsigned n) {
+    if (n > KEPT_LIMIT - Kept[slot].length) {
+        n = KEPT_LIMIT - Kept[slot].length;
+        Kept[slot].lost = 1;
+    }
+    memcpy(Kept[slot].at + Kept[slot].length, s, n);
+    Kept[slot].length += n;
+}
+void ReportClear(void) {
+    Kept[0].length = 0;
+    Kept[0].lost = 0;
+}
+void ReportBytes(const char* s, unsigned n) {
+    Keep(0, s, n);
+}
+void RecordClear(void) {
+    Kept[1].length = 0;
+    Kept[1].lost = 0;
+}
+void RecordBytes(const char* s, unsigned n) {
+    Keep(1, s, n);
+}
+
+/* Writes a new file on the start volume; nothing half written is left. */
+static EFI_STATUS SaveFile(CHAR16* wide, unsigned slot) {
+    EFI_FILE_HANDLE f = 0;
+    EFI_STATUS s = StartRoot->Open(
+        StartRoot, &f, wide, EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE, 0);
+    if (EFI_ERROR(s)) return s;
+    UINTN n = Kept[slot].length;
+    s = f->Write(f, &n, Kept[slot].at);
+    if (!EFI_ERROR(s) && n != Kept[slot].length) s = EFI_VOLUME_FULL;
+    if (!EFI_ERROR(s)) s = f->Flush(f);
+    if (EFI_ERROR(s))
+        f->Delete(f);
+    else
+        f->Close(f);
+    return s;
+}
+
+/* Answers 1 when the start volume has the file. */
+static int Exists(CHAR16* wide, EFI_STATUS* s) {
+    EFI_FILE_HANDLE f = 0;
+    *s = StartRoot->Open(StartRoot, &f, wide, EFI_FILE_MODE_READ, 0);
+    if (EFI_ERROR(*s)) return 0;
+    f->Close(f);
+    return 1;
+}
+
 void ReportWrite(void) {
     struct TText place = {LogPlace, 0, sizeof LogPlace};
     char name[16];
-    CHAR16 wide[20];
-    EFI_FILE_HANDLE f = 0;
+    CHAR16 wide[20], record[20];
     EFI_STATUS s = EFI_NOT_FOUND;
     if (!StartRoot) {
         TextAdd(&place, "No report could be written: the start volume cannot be opened");
@@ -376,31 +434,33 @@ void ReportWrite(void) {
         struct TText t = {name, 0, sizeof name};
         TextAdd(&t, "\\PURG");
         TextNumberWidth(&t, number, 4, '0');
-        TextAdd(&t, ".LOG");
+        TextAdd(&t, ".REC");
+        WidePath(record, 20, name);
+        /* The number is free when neither the report nor the record has it. */
+        if (Exists(record, &s)) continue;
+        if (s != EFI_NOT_FOUND) break;
+        memcpy(name + t.length - 3, "LOG", 3);
         WidePath(wide, 20, name);
-        s = StartRoot->Open(StartRoot, &f, wide, EFI_FILE_MODE_READ, 0);
-        if (EFI_ERROR(s)) break;
-        f->Close(f);
+        if (!Exists(wide, &s)) break;
     }
     if (s == EFI_NOT_FOUND)
-        s = StartRoot->Open(StartRoot, &f, wide,
-                            EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE | EFI_FILE_MODE_CREATE, 0);
+        s = SaveFile(wide, 0);
     else if (!EFI_ERROR(s))
         s = EFI_VOLUME_FULL; /* every name taken */
-    if (!EFI_ERROR(s)) {
-        UINTN n = Log.length;
-        s = f->Write(f, &n, Log.at);
-        if (!EFI_ERROR(s) && n != Log.length) s = EFI_VOLUME_FULL;
-        if (!EFI_ERROR(s)) s = f->Flush(f);
-        if (EFI_ERROR(s))
-            f->Delete(f); /* no half report left behind */
-        else
-            f->Close(f);
-    }
     if (!EFI_ERROR(s)) {
         TextAdd(&place, "Report written to ");
         TextAdd(&place, name);
         TextAdd(&place, " on the start volume");
+        const EFI_STATUS recorded = Kept[1].lost ? EFI_OUT_OF_RESOURCES : SaveFile(record, 1);
+        if (EFI_ERROR(recorded)) {
+            TextAdd(&place, ", no record (UEFI error ");
+            TextNumber(&place, (uint32_t)(recorded & 0xFFFF));
+            TextChar(&place, ')');
+        } else {
+            TextAdd(&place, ", record PURG");
+            TextNumberWidth(&place, number, 4, '0');
+            TextAdd(&place, ".REC");
+        }
     } else {
         TextAdd(&place, "No report could be written to the start volume (");
         TextAdd(&place, DosError(s) == 5 ? "it is read-only, " : "");
@@ -408,6 +468,47 @@ void ReportWrite(void) {
         TextNumber(&place, (uint32_t)(s & 0xFFFF));
         TextChar(&place, ')');
     }
+}
+
+/* --- the machine ------------------------------------------------------------- */
+
+/* The SMBIOS 3 (64-bit) entry point where the firmware gives one, else the
+   32-bit one; both name their table by its physical address, which is
+   where it lies here. */
+void FindMachine(void) {
+    static const uint8_t Smbios3[16] = {0x44, 0x15, 0xfd, 0xf2, 0x94, 0x97, 0x2c, 0x4a,
+                                        0x99, 0x2e, 0xe5, 0xbb, 0xcf, 0x20, 0xe3, 0x94};
+    static const uint8_t Smbios[16] = {0x31, 0x2d, 0x9d, 0xeb, 0x88, 0x2d, 0xd3, 0x11,
+                                       0x9a, 0x16, 0x00, 0x90, 0x27, 0x3f, 0xc1, 0x4d};
+    struct TText t = {Machine.version, 0, sizeof Machine.version};
+    for (unsigned pass = 0; pass < 2; ++pass)
+        for (UINTN i = 0; i < ST->NumberOfTableEntries; ++i) {
+            const EFI_CONFIGURATION_TABLE* c = &ST->ConfigurationTable[i];
+            if (memcmp(&c->VendorGuid, pass ? Smbios : Smbios3, 16)) continue;
+            const uint8_t* e = c->VendorTable;
+            uint64_t address = 0;
+            uint32_t length = 0;
+            unsigned major, minor;
+            if (!pass && !memcmp(e, "_SM3_", 5)) {
+                major = e[7], minor = e[8];
+                memcpy(&length, e + 0x0C, 4);
+                memcpy(&address, e + 0x10, 8);
+            } else if (pass && !memcmp(e, "_SM_", 4)) {
+                major = e[6], minor = e[7];
+                length = e[0x16] | (uint32_t)e[0x17] << 8;
+                address =
+                    (uint32_t)(e[0x18] | e[0x19] << 8 | e[0x1A] << 16 | (uint32_t)e[0x1B] << 24);
+            } else {
+                continue;
+            }
+            if (!address || !length) continue;
+            TextNumber(&t, major);
+            TextChar(&t, '.');
+            TextNumber(&t, minor);
+            MachineFromTable((const uint8_t*)(uintptr_t)address, length, major, minor);
+            return;
+        }
+    TextAdd(&t, "none");
 }
 
 /* --- buffers ----------------------------------------------------------------- */

@@ -1,0 +1,268 @@
+#include "report/CertificatePdf.h"
+
+#if PURGEX_HAVE_CAIRO
+
+#include <cairo-ft.h>
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "report/ReportRows.h"
+
+namespace {
+
+constexpr double PageWidth = 595.28, PageHeight = 841.89; // A4 in points
+constexpr double Margin = 48;
+const char* const FontFolder = "/usr/share/fonts/truetype/dejavu/";
+
+class TPage {
+public:
+    TPage(cairo_t* Cr, cairo_font_face_t* Regular, cairo_font_face_t* Bold)
+        : Cr(Cr), Regular(Regular), Bold(Bold) {}
+
+    // Text at the current line, cut with "..." to fit Width.
+    void Text(double X, const std::string& S, double Size, bool Strong, double Width) {
+        cairo_set_font_face(Cr, Strong ? Bold : Regular);
+        cairo_set_font_size(Cr, Size);
+        std::string Shown = S;
+        cairo_text_extents_t E;
+        cairo_text_extents(Cr, Shown.c_str(), &E);
+        while (E.x_advance > Width && Shown.size() > 1) {
+            Shown.resize(Shown.size() - 2);
+            Shown += "~";
+            cairo_text_extents(Cr, Shown.c_str(), &E);
+        }
+        cairo_move_to(Cr, X, Y);
+        cairo_show_text(Cr, Shown.c_str());
+    }
+
+    void Title(const std::string& S) {
+        Y += 20;
+        Text(Margin, S, 18, true, PageWidth - 2 * Margin);
+        Y += 10;
+    }
+
+    void Heading(const std::string& S) {
+        Y += 18;
+        Text(Margin, S, 11.5, true, PageWidth - 2 * Margin);
+        Y += 3;
+        cairo_set_line_width(Cr, 0.6);
+        cairo_move_to(Cr, Margin, Y);
+        cairo_line_to(Cr, PageWidth - Margin, Y);
+        cairo_stroke(Cr);
+        Y += 2;
+    }
+
+    // A field: its label and value; an empty value leaves a line to fill in.
+    void Field(const std::string& Label, const std::string& Value) {
+        Y += 14.5;
+        Text(Margin + 4, Label, 9.5, false, 150);
+        if (Value.empty()) {
+            cairo_set_line_width(Cr, 0.4);
+            cairo_move_to(Cr, Margin + 170, Y + 2);
+            cairo_line_to(Cr, PageWidth - Margin, Y + 2);
+            cairo_stroke(Cr);
+        } else {
+            Text(Margin + 170, Value, 9.5, true, PageWidth - 2 * Margin - 170);
+        }
+    }
+
+    void Small(const std::string& S) {
+        Y += 12;
+        Text(Margin, S, 8, false, PageWidth - 2 * Margin);
+    }
+
+    cairo_t* Cr;
+    cairo_font_face_t *Regular, *Bold;
+    double Y = Margin;
+};
+
+std::string Now() {
+    const std::time_t T = std::time(nullptr);
+    char Text[32];
+    std::strftime(Text, sizeof Text, "%Y-%m-%d %H:%M", std::localtime(&T));
+    return Text;
+}
+
+std::string Verification(const TEraseRecord& R) {
+    const std::string& Way = R.Record.at("verification");
+    if (Way == "none") return "none (nothing was read back)";
+    return (Way == "every pass" ? "every pass" : "the last pass") +
+           std::string(" read back and compared");
+}
+
+std::string VerificationResult(const TRecordDisk& D) {
+    const auto& Res = D.Result;
+    if (Res.at("verified_passes") == "0") return "not verified";
+    if (Res.at("read_errors") != "0" || Res.at("mismatches") != "0")
+        return "FAILED: " + Res.at("mismatches") + " sectors differ, " + Res.at("read_errors") +
+               " unreadable";
+    return "passed (" + Res.at("verified_passes") + " of " + Res.at("passes_done") +
+           " passes read back)";
+}
+
+void Certificate(TPage& P, const TEraseRecord& R, const TRecordDisk& D,
+                 const TCertificateOptions& O) {
+    P.Title("Certificate of Sanitization");
+    P.Small(
+        "Media sanitized by overwriting, after the sample certificate of NIST SP 800-88 Rev. 1.");
+    P.Heading("Person performing sanitization");
+    P.Field("Name", O.Operator);
+    P.Field("Title", "");
+    P.Field("Organization", O.Organisation);
+    P.Field("Location", "");
+    P.Field("Phone", "");
+    P.Heading("Media information");
+    P.Field("Media type",
+            "hard disk, " + D.Disk.at("bus") + " (BIOS disk " + D.Disk.at("bios") + ")");
+    P.Field("Make / model", D.Disk.at("model"));
+    P.Field("Serial number", D.Disk.at("serial"));
+    P.Field("Size", DiskSize(D) + " (" + D.Disk.at("sectors") + " sectors of " +
+                        D.Disk.at("sector_bytes") + " bytes)");
+    P.Field("Media property number", "");
+    P.Field("Classification", "");
+    P.Heading("Sanitization details");
+    P.Field("Method type", "Clear (overwrite)");
+    P.Field("Method used", R.Record.at("method_name") + " (" + R.Record.at("method") + ")");
+    P.Field("Passes", D.Result.at("passes_done") + " of " + D.Result.at("passes_planned") +
+                          " written, " + R.Record.at("direction") + ", random data " +
+                          R.Record.at("generator"));
+    P.Field("Tool used (version)", R.Record.at("wiper"));
+    P.Field("Started / ended", D.Disk.at("started") + "  /  " + D.Result.at("ended"));
+    P.Field("Verification method", Verification(R));
+    P.Field("Verification result", VerificationResult(D));
+    P.Field("Errors", D.Result.at("write_errors") + " write, " + D.Result.at("read_errors") +
+                          " read, " + D.Result.at("mismatches") + " verification");
+    P.Field("Outcome", DiskResult(D));
+    P.Field("Post-sanitization destination", "");
+    P.Heading("Machine");
+    P.Field("Manufacturer", R.Machine.at("manufacturer"));
+    P.Field("Product", R.Machine.at("product"));
+    P.Field("Serial number", R.Machine.at("serial"));
+    P.Field("UUID", R.Machine.at("uuid"));
+    P.Heading("Record");
+    P.Field("File", std::filesystem::path(R.File).filename().string() + ", disk " +
+                        std::to_string(D.Number));
+    P.Field("Checksum", R.Record.empty() ? "" : R.Checksum);
+    P.Heading("Signatures");
+    P.Field("Sanitized by (name)", "");
+    P.Field("Signature / date", "");
+    P.Field("Validated by (name)", "");
+    P.Field("Signature / date", "");
+}
+
+void Summary(TPage& P, const std::vector<TEraseRecord>& Records, const TCertificateOptions& O) {
+    P.Title("Summary of erase records");
+    P.Field("Prepared", Now());
+    P.Field("Operator", O.Operator);
+    P.Field("Organization", O.Organisation);
+    P.Field("Records read", std::to_string(Records.size()));
+    const auto Rows = ReportRows(Records);
+    P.Field("Disks", std::to_string(Rows.size()) + " (one certificate page each)");
+    P.Heading("Disks");
+    // Outcomes only: the reasons are on the certificates.
+    static const double Columns[] = {0, 78, 118, 238, 322, 364, 422};
+    static const char* const Heads[] = {"Record", "Disk",   "Model", "Serial",
+                                        "Size",   "Method", "Result"};
+    const double Width = PageWidth - 2 * Margin;
+    auto Row = [&](const std::vector<std::string>& Cells, bool Strong) {
+        P.Y += 13;
+        if (P.Y > PageHeight - Margin) return;
+        for (size_t i = 0; i < 7; ++i) {
+            const double Right = i + 1 < 7 ? Columns[i + 1] - 4 : Width;
+            P.Text(Margin + Columns[i], Cells[i], 8, Strong, Right - Columns[i]);
+        }
+    };
+    Row({Heads, Heads + 7}, true);
+    for (const auto& R : Rows)
+        Row({R.Record.substr(R.Record.rfind(':') + 1), R.Disk, R.Model, R.Serial, R.Size, R.Method,
+             R.Result.substr(0, R.Result.find(':'))},
+            false);
+    P.Heading("Machines");
+    for (const auto& R : Records)
+        P.Small(std::filesystem::path(R.File).filename().string() + ": " + MachineName(R));
+    if (!O.Refused.empty()) {
+        P.Heading("Records left out");
+        for (const auto& Refused : O.Refused)
+            P.Small(Refused);
+    }
+}
+
+} // namespace
+
+bool CertificatesAvailable() {
+    return true;
+}
+
+std::string WriteCertificates(const std::string& File, const std::vector<TEraseRecord>& Records,
+                              const TCertificateOptions& Options) {
+    // Loaded once: cairo may keep the faces in its caches for as long as the
+    // process runs.
+    static FT_Library Library = nullptr;
+    static cairo_font_face_t* Faces[2] = {};
+    const char* const Names[2] = {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf"};
+    if (!Library && FT_Init_FreeType(&Library)) return "FreeType could not start";
+    for (int i = 0; i < 2; ++i) {
+        if (Faces[i]) continue;
+        FT_Face Face;
+        if (FT_New_Face(Library, (std::string(FontFolder) + Names[i]).c_str(), 0, &Face))
+            return std::string("the font ") + FontFolder + Names[i] +
+                   " is missing (Debian package fonts-dejavu-core)";
+        Faces[i] = cairo_ft_font_face_create_for_ft_face(Face, 0);
+    }
+    cairo_font_face_t* Regular = Faces[0];
+    cairo_font_face_t* Bold = Faces[1];
+
+    const std::filesystem::path Target(File);
+    const std::filesystem::path Temporary = Target.string() + ".part";
+    cairo_surface_t* Surface = cairo_pdf_surface_create(Temporary.c_str(), PageWidth, PageHeight);
+    cairo_pdf_surface_set_metadata(Surface, CAIRO_PDF_METADATA_TITLE,
+                                   "Certificates of sanitization");
+    cairo_pdf_surface_set_metadata(Surface, CAIRO_PDF_METADATA_CREATOR, "purgex report");
+    cairo_t* Cr = cairo_create(Surface);
+    {
+        TPage P(Cr, Regular, Bold);
+        Summary(P, Records, Options);
+        cairo_show_page(Cr);
+    }
+    for (const auto& R : Records)
+        for (const auto& D : R.Disks) {
+            TPage P(Cr, Regular, Bold);
+            Certificate(P, R, D, Options);
+            cairo_show_page(Cr);
+        }
+    cairo_destroy(Cr);
+    cairo_surface_finish(Surface);
+    const cairo_status_t Status = cairo_surface_status(Surface);
+    cairo_surface_destroy(Surface);
+    std::error_code Error;
+    if (Status != CAIRO_STATUS_SUCCESS) {
+        std::filesystem::remove(Temporary, Error);
+        return std::string("the PDF could not be written: ") + cairo_status_to_string(Status);
+    }
+    std::filesystem::rename(Temporary, Target, Error);
+    if (Error) {
+        std::filesystem::remove(Temporary, Error);
+        return "the PDF could not be put in place: " + Error.message();
+    }
+    return "";
+}
+
+#else
+
+bool CertificatesAvailable() {
+    return false;
+}
+
+std::string WriteCertificates(const std::string&, const std::vector<TEraseRecord>&,
+                              const TCertificateOptions&) {
+    return "this build of purgex makes no PDF (it was built without cairo)";
+}
+
+#endif
