@@ -1,6 +1,6 @@
 // PURGIT.EFI under QEMU with Debian's OVMF firmware (TCG, no display): a
-// stick made by purgex usb, with the EFI wiper and its parameters file
-// added by mtools, boots beside scratch disks on every kind of controller.
+// stick made by purgex usb boots beside scratch disks on every kind of
+// controller, and a disc made by purgex iso --uefi starts the same wiper.
 // Results are judged from the disk images, the stick read back with mtools
 // and fsck.fat, the wiper's trace on port E9h and the firmware's console,
 // which OVMF mirrors to the serial port.
@@ -30,24 +30,13 @@ const std::string Mtools = "MTOOLS_SKIP_CHECK=1 ";
 const std::string OvmfCode = "/usr/share/OVMF/OVMF_CODE.fd";
 const std::string OvmfVars = "/usr/share/OVMF/OVMF_VARS.fd";
 
-fs::path EfiWiper() {
-    return PayloadDir() / "purgit" / "PURGIT.EFI";
-}
-
-// A 64 MB stick image as purgex writes it, with \EFI\BOOT\BOOTX64.EFI and
-// \EFI\BOOT\PURGIT.ARG (the parameters, one line ending in CR LF).
+// A 64 MB stick image as purgex writes it: beside the DOS tree it carries
+// \EFI\BOOT\BOOTX64.EFI and \EFI\BOOT\PURGIT.ARG (the parameters).
 std::string MakeEfiStick(const TScratchDir& Dir, const std::string& Options,
                          const std::string& Params) {
     const std::string Image = (Dir / "stick.img").string();
     RunOrFail(std::string(PURGEX_CLI) + " usb " + ShellQuote(Image) +
               " --size 64M --yes --options " + Options + " --params " + ShellQuote(Params));
-    WriteFileBytes(Dir / "PURGIT.ARG", Params + "\r\n");
-    const std::string On = ShellQuote(Image + "@@1048576");
-    RunOrFail(Mtools + "mmd -i " + On + " ::EFI ::EFI/BOOT");
-    RunOrFail(Mtools + "mcopy -i " + On + " " + ShellQuote(EfiWiper().string()) +
-              " ::EFI/BOOT/BOOTX64.EFI");
-    RunOrFail(Mtools + "mcopy -i " + On + " " + ShellQuote((Dir / "PURGIT.ARG").string()) +
-              " ::EFI/BOOT/PURGIT.ARG");
     return Image;
 }
 
@@ -67,6 +56,7 @@ std::string Readable(const std::string& Terminal) {
 TUefiRun RunOvmf(const TScratchDir& Dir, const std::string& Stick, const std::string& Devices,
                  const std::string& WaitFor, int Timeout, const std::string& Extra = "") {
     const fs::path Vars = Dir / "vars.fd", Trace = Dir / "trace.txt", Console = Dir / "console.txt";
+    const bool IsDisc = fs::path(Stick).extension() == ".iso"; // a CD drive instead of a disk
     fs::copy_file(OvmfVars, Vars, fs::copy_options::overwrite_existing);
     fs::remove(Trace);
     fs::remove(Console);
@@ -74,7 +64,8 @@ TUefiRun RunOvmf(const TScratchDir& Dir, const std::string& Stick, const std::st
         "exec qemu-system-x86_64 -machine pc -m 256 -display none -no-reboot -net none"
         " -drive if=pflash,format=raw,readonly=on,file=" +
         OvmfCode + " -drive if=pflash,format=raw,file=" + ShellQuote(Vars.string()) +
-        " -drive file=" + ShellQuote(Stick) + ",format=raw,if=ide,index=0 " + Devices +
+        " -drive file=" + ShellQuote(Stick) + (IsDisc ? ",media=cdrom" : ",format=raw") +
+        ",if=ide,index=0 " + Devices +
         " -debugcon file:" + ShellQuote(Trace.string()) +
         " -serial file:" + ShellQuote(Console.string()) + " " + Extra + " >" +
         ShellQuote((Dir / "qemu.log").string()) + " 2>&1";
@@ -173,6 +164,28 @@ TEST(QemuUefi, StartsIntoTheStartPageWithTheOptionsChosen) {
     EXPECT_EQ(Run.Trace.find("\nW "), std::string::npos) << Run.Trace;
 }
 
+// A disc made with --uefi starts the same wiper from its second boot entry,
+// with the options and parameters it was made with.
+TEST(QemuUefi, TheUefiDiscStartsTheWiperWithItsChoices) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Iso = (Dir / "both.iso").string();
+    RunOrFail(std::string(PURGEX_CLI) + " iso " + ShellQuote(Iso) +
+              " --uefi --yes --os rxdos --options 011110000010 --params '/TRACE /X:disc'");
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 16384);
+    const auto Run =
+        RunOvmf(Dir, Iso, "-drive file=" + ShellQuote(Disk) + ",format=raw,if=ide,index=1",
+                "Esc  leave the program", 90);
+    ASSERT_NE(Run.Trace.find("START PAGE"), std::string::npos) << Tail(Run.Console);
+    const std::string& C = Run.Console;
+    EXPECT_NE(C.find("Parameters: /TRACE /X:disc"), std::string::npos) << Tail(C);
+    EXPECT_NE(C.find("Wipe methods found: 12"), std::string::npos) << Tail(C);
+    std::smatch Found;
+    ASSERT_TRUE(std::regex_search(C, Found, std::regex("O2 +[A-Z][^\n]* (on|off)(?![a-z])")));
+    EXPECT_EQ(Found[1], "on") << Found[0];
+    EXPECT_NE(C.find("QEMU HARDDISK"), std::string::npos) << Tail(C);
+}
+
 // /ALL /M:ZERO with option 7: one disk each on PIIX IDE, AHCI, NVMe,
 // virtio-blk and USB (xHCI), erased to zeros; the stick is unchanged but
 // for its report, which names every disk with model and serial number;
@@ -231,6 +244,8 @@ TEST(QemuUefi, UnattendedZeroErasesADiskOnEveryController) {
     const fs::path After = Dir / "after";
     CopyOut(Stick, After);
     fs::remove(After / "PURG0001.LOG");
+    // The erase record beside the report.
+    EXPECT_TRUE(fs::remove(After / "PURG0001.REC"));
     const auto Diff =
         RunCommand("diff -r " + ShellQuote(Before.string()) + " " + ShellQuote(After.string()));
     EXPECT_EQ(Diff.ExitCode, 0) << Diff.Output;
