@@ -84,7 +84,7 @@ std::string Tail(const std::string& Text, size_t Lines) {
 // not fit the machine.
 std::string DiskArguments(const std::vector<TGuestDisk>& Disks, std::string& Problem) {
     std::string Arguments, Controllers;
-    int Ide = 0;
+    int Ide = 0, Ahci = 0;
     bool Xhci = false, Ehci = false, Scsi = false;
     for (size_t i = 0; i < Disks.size(); ++i) {
         const TGuestDisk& Disk = Disks[i];
@@ -124,6 +124,12 @@ std::string DiskArguments(const std::vector<TGuestDisk>& Disks, std::string& Pro
         case TGuestDiskKind::VirtioDisk:
             Arguments += " -device virtio-blk-pci,drive=" + Id;
             break;
+        case TGuestDiskKind::AhciDisk:
+            Arguments += " -device ide-hd,drive=" + Id + ",bus=ahci." + std::to_string(Ahci++);
+            break;
+        case TGuestDiskKind::NvmeDisk:
+            Arguments += " -device nvme,drive=" + Id + ",serial=" + Id;
+            break;
         case TGuestDiskKind::ScsiCdrom:
             Scsi = true;
             Arguments += " -device scsi-cd,bus=scsi.0,drive=" + Id;
@@ -133,6 +139,7 @@ std::string DiskArguments(const std::vector<TGuestDisk>& Disks, std::string& Pro
     if (Xhci) Controllers += " -device qemu-xhci,id=xhci";
     if (Ehci) Controllers += " -device usb-ehci,id=ehci";
     if (Scsi) Controllers += " -device virtio-scsi-pci,id=scsi";
+    if (Ahci) Controllers += " -device ich9-ahci,id=ahci";
     return Controllers + Arguments;
 }
 

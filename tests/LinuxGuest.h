@@ -15,6 +15,8 @@ enum class TGuestDiskKind {
     UsbEhci,    // usb-storage on a usb-ehci controller
     IdeDisk,    // ide-hd on the PIIX IDE controller (at most four IDE drives in all)
     VirtioDisk, // virtio-blk-pci
+    AhciDisk,   // ide-hd on an ich9-ahci controller (SATA)
+    NvmeDisk,   // an nvme controller with the image as its namespace
     IdeCdrom,   // ide-cd
     ScsiCdrom,  // scsi-cd on virtio-scsi-pci
 };

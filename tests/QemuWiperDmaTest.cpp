@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <vector>
 
 #include "QemuWiperSupport.h"
 
@@ -22,7 +23,7 @@ namespace {
 // Verify, report, unattended, DMA; no mouse.
 const std::string DmaFlags = "100100100011";
 
-enum : unsigned { ReadDma = 0xC8, WriteDma = 0xCA };
+enum : unsigned { ReadDma = 0xC8, WriteDma = 0xCA, ReadDmaExt = 0x25, WriteDmaExt = 0x35 };
 // Every command that writes sectors by PIO, 28- and 48-bit.
 const unsigned PioWrites[] = {0x30, 0x31, 0x34, 0x39, 0xC5};
 
@@ -37,6 +38,15 @@ std::map<unsigned, int> AtaCommands(const fs::path& QemuTrace) {
             ++Count[unsigned(std::stoul(Line.substr(At + 6), nullptr, 16))];
     }
     return Count;
+}
+
+// DMA commands that read (or write), 28- and 48-bit.
+int DmaCommands(const std::map<unsigned, int>& Commands, bool Write) {
+    int Sum = 0;
+    for (const unsigned Command : Write ? std::vector<unsigned>{WriteDma, WriteDmaExt}
+                                        : std::vector<unsigned>{ReadDma, ReadDmaExt})
+        if (Commands.count(Command)) Sum += Commands.at(Command);
+    return Sum;
 }
 
 // Lines of the wiper's trace that start with Prefix.
@@ -69,7 +79,9 @@ void ExpectNoPioWrites(const std::map<unsigned, int>& Commands) {
 
 // Two disks on both channels, one master and one slave, of sizes that are no
 // multiple of a request: both end as zeros, every request was a READ or
-// WRITE DMA the drives executed, and no sector was written by PIO.
+// WRITE DMA the drives executed, and no sector was written by PIO. Zeros
+// repeat one buffer, so each disk takes a single 48-bit write; the read-back
+// moves four blocks a request.
 TEST(QemuWiperDma, ZerosGoThroughTheBusMasterToTheRightDriveOnBothChannels) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
@@ -86,14 +98,17 @@ TEST(QemuWiperDma, ZerosGoThroughTheBusMasterToTheRightDriveOnBothChannels) {
         << "the secondary slave still holds other bytes";
     EXPECT_EQ(TraceLines(Run.Wipe.Trace, "PATH DMA"), 2) << Run.Wipe.Trace;
     EXPECT_EQ(TraceLines(Run.Wipe.Trace, "PATH BIOS"), 0) << Run.Wipe.Trace;
-    // 3001 = 23 * 127 + 80 and 1500 = 11 * 127 + 103: full requests and a short last one.
-    EXPECT_EQ(TraceLines(Run.Wipe.Trace, "W "), 24 + 12);
-    EXPECT_EQ(TraceLines(Run.Wipe.Trace, "W 2921 80"), 1);
-    const auto Writes = Run.Commands.find(WriteDma), Reads = Run.Commands.find(ReadDma);
-    ASSERT_NE(Writes, Run.Commands.end()) << "QEMU executed no WRITE DMA";
-    ASSERT_NE(Reads, Run.Commands.end()) << "QEMU executed no READ DMA";
-    EXPECT_EQ(Writes->second, TraceLines(Run.Wipe.Trace, "W "));
-    EXPECT_EQ(Reads->second, TraceLines(Run.Wipe.Trace, "R "));
+    EXPECT_EQ(TraceLines(Run.Wipe.Trace, "W "), 2) << Run.Wipe.Trace;
+    EXPECT_EQ(TraceLines(Run.Wipe.Trace, "W 0 3001\n"), 1) << Run.Wipe.Trace;
+    EXPECT_EQ(TraceLines(Run.Wipe.Trace, "W 0 1500\n"), 1) << Run.Wipe.Trace;
+    // 3001 = 5 * 508 + 461 and 1500 = 2 * 508 + 484: full reads and a short last one.
+    EXPECT_EQ(TraceLines(Run.Wipe.Trace, "R 2540 461\n"), 1) << Run.Wipe.Trace;
+    EXPECT_EQ(TraceLines(Run.Wipe.Trace, "R 1016 484\n"), 1) << Run.Wipe.Trace;
+    ASSERT_TRUE(Run.Commands.count(WriteDmaExt)) << "QEMU executed no WRITE DMA EXT";
+    EXPECT_EQ(Run.Commands.at(WriteDmaExt), 2);
+    ASSERT_TRUE(Run.Commands.count(ReadDmaExt)) << "QEMU executed no READ DMA EXT";
+    EXPECT_EQ(DmaCommands(Run.Commands, true), TraceLines(Run.Wipe.Trace, "W "));
+    EXPECT_EQ(DmaCommands(Run.Commands, false), TraceLines(Run.Wipe.Trace, "R "));
     ExpectNoPioWrites(Run.Commands);
 
     const std::string Log = ReadLog(Floppy);
@@ -131,10 +146,12 @@ TEST(QemuWiperDma, RandomPassReadBackThroughTheBusMasterVerifies) {
         ASSERT_FALSE(AllBytes(Sector, 0)) << "sector " << At / 512 << " holds zeros";
     }
     EXPECT_EQ(TraceLines(Run.Wipe.Trace, "PATH DMA"), 1) << Run.Wipe.Trace;
-    // The read-back of the whole disk went through DMA as well.
-    EXPECT_GE(TraceLines(Run.Wipe.Trace, "R "), 16);
-    EXPECT_EQ(Run.Commands.count(ReadDma) ? Run.Commands.at(ReadDma) : 0,
-              TraceLines(Run.Wipe.Trace, "R "));
+    // Random data cannot repeat a buffer: one block a write. The read-back
+    // of the whole disk went through DMA as well, four blocks a request.
+    EXPECT_EQ(TraceLines(Run.Wipe.Trace, "W "), 16) << Run.Wipe.Trace;
+    EXPECT_EQ(TraceLines(Run.Wipe.Trace, "R 1524 476\n"), 1) << Run.Wipe.Trace;
+    EXPECT_EQ(DmaCommands(Run.Commands, true), TraceLines(Run.Wipe.Trace, "W "));
+    EXPECT_EQ(DmaCommands(Run.Commands, false), TraceLines(Run.Wipe.Trace, "R "));
     ExpectNoPioWrites(Run.Commands);
     const std::string Log = ReadLog(Floppy);
     EXPECT_NE(Log.find("Verification: passed (1 pass read back and compared)"), std::string::npos)
@@ -156,7 +173,7 @@ TEST(QemuWiperDma, WithoutPciTheBiosErasesAndTheReportSaysWhy) {
     EXPECT_TRUE(AllBytes(ReadFileBytes(Disk), 0));
     EXPECT_EQ(TraceLines(Run.Wipe.Trace, "PATH BIOS no PCI"), 1) << Run.Wipe.Trace;
     EXPECT_EQ(TraceLines(Run.Wipe.Trace, "PATH DMA"), 0) << Run.Wipe.Trace;
-    EXPECT_EQ(Run.Commands.count(WriteDma) + Run.Commands.count(ReadDma), 0u);
+    EXPECT_EQ(DmaCommands(Run.Commands, true) + DmaCommands(Run.Commands, false), 0);
     const std::string Log = ReadLog(Floppy);
     EXPECT_NE(Log.find("Transfers:    BIOS INT 13h AH=42h/43h (option 11: no PCI"),
               std::string::npos)
@@ -164,8 +181,9 @@ TEST(QemuWiperDma, WithoutPciTheBiosErasesAndTheReportSaysWhy) {
     EXPECT_NE(Log.find("Result:       OK"), std::string::npos) << Log;
 }
 
-// A drive that stops answering DMA in time: writes throttled to 5,000 bytes
-// a second hold the second request for some 13 s. The wiper gives up after
+// A drive that stops answering DMA in time: transfers throttled to 5,000
+// bytes a second hold the second request (the single write of 600 sectors,
+// after the 127-sector probe read) for some 13 s. The wiper gives up after
 // 8 s, resets the channel, says once that the BIOS takes over, and the BIOS
 // erases the rest (the throttle is lifted through the monitor as soon as
 // the trace shows the fall-back).
@@ -185,7 +203,7 @@ TEST(QemuWiperDma, TransferThatTimesOutHandsTheRestOfTheDiskToTheBios) {
         return "block_set_io_throttle slow 0 0 0 0 0 0\n";
     });
     const std::string Drive = "-drive file=" + ShellQuote(Disk) +
-                              ",if=ide,index=0,format=raw,id=slow,throttling.bps-write=5000";
+                              ",if=ide,index=0,format=raw,id=slow,throttling.bps-total=5000";
     const auto Run = RunWithAtaTrace(Dir, Floppy, Drive, MonitorArgument(Socket));
     Feeder.Finish();
     ASSERT_TRUE(Run.Wipe.Qemu.SawText)
@@ -198,7 +216,7 @@ TEST(QemuWiperDma, TransferThatTimesOutHandsTheRestOfTheDiskToTheBios) {
         << Run.Wipe.Trace;
     EXPECT_EQ(TraceLines(Run.Wipe.Trace, "ERROR"), 0) << Run.Wipe.Trace;
     // DMA wrote until the timeout, the BIOS after it.
-    EXPECT_GE(Run.Commands.count(WriteDma) ? Run.Commands.at(WriteDma) : 0, 1);
+    EXPECT_GE(DmaCommands(Run.Commands, true), 1);
     const std::string Log = ReadLog(Floppy);
     EXPECT_NE(
         Log.find("Transfers:    BIOS INT 13h AH=42h/43h (option 11: a DMA transfer timed out)"),
@@ -231,9 +249,12 @@ TEST(QemuWiperDma, InjectedErrorsUnderDmaAreListedBySector) {
     EXPECT_EQ(TraceLines(Run.Wipe.Trace, "PATH BIOS"), 0) << Run.Wipe.Trace;
     EXPECT_EQ(TraceLines(Run.Wipe.Trace, "ERROR W 900"), 1) << Run.Wipe.Trace;
     EXPECT_EQ(TraceLines(Run.Wipe.Trace, "ERROR R 1700"), 1) << Run.Wipe.Trace;
-    // The sector-by-sector retries were DMA commands too.
-    EXPECT_EQ(Run.Commands.count(WriteDma) ? Run.Commands.at(WriteDma) : 0,
-              TraceLines(Run.Wipe.Trace, "W "));
+    // The failed large write was retried block by block, the failing block
+    // sector by sector, all by DMA.
+    EXPECT_EQ(TraceLines(Run.Wipe.Trace, "W 0 2048\n"), 1) << Run.Wipe.Trace;
+    EXPECT_EQ(TraceLines(Run.Wipe.Trace, "W 889 127\n"), 1) << Run.Wipe.Trace;
+    EXPECT_EQ(TraceLines(Run.Wipe.Trace, "W 900 1\n"), 1) << Run.Wipe.Trace;
+    EXPECT_EQ(DmaCommands(Run.Commands, true), TraceLines(Run.Wipe.Trace, "W "));
     ExpectNoPioWrites(Run.Commands);
     const auto After = ReadFileBytes(Disk);
     for (size_t Sector = 0; Sector < 2048; ++Sector) {
@@ -255,9 +276,10 @@ TEST(QemuWiperDma, InjectedErrorsUnderDmaAreListedBySector) {
 // while the wiper writes it: that erase ends at once with the message for a
 // disk that no longer answers, after one block's retries rather than the
 // rest of the disk's, and the second disk is erased completely. Flags
-// choose the path (option 11), Path is the trace's name for it.
+// choose the path (option 11), Path is the trace's name for it; the drive
+// goes after Writes write requests (DMA moves zeros 32 MB a request).
 static void ExpectVanishingDiskEndsItsEraseAndTheRunGoesOn(const std::string& Flags,
-                                                           const std::string& Path) {
+                                                           const std::string& Path, int Writes) {
     TScratchDir Dir;
     const std::string Floppy =
         MakeConfiguredWiperFloppy(Dir, Flags, "Purgit /M:ZERO /ALL /TRACE\r\n");
@@ -268,7 +290,7 @@ static void ExpectVanishingDiskEndsItsEraseAndTheRunGoesOn(const std::string& Fl
     bool Pulled = false;
     TMonitorFeeder Feeder(Socket, 50ms, [&]() -> std::optional<std::string> {
         if (Pulled) return std::nullopt;
-        if (TraceLines(ReadTextIfAny(Trace), "W ") < 40) return "";
+        if (TraceLines(ReadTextIfAny(Trace), "W ") < Writes) return "";
         Pulled = true;
         return "drive_del large\n";
     });
@@ -306,12 +328,12 @@ static void ExpectVanishingDiskEndsItsEraseAndTheRunGoesOn(const std::string& Fl
 
 TEST(QemuWiperDma, DiskVanishingMidEraseEndsItsEraseAndTheRunGoesOn) {
     REQUIRE_HOST_TOOLS();
-    ExpectVanishingDiskEndsItsEraseAndTheRunGoesOn(DmaFlags, "PATH DMA");
+    ExpectVanishingDiskEndsItsEraseAndTheRunGoesOn(DmaFlags, "PATH DMA", 2);
 }
 
 TEST(QemuWiperDma, DiskVanishingMidEraseThroughTheBiosEndsAsQuickly) {
     REQUIRE_HOST_TOOLS();
-    ExpectVanishingDiskEndsItsEraseAndTheRunGoesOn("100100100001", "PATH BIOS");
+    ExpectVanishingDiskEndsItsEraseAndTheRunGoesOn("100100100001", "PATH BIOS", 40);
 }
 
 #endif

@@ -19,10 +19,10 @@ busybox=/bin/busybox
 modules=/lib/modules/$version
 
 # The drivers for every way the harness attaches a disk: USB (xHCI, EHCI,
-# UHCI for EHCI's companions), IDE and AHCI, virtio, and the SCSI disk, CD
-# and generic layers above them.
+# UHCI for EHCI's companions), IDE and AHCI, virtio, NVMe, and the SCSI disk,
+# CD and generic layers above them.
 drivers="usb-storage uas sd_mod sr_mod sg ata_piix ata_generic ahci xhci_pci ehci_pci
-  uhci_hcd virtio_blk virtio_pci virtio_scsi vfat nls_cp437 nls_ascii"
+  uhci_hcd virtio_blk virtio_pci virtio_scsi nvme vfat nls_cp437 nls_ascii"
 
 # ldd fails on a static executable.
 [ -x "$busybox" ] && ! ldd "$busybox" >/dev/null 2>&1 ||

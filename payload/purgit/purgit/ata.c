@@ -175,13 +175,41 @@ void DmaFindPaths(void) {
 /* --- transfers --------------------------------------------------------------- */
 
 /* Physical region descriptors: address, byte count (0 = 64 KB), bit 15 of
-   the last word ends the table. The table must be dword aligned and must
-   not cross a 64 KB boundary: 32-byte alignment keeps its four entries
-   inside one. */
-static struct {
+   the last word ends the table. The table (8 KB at PrdSeg, set aside with
+   the buffers before any transfer) is dword aligned and must not cross a
+   64 KB boundary. */
+struct TPrd {
     uint32_t address;
     uint16_t bytes, last;
-} Prd[4] __attribute__((aligned(32)));
+};
+uint16_t PrdSeg;
+uint32_t DmaRepeat;
+
+/* Describes bytes from the physical address start, split at 64 KB
+   boundaries and starting over at start after every repeat bytes (0:
+   never). Answers 0 when the table cannot hold it. */
+static int Describe(uint32_t start, uint32_t bytes, uint32_t repeat) {
+    uint32_t at = start, left = bytes, run = repeat ? repeat : bytes;
+    struct TPrd e;
+    for (unsigned n = 0; left; ++n) {
+        if (n == PRD_ENTRIES || !PrdSeg) return 0;
+        const uint32_t room = 0x10000ul - (at & 0xFFFF);
+        uint32_t piece = left < room ? left : room;
+        if (piece > run) piece = run;
+        e.address = at;
+        e.bytes = (uint16_t)piece;
+        e.last = left == piece ? 0x8000 : 0;
+        FarPut(PrdSeg, (uint16_t)(n * sizeof e), &e, sizeof e);
+        at += piece;
+        left -= piece;
+        run -= piece;
+        if (!run) {
+            at = start;
+            run = repeat ? repeat : left;
+        }
+    }
+    return 1;
+}
 
 enum { BM_COMMAND = 0, BM_STATUS = 2, BM_TABLE = 4 };
 enum { BM_START = 0x01, BM_TO_MEMORY = 0x08 };
@@ -195,12 +223,6 @@ enum { DC_NIEN = 0x02, DC_SRST = 0x04, DC_HD15 = 0x08 };
 static uint16_t Control(const struct TDisk* d) {
     return d->controlBase && d->controlBase != 0xFFFF ? d->controlBase
                                                       : (uint16_t)(d->ioBase + 0x206);
-}
-
-static uint16_t DataSegment(void) {
-    uint16_t ds;
-    __asm__ volatile("movw %%ds, %0" : "=r"(ds));
-    return ds;
 }
 
 static int WaitReady(const struct TDisk* d, uint32_t start) {
@@ -237,30 +259,20 @@ void DmaRelease(const struct TDisk* d) {
 unsigned DmaTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
                      uint16_t off) {
     const uint16_t io = d->ioBase, bm = d->busMaster;
-    /* The buffer split at 64 KB physical boundaries, as the bus master wants. */
-    uint32_t at = (uint32_t)seg * 16 + off, left = (uint32_t)count * 512;
-    unsigned n = 0;
-    while (left && n < 4) {
-        const uint32_t room = 0x10000ul - (at & 0xFFFF);
-        const uint32_t piece = left < room ? left : room;
-        Prd[n].address = at;
-        Prd[n].bytes = (uint16_t)piece;
-        Prd[n].last = 0;
-        at += piece;
-        left -= piece;
-        ++n;
-    }
-    if (!n || left) return 0x01;
-    Prd[n - 1].last = 0x8000;
+    /* 256 sectors a command with 28-bit addresses, 65,536 with 48-bit ones. */
+    const int ext = d->lba48 && (count > 256 || lba + count > 0x0FFFFFFFul);
+    if (!count || count > (ext ? 65536ul : 256)) return 0x01;
+    if (!Describe((uint32_t)seg * 16 + off, (uint32_t)count * 512, DmaRepeat)) return 0x01;
 
     const uint8_t direction = write ? 0 : BM_TO_MEMORY;
     OutByte(bm + BM_COMMAND, direction);
-    OutDword(bm + BM_TABLE, (uint32_t)DataSegment() * 16 + (uint16_t)(uintptr_t)Prd);
+    OutDword(bm + BM_TABLE, (uint32_t)PrdSeg * 16);
     OutByte(bm + BM_STATUS, (uint8_t)((InByte(bm + BM_STATUS) & 0x60) | BM_ERROR | BM_INTERRUPT));
     OutByte(Control(d), DC_HD15 | DC_NIEN);
 
     const uint32_t start = Ticks();
-    const int ext = d->lba48 && lba + count > 0x0FFFFFFFul;
+    /* A large request gets a second for every megabyte on top. */
+    const uint32_t limit = TRANSFER_TICKS + count / 2048 * 18;
     OutByte(io + 6, (uint8_t)(0xE0 | (d->slave ? 0x10 : 0) | (ext ? 0 : lba >> 24 & 0x0F)));
     int status = WaitReady(d, start);
     if (status < 0) {
@@ -268,7 +280,7 @@ unsigned DmaTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, u
         return DMA_TIMEOUT;
     }
     if (ext) {
-        OutByte(io + 2, 0);
+        OutByte(io + 2, (uint8_t)(count >> 8));
         OutByte(io + 3, (uint8_t)(lba >> 24));
         OutByte(io + 4, 0);
         OutByte(io + 5, 0);
@@ -294,7 +306,7 @@ unsigned DmaTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, u
         if (!(status & ST_BSY) &&
             ((status & (ST_ERR | ST_DF)) || (!(status & ST_DRQ) && !(bmStatus & BM_ACTIVE))))
             break;
-        if (Ticks() - start > TRANSFER_TICKS) {
+        if (Ticks() - start > limit) {
             ResetChannel(d);
             return DMA_TIMEOUT;
         }

@@ -8,9 +8,11 @@
 struct TDisk Disks[MAX_DISKS];
 unsigned DiskCount;
 
-/* The extended services take at most 127 sectors a request (and the buffer
-   must not wrap its segment). */
+/* The extended services take at most 127 sectors a request; a BIOS of
+   EDD 3.0 or later with the 64-bit extensions takes a whole 64 KB buffer
+   (the buffer must not wrap its segment either way). */
 #define LARGEST_BLOCK 127
+#define LARGEST_EDD3_BLOCK 128
 
 static int WaitAta(uint16_t base, uint8_t mask, uint8_t want) {
     const uint32_t start = Ticks();
@@ -86,7 +88,8 @@ static void Probe(struct TDisk* d) {
     r.bx = 0x55AA;
     r.dx = d->drive;
     if (Int13(&r) || r.bx != 0xAA55 || !(r.cx & 1)) return;
-    static uint8_t params[0x42];
+    const int edd3 = (r.ax >> 8) >= 0x30 && (r.cx & 8);
+    uint8_t params[0x42];
     memset(params, 0, sizeof params);
     params[0] = 0x1E;
     r = (struct TRegs){0};
@@ -112,7 +115,7 @@ static void Probe(struct TDisk* d) {
         d->unusable = 1;
         d->sectorBytes = bytes;
     }
-    d->block = LARGEST_BLOCK;
+    d->block = edd3 ? LARGEST_EDD3_BLOCK : LARGEST_BLOCK;
     if (params[0] >= 0x1E && !(dpteOff == 0xFFFF && dpteSeg == 0xFFFF) && (dpteOff || dpteSeg)) {
         d->ioBase = PeekWord(dpteSeg, dpteOff);
         d->controlBase = PeekWord(dpteSeg, (uint16_t)(dpteOff + 2));
@@ -241,12 +244,35 @@ unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, 
        leaves DMA for good either way. */
     if (status == DMA_TIMEOUT) {
         FallBack(d, "a DMA transfer timed out");
-        return Bios(d, write, lba, count, seg, off);
+        return count > d->block ? status : Bios(d, write, lba, count, seg, off);
     }
-    if (d->dmaProven) return status;
+    /* A request larger than the BIOS takes is retried block by block by the
+       erase, which tells the refusal of DMA from a sector's error. */
+    if (d->dmaProven || count > d->block) return status;
     const unsigned bios = Bios(d, write, lba, count, seg, off);
     if (!bios) FallBack(d, "the disk refused the DMA command");
     return bios;
+}
+
+/* Through the BIOS a block; on the bus master a read fills the read area,
+   and a fixed pattern's write runs through the write buffer again and
+   again, as far as the command and the descriptor table reach (one entry
+   per repeat: the buffer never crosses a 64 KB boundary). */
+unsigned DiskLargest(const struct TDisk* d, int write, uint32_t repeat) {
+    if (d->path != PATH_DMA) return d->block;
+    if (!write) return ReadSectors;
+    if (!repeat) return d->block;
+    uint32_t most = d->lba48 ? 65536ul : 256;
+    const uint32_t table = PRD_ENTRIES * (repeat / 512);
+    return (unsigned)(most < table ? most : table);
+}
+
+unsigned DiskLarge(struct TDisk* d, int write, uint32_t lba, unsigned count, TBuffer b,
+                   uint32_t repeat) {
+    DmaRepeat = repeat;
+    const unsigned status = DiskTransfer(d, write, lba, count, b, 0);
+    DmaRepeat = 0;
+    return status;
 }
 
 static void TextHex4(struct TText* t, unsigned v) {

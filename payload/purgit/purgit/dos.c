@@ -112,11 +112,13 @@ unsigned KeyRead(void) {
     return ax;
 }
 
+/* Dwords first: the buffers are filled through here. */
 void FarPut(uint16_t seg, uint16_t off, const void* src, unsigned n) {
-    uint32_t si = (uint32_t)(uintptr_t)src, di = off, cx = n;
-    __asm__ volatile("pushw %%es\n\tmovw %w3, %%es\n\trep movsb\n\tpopw %%es"
+    uint32_t si = (uint32_t)(uintptr_t)src, di = off, cx = n / 4, rest = n % 4;
+    __asm__ volatile("pushw %%es\n\tmovw %w4, %%es\n\trep movsl\n\tmovl %3, %%ecx\n\t"
+                     "rep movsb\n\tpopw %%es"
                      : "+S"(si), "+D"(di), "+c"(cx)
-                     : "r"(seg)
+                     : "r"(rest), "r"(seg)
                      : "memory");
 }
 
@@ -137,16 +139,34 @@ void FarCopy(uint16_t dstSeg, uint16_t srcSeg, uint16_t off, unsigned n) {
                      : "memory");
 }
 
-int FarEqual(uint16_t segA, uint16_t segB, uint16_t off, unsigned n) {
-    uint32_t si = off, di = off, cx = n / 4;
-    _Bool equal;
-    if (!cx) return 1;
-    __asm__ volatile("pushw %%ds\n\tpushw %%es\n\tmovw %w4, %%ds\n\tmovw %w5, %%es\n\t"
-                     "repe cmpsl\n\tpopw %%es\n\tpopw %%ds"
-                     : "+S"(si), "+D"(di), "+c"(cx), "=@ccz"(equal)
-                     : "r"(segA), "r"(segB)
+/* Forward copies onto themselves: bytes until the piece is four times the
+   pattern (at least a dword), then dwords. */
+void FarRepeat(uint16_t seg, unsigned length, unsigned total) {
+    uint32_t si = 0, di = length, cx = 3 * length;
+    __asm__ volatile("pushw %%ds\n\tpushw %%es\n\tmovw %w3, %%ds\n\tmovw %w3, %%es\n\t"
+                     "rep movsb\n\txorl %%esi, %%esi\n\tmovl %4, %%ecx\n\trep movsl\n\t"
+                     "popw %%es\n\tpopw %%ds"
+                     : "+S"(si), "+D"(di), "+c"(cx)
+                     : "r"(seg), "r"((uint32_t)(total - 4 * length) / 4)
                      : "memory");
-    return equal;
+}
+
+/* The read-back compares 64 KB a request: 32 bytes a turn, the
+   differences gathered by OR, which QEMU runs about 1.5 times as fast as
+   REPE CMPSD (bench/RESULTS.md). */
+int FarEqual(uint16_t segA, uint16_t segB, uint16_t off, unsigned n) {
+    uint32_t si = off, cx = n / 32, diff = 0;
+    if (!cx) return 1;
+#define FAR_XOR(k) "movl " #k "(%%si), %%eax\n\txorl %%es:" #k "(%%si), %%eax\n\torl %%eax, %0\n\t"
+    __asm__ volatile(
+        "pushw %%ds\n\tpushw %%es\n\tmovw %w3, %%ds\n\tmovw %w4, %%es\n"
+        "1:\n\t" FAR_XOR(0) FAR_XOR(4) FAR_XOR(8) FAR_XOR(12) FAR_XOR(16) FAR_XOR(20) FAR_XOR(24)
+            FAR_XOR(28) "addw $32, %%si\n\tdecl %%ecx\n\tjnz 1b\n\tpopw %%es\n\tpopw %%ds"
+        : "+r"(diff), "+S"(si), "+c"(cx)
+        : "r"(segA), "r"(segB)
+        : "eax", "memory");
+#undef FAR_XOR
+    return !diff;
 }
 
 uint8_t PeekByte(uint16_t seg, uint16_t off) {

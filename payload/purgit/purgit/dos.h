@@ -35,7 +35,10 @@ void FarPut(uint16_t seg, uint16_t off, const void* src, unsigned n);
 void FarGet(void* dst, uint16_t seg, uint16_t off, unsigned n);
 /* Copies n bytes (a multiple of 4) between segments at the same offset. */
 void FarCopy(uint16_t dstSeg, uint16_t srcSeg, uint16_t off, unsigned n);
-/* Answers 1 when n bytes (a multiple of 4) at off in both segments match. */
+/* Repeats the first length bytes at seg:0 up to total bytes (total - 4 *
+   length a multiple of 4). */
+void FarRepeat(uint16_t seg, unsigned length, unsigned total);
+/* Answers 1 when n bytes (a multiple of 32) at off in both segments match. */
 int FarEqual(uint16_t segA, uint16_t segB, uint16_t off, unsigned n);
 uint8_t PeekByte(uint16_t seg, uint16_t off);
 uint16_t PeekWord(uint16_t seg, uint16_t off);
@@ -66,6 +69,12 @@ void DmaFindPaths(void);
 /* One READ/WRITE DMA (EXT) of count sectors at seg:off; answers 0, an error
    status like the BIOS's, or DMA_TIMEOUT (the channel was reset). */
 #define DMA_TIMEOUT 0x180
+/* Where the descriptor table goes (a segment, 8 KB of PRD_ENTRIES), and
+   after how many bytes of seg:off a request starts over at seg:off (0:
+   never), so one buffer serves a large request of a fixed pattern. */
+extern uint16_t PrdSeg;
+extern uint32_t DmaRepeat;
+#define PRD_ENTRIES 1024
 unsigned DmaTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, uint16_t seg,
                      uint16_t off);
 /* Gives the channel back to the BIOS as it expects it (interrupts on). */

@@ -170,17 +170,30 @@ static uint16_t Allocate(uint16_t paragraphs) {
     return Int21(&r) ? 0 : r.ax;
 }
 
-/* Both buffers in one block (the read buffer follows the write buffer),
-   then room for a copy of the screen. */
+/* 8 KB of descriptors, 8 KB aligned: never across a 64 KB boundary. */
+#define PRD_PARAGRAPHS (PRD_ENTRIES * 8 / 16)
+
+/* Each buffer starts on a boundary of its own size (a power of two from
+   4 KB to 64 KB), so none crosses a 64 KB physical boundary and every one
+   starts on a 4 KB page: a BIOS then moves a request in one piece instead
+   of through its bounce buffer, and the bus master needs no split. The
+   read area takes up to four buffers for large bus-master reads; then the
+   copy of the screen and the bus master's descriptor table. */
 int PlatformBuffers(void) {
-    uint16_t paragraphs = 0x1000;
-    for (; paragraphs >= 0x40 && !WriteSeg; paragraphs /= 2)
-        WriteSeg = Allocate((uint16_t)(paragraphs * 2 + SCREEN_PARAGRAPHS));
-    if (!WriteSeg) return 1;
-    paragraphs *= 2; /* undo the last halving */
-    ReadSeg = (uint16_t)(WriteSeg + paragraphs);
-    SavedScreen = (uint16_t)(ReadSeg + paragraphs);
-    BufferSectors = (unsigned)paragraphs * 16 / 512;
-    if (BufferSectors > 127) BufferSectors = 127;
-    return 0;
+    if (WriteSeg) return 0;
+    for (uint16_t size = 0x1000; size >= 0x100; size /= 2)
+        for (unsigned reads = size == 0x1000 ? 4 : 1; reads; reads /= 2) {
+            const uint16_t block =
+                Allocate((uint16_t)(size * (reads + 2) + SCREEN_PARAGRAPHS + 2 * PRD_PARAGRAPHS));
+            if (!block) continue;
+            WriteSeg = (uint16_t)((block + size - 1) & ~(size - 1));
+            ReadSeg = (uint16_t)(WriteSeg + size);
+            SavedScreen = (uint16_t)(ReadSeg + reads * size);
+            PrdSeg = (uint16_t)((SavedScreen + SCREEN_PARAGRAPHS + PRD_PARAGRAPHS - 1) &
+                                ~(PRD_PARAGRAPHS - 1));
+            BufferSectors = size / 32;
+            ReadSectors = BufferSectors * reads;
+            return 0;
+        }
+    return 1;
 }

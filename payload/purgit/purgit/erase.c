@@ -1,25 +1,20 @@
-/* The erase engine: passes of large transfers from two buffers the
-   platform gives (one written, one read back), filled once
-   per pass for fixed patterns; verification regenerates what was written
-   and compares; errors are retried sector by sector and listed. */
+/* The erase engine: passes of large transfers from a write buffer and into
+   a read area the platform gives, the write buffer filled once per pass
+   for fixed patterns; verification regenerates what was written and
+   compares; errors are retried sector by sector and listed. */
 #include "purgit.h"
 
 TBuffer WriteSeg, ReadSeg;
-unsigned BufferSectors;
+unsigned BufferSectors, ReadSectors;
+/* Bytes of the write buffer that a fixed pattern's large request runs
+   through before it starts over (a multiple of the pattern and of a
+   sector), 0 when the pattern cannot repeat so. */
+static uint32_t RepeatBytes;
 
 int EraseStart(void) { return PlatformBuffers(); }
 
 /* --- filling the write buffer ------------------------------------------------ */
 
-/* One buffer for a fixed pattern's piece, a random block or the boot
-   record: never needed at the same time (the write buffer keeps what was
-   filled). */
-static union {
-    uint8_t bytes[16 * 64];
-    uint32_t words[256];
-} Piece;
-#define Template Piece.bytes
-#define RandomWords Piece.words
 static struct {
     const struct TPass* pass;
     unsigned phase;
@@ -27,35 +22,40 @@ static struct {
 } Filled;
 
 /* A fixed pattern runs on without a gap from sector to sector: the byte at
-   disk offset o is pattern[o mod length], whatever the transfer order. */
+   disk offset o is pattern[o mod length], whatever the transfer order. The
+   whole buffer is filled, so a large request may run through it again. */
 static void Fill(const struct TPass* p, uint32_t lba, unsigned count) {
     const uint8_t flip = p->invert ? 0xFF : 0x00;
     if (p->kind == P_FIXED) {
         const unsigned length = p->length;
         const unsigned phase = (unsigned)((lba % length) * (512 % length) % length);
         if (Filled.valid && Filled.pass == p && Filled.phase == phase) return;
-        const unsigned piece = length * 64, total = BufferSectors * 512;
-        for (unsigned i = 0; i < piece; ++i) Template[i] = p->bytes[(phase + i) % length] ^ flip;
-        for (unsigned off = 0; off < total; off += piece)
-            BufferPut(WriteSeg, (TOffset)off, Template, total - off < piece ? total - off : piece);
+        uint8_t first[16];
+        for (unsigned i = 0; i < length; ++i) first[i] = p->bytes[(phase + i) % length] ^ flip;
+        BufferPut(WriteSeg, 0, first, length);
+        BufferRepeat(WriteSeg, length, BufferSectors * 512);
         Filled.pass = p;
         Filled.phase = phase;
         Filled.valid = 1;
         return;
     }
     Filled.valid = 0;
-    for (unsigned off = 0; off < count * 512; off += sizeof RandomWords) {
-        RandomFill(RandomWords, 256);
+    uint32_t words[128];
+    for (unsigned off = 0; off < count * 512; off += sizeof words) {
+        RandomFill(words, 128);
         if (flip)
-            for (unsigned i = 0; i < 256; ++i) RandomWords[i] = ~RandomWords[i];
-        BufferPut(WriteSeg, (TOffset)off, RandomWords, sizeof RandomWords);
+            for (unsigned i = 0; i < 128; ++i) words[i] = ~words[i];
+        BufferPut(WriteSeg, (TOffset)off, words, sizeof words);
     }
 }
 
 /* --- progress ---------------------------------------------------------------- */
 
+/* The screen a few times a second, not per request. */
+#define SHOW_TICKS 4
+
 static struct {
-    uint32_t start, shown, paused;
+    uint32_t start, shown, keyed, paused;
     uint64_t work, done;
     uint32_t passDone, passSectors;
     unsigned pass, passes, disk, disks;
@@ -77,7 +77,7 @@ static unsigned Percent(uint64_t part, uint64_t whole) {
 
 static void Show(int force) {
     const uint32_t now = Ticks();
-    if (!force && now == Run.shown) return;
+    if (!force && now - Run.shown < SHOW_TICKS) return;
     Run.shown = now;
     char buffer[96];
     struct TText t = {buffer, 0, sizeof buffer};
@@ -201,10 +201,67 @@ static struct {
 
 /* After a block whose every sector failed: has the disk gone? Then the
    erase ends at once instead of trying the rest sector by sector. Reads
-   into ReadSeg's first sector. */
-static int Gone(struct TDisk* d) {
+   into seg's first sector. */
+static int Gone(struct TDisk* d, TBuffer seg) {
     if (!DiskAnswers(d)) return 1;
-    return Good.known && DiskTransfer(d, 0, Good.sector, 1, ReadSeg, 0);
+    return Good.known && DiskTransfer(d, 0, Good.sector, 1, seg, 0);
+}
+
+/* Sectors one request may carry: a block, or as many more as the platform
+   moves at once (a fixed pattern's write running through the write buffer
+   again and again, a read filling the read area). Whole blocks, so that a
+   failed request is retried as the blocks move. */
+static unsigned Request(const struct TDisk* d, const struct TPass* p, int verify, unsigned block) {
+    const unsigned most =
+        DiskLargest(d, !verify, !verify && p->kind == P_FIXED ? RepeatBytes : 0);
+    return most > block ? most / block * block : block;
+}
+
+/* One block of a request: written (unless the request moved it already) or
+   read back and compared; failures retried sector by sector and listed.
+   Answers 0, or 2 when the disk stopped answering. */
+static int Block(struct TDisk* d, const struct TPass* p, int verify, uint32_t lba, unsigned n,
+                 int moved, TBuffer readSeg, struct TResult* r) {
+    if (!verify && moved) return 0;
+    Fill(p, lba, n);
+    if (!verify) {
+        if (DiskTransfer(d, 1, lba, n, WriteSeg, 0)) {
+            unsigned failed = 0;
+            for (unsigned i = 0; i < n; ++i)
+                if (DiskTransfer(d, 1, lba + i, 1, BufferAt(WriteSeg, i), 0)) {
+                    Note(r, 'W', lba + i);
+                    ++failed;
+                }
+            if (failed == n && Gone(d, ReadSeg)) return 2;
+        } else {
+            Good.sector = lba;
+            Good.known = 1;
+        }
+        return 0;
+    }
+    if (!moved) {
+        if (DiskTransfer(d, 0, lba, n, readSeg, 0)) {
+            unsigned failed = 0;
+            for (unsigned i = 0; i < n; ++i)
+                if (DiskTransfer(d, 0, lba + i, 1, BufferAt(readSeg, i), 0)) {
+                    Note(r, 'R', lba + i);
+                    /* An unreadable sector is not also counted as different. */
+                    BufferCopy(BufferAt(readSeg, i), BufferAt(WriteSeg, i), 0, 512);
+                    ++failed;
+                }
+            if (failed == n) {
+                if (Gone(d, readSeg)) return 2;
+                BufferCopy(readSeg, WriteSeg, 0, 512); /* unreadable, as all */
+            }
+        } else {
+            Good.sector = lba;
+            Good.known = 1;
+        }
+    }
+    if (!BufferEqual(WriteSeg, readSeg, 0, n * 512))
+        for (unsigned i = 0; i < n; ++i)
+            if (!BufferEqual(WriteSeg, readSeg, (TOffset)(i * 512), 512)) Note(r, 'V', lba + i);
+    return 0;
 }
 
 /* One pass over the disk, writing or reading back. Answers 0, 1 when the
@@ -217,46 +274,37 @@ static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResu
     Run.passDone = 0;
     Run.passSectors = total;
     if (p->kind == P_RANDOM) RandomStart(p, Options[O_ISAAC]);
+    RepeatBytes = 0;
+    if (p->kind == P_FIXED) {
+        uint32_t unit = 512;
+        while (unit % p->length)
+            unit += 512;
+        RepeatBytes = (uint32_t)BufferSectors * 512 / unit * unit;
+    }
     Show(1);
     uint32_t done = 0;
     while (done < total) {
-        const unsigned n = total - done < block ? (unsigned)(total - done) : block;
+        const unsigned most = Request(d, p, verify, block);
+        const unsigned n = total - done < most ? (unsigned)(total - done) : most;
         const uint32_t lba = Options[O_BACKWARD] ? total - done - n : done;
-        Fill(p, lba, n);
-        if (!verify) {
-            if (DiskTransfer(d, 1, lba, n, WriteSeg, 0)) {
-                unsigned failed = 0;
-                for (unsigned i = 0; i < n; ++i)
-                    if (DiskTransfer(d, 1, lba + i, 1, WriteSeg, (TOffset)(i * 512))) {
-                        Note(r, 'W', lba + i);
-                        ++failed;
-                    }
-                if (failed == n && Gone(d)) return 2;
-            } else {
+        int moved = 0;
+        if (n > block) {
+            /* Blocks in the order the pass moves them: random data is
+               regenerated for verification in that order. */
+            if (!verify) Fill(p, lba, n);
+            moved = !DiskLarge(d, !verify, lba, n, verify ? ReadSeg : WriteSeg,
+                               verify ? 0 : RepeatBytes);
+            if (moved) {
                 Good.sector = lba;
                 Good.known = 1;
             }
-        } else {
-            if (DiskTransfer(d, 0, lba, n, ReadSeg, 0)) {
-                unsigned failed = 0;
-                for (unsigned i = 0; i < n; ++i)
-                    if (DiskTransfer(d, 0, lba + i, 1, ReadSeg, (TOffset)(i * 512))) {
-                        Note(r, 'R', lba + i);
-                        /* An unreadable sector is not also counted as different. */
-                        BufferCopy(ReadSeg, WriteSeg, (TOffset)(i * 512), 512);
-                        ++failed;
-                    }
-                if (failed == n) {
-                    if (Gone(d)) return 2;
-                    BufferCopy(ReadSeg, WriteSeg, 0, 512); /* unreadable, as all */
-                }
-            } else {
-                Good.sector = lba;
-                Good.known = 1;
-            }
-            if (!BufferEqual(WriteSeg, ReadSeg, 0, n * 512))
-                for (unsigned i = 0; i < n; ++i)
-                    if (!BufferEqual(WriteSeg, ReadSeg, (TOffset)(i * 512), 512)) Note(r, 'V', lba + i);
+        }
+        for (unsigned k = 0; k < n; k += block) {
+            const unsigned m = n - k < block ? n - k : block;
+            const uint32_t at = Options[O_BACKWARD] ? lba + n - k - m : lba + k;
+            const int outcome =
+                Block(d, p, verify, at, m, moved, BufferAt(ReadSeg, at - lba), r);
+            if (outcome) return outcome;
         }
         done += n;
         Run.passDone = done;
@@ -266,8 +314,14 @@ static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResu
             ShowPath(d);
             d->pathChanged = 0;
         }
-        Show(0);
-        if (Keys()) return 1;
+        /* The keys once a tick, about 18 times a second, and after the
+           last request. */
+        const uint32_t now = Ticks();
+        if (now != Run.keyed || done == total) {
+            Run.keyed = now;
+            Show(0);
+            if (Keys()) return 1;
+        }
     }
     Show(1);
     return 0;
@@ -289,7 +343,7 @@ static void FindBlock(struct TDisk* d) {
    track on small disks), type 0Ch (FAT32, LBA), left for FORMAT; the code
    hands over to the next boot device. */
 static int WritePartitionTable(struct TDisk* d) {
-    uint8_t* const mbr = Template;
+    uint8_t mbr[512];
     memset(mbr, 0, 512);
     mbr[0] = 0xCD; /* int 18h */
     mbr[1] = 0x18;

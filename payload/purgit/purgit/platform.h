@@ -19,17 +19,28 @@ typedef uint16_t TOffset;
 #define BufferPut FarPut
 #define BufferCopy FarCopy
 #define BufferEqual FarEqual
+#define BufferRepeat FarRepeat
+#endif
+/* The buffer that starts the given number of sectors into b. */
+#ifdef PURGIT_UEFI
+#define BufferAt(b, sectors) ((b) + (uint32_t)(sectors) * 512)
+#else
+#define BufferAt(b, sectors) ((TBuffer)((b) + (sectors) * 32))
 #endif
 void BufferPut(TBuffer b, TOffset off, const void* src, unsigned n);
 /* Copies n bytes (a multiple of 4) between buffers at the same offset. */
 void BufferCopy(TBuffer to, TBuffer from, TOffset off, unsigned n);
-/* Answers 1 when n bytes (a multiple of 4) at off in both buffers match. */
+/* Answers 1 when n bytes (a multiple of 32) at off in both buffers match. */
 int BufferEqual(TBuffer a, TBuffer b, TOffset off, unsigned n);
-/* The erase engine's write and read buffers, of BufferSectors 512-byte
-   sectors each; PlatformBuffers sets them, or answers 1 when there is no
-   memory for them. */
+/* Repeats the first length bytes of b up to total bytes (total - 4 *
+   length a multiple of 4). */
+void BufferRepeat(TBuffer b, unsigned length, unsigned total);
+/* The erase engine's write buffer of BufferSectors 512-byte sectors and
+   its read area of ReadSectors (a multiple of BufferSectors);
+   PlatformBuffers sets them, or answers 1 when there is no memory for
+   them. */
 extern TBuffer WriteSeg, ReadSeg;
-extern unsigned BufferSectors;
+extern unsigned BufferSectors, ReadSectors;
 int PlatformBuffers(void);
 
 /* A line of text before the screen is ours (errors at start-up). */

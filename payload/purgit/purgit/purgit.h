@@ -82,6 +82,13 @@ void FindDisks(void);
 /* Answers the BIOS status (0 = done). seg:off holds count sectors. */
 unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, TBuffer seg,
                       TOffset off);
+/* Requests beyond a block, where the platform moves them at once: the most
+   sectors one may carry (d->block where it does not), a read into the
+   read area or a write whose data starts over after every repeat bytes of
+   the buffer (0: never); and such a request, answered as DiskTransfer. */
+unsigned DiskLargest(const struct TDisk* d, int write, uint32_t repeat);
+unsigned DiskLarge(struct TDisk* d, int write, uint32_t lba, unsigned count, TBuffer b,
+                   uint32_t repeat);
 int DiskAnswers(struct TDisk* d);
 void TextDisk(struct TText* t, unsigned index);
 /* The transfer path: "bus-master DMA" or "BIOS", or with detail (controller,

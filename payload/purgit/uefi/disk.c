@@ -352,3 +352,17 @@ void TextDisk(struct TText* t, unsigned index) {
         TextAdd(t, d->model);
     }
 }
+
+/* The firmware moves a request from memory as it is: no request beyond a
+   block, and none that would run through a buffer again. */
+unsigned DiskLargest(const struct TDisk* d, int write, uint32_t repeat) {
+    (void)write;
+    (void)repeat;
+    return d->block;
+}
+
+unsigned DiskLarge(struct TDisk* d, int write, uint32_t lba, unsigned count, TBuffer b,
+                   uint32_t repeat) {
+    if (repeat && repeat < (uint32_t)count * 512) return 0x01;
+    return DiskTransfer(d, write, lba, count, b, 0);
+}

@@ -523,7 +523,7 @@ int PlatformBuffers(void) {
     if (EFI_ERROR(BS->AllocatePages(AllocateAnyPages, EfiLoaderData, pages, &a))) return 1;
     WriteSeg = (TBuffer)(uintptr_t)a;
     ReadSeg = WriteSeg + BUFFER_SECTORS * 512;
-    BufferSectors = BUFFER_SECTORS;
+    BufferSectors = ReadSectors = BUFFER_SECTORS;
     return 0;
 }
 
@@ -533,6 +533,12 @@ void BufferPut(TBuffer b, TOffset off, const void* src, unsigned n) {
 
 void BufferCopy(TBuffer to, TBuffer from, TOffset off, unsigned n) {
     memcpy(to + off, from + off, n);
+}
+
+/* Doubling copies: a few large memcpy calls instead of one per piece. */
+void BufferRepeat(TBuffer b, unsigned length, unsigned total) {
+    for (unsigned have = length; have < total; have *= 2)
+        memcpy(b + have, b, total - have < have ? total - have : have);
 }
 
 int BufferEqual(TBuffer a, TBuffer b, TOffset off, unsigned n) {
