@@ -8,11 +8,6 @@
 #include "report/ReportRows.h"
 
 int RunReportCommand(const TReportOptions& Options, std::ostream& Out, std::ostream& Err) {
-    if (!Options.Pdf.empty() && !CertificatesAvailable()) {
-        Err << "purgex: this build makes no PDF (it was built without cairo); "
-               "run purgex report without --pdf for the table\n";
-        return 2;
-    }
     TFoundRecords Found;
     for (const auto& Path : Options.Paths)
         FindRecords(Path, Found);

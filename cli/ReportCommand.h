@@ -13,6 +13,5 @@ struct TReportOptions {
 };
 
 // Exit status: 0 every record was sound (and the PDF written), 1 a record
-// was left out, none was found, or the PDF failed, 2 --pdf in a build that
-// makes no PDF.
+// was left out, none was found, or the PDF failed.
 int RunReportCommand(const TReportOptions& Options, std::ostream& Out, std::ostream& Err);

@@ -1,45 +1,34 @@
 #include "report/CertificatePdf.h"
 
-#if PURGEX_HAVE_CAIRO
+#include "report/CertificatePdf.h"
 
-#include <cairo-ft.h>
-#include <cairo-pdf.h>
-#include <cairo.h>
-#include <ft2build.h>
-#include FT_FREETYPE_H
-
-#include <cstdio>
+#include <cerrno>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
+#include "report/PdfDocument.h"
 #include "report/ReportRows.h"
 
 namespace {
 
-constexpr double PageWidth = 595.28, PageHeight = 841.89; // A4 in points
+constexpr double PageWidth = TPdfDocument::PageWidth, PageHeight = TPdfDocument::PageHeight;
 constexpr double Margin = 48;
-const char* const FontFolder = "/usr/share/fonts/truetype/dejavu/";
 
 class TPage {
 public:
-    TPage(cairo_t* Cr, cairo_font_face_t* Regular, cairo_font_face_t* Bold)
-        : Cr(Cr), Regular(Regular), Bold(Bold) {}
+    explicit TPage(TPdfDocument& Pdf) : Pdf(Pdf) { Pdf.NewPage(); }
 
-    // Text at the current line, cut with "..." to fit Width.
+    // Text at the current line, cut with "~" to fit Width.
     void Text(double X, const std::string& S, double Size, bool Strong, double Width) {
-        cairo_set_font_face(Cr, Strong ? Bold : Regular);
-        cairo_set_font_size(Cr, Size);
-        std::string Shown = S;
-        cairo_text_extents_t E;
-        cairo_text_extents(Cr, Shown.c_str(), &E);
-        while (E.x_advance > Width && Shown.size() > 1) {
+        const auto Font = Strong ? TPdfDocument::Bold : TPdfDocument::Regular;
+        std::string Shown = TPdfDocument::Encode(S);
+        while (TPdfDocument::Width(Shown, Font, Size) > Width && Shown.size() > 1) {
             Shown.resize(Shown.size() - 2);
             Shown += "~";
-            cairo_text_extents(Cr, Shown.c_str(), &E);
         }
-        cairo_move_to(Cr, X, Y);
-        cairo_show_text(Cr, Shown.c_str());
+        Pdf.Text(X, Y, Font, Size, Shown);
     }
 
     void Title(const std::string& S) {
@@ -52,10 +41,7 @@ public:
         Y += 18;
         Text(Margin, S, 11.5, true, PageWidth - 2 * Margin);
         Y += 3;
-        cairo_set_line_width(Cr, 0.6);
-        cairo_move_to(Cr, Margin, Y);
-        cairo_line_to(Cr, PageWidth - Margin, Y);
-        cairo_stroke(Cr);
+        Pdf.Line(Margin, Y, PageWidth - Margin, Y, 0.6);
         Y += 2;
     }
 
@@ -63,14 +49,10 @@ public:
     void Field(const std::string& Label, const std::string& Value) {
         Y += 14.5;
         Text(Margin + 4, Label, 9.5, false, 150);
-        if (Value.empty()) {
-            cairo_set_line_width(Cr, 0.4);
-            cairo_move_to(Cr, Margin + 170, Y + 2);
-            cairo_line_to(Cr, PageWidth - Margin, Y + 2);
-            cairo_stroke(Cr);
-        } else {
+        if (Value.empty())
+            Pdf.Line(Margin + 170, Y + 2, PageWidth - Margin, Y + 2, 0.4);
+        else
             Text(Margin + 170, Value, 9.5, true, PageWidth - 2 * Margin - 170);
-        }
     }
 
     void Small(const std::string& S) {
@@ -78,8 +60,7 @@ public:
         Text(Margin, S, 8, false, PageWidth - 2 * Margin);
     }
 
-    cairo_t* Cr;
-    cairo_font_face_t *Regular, *Bold;
+    TPdfDocument& Pdf;
     double Y = Margin;
 };
 
@@ -196,55 +177,34 @@ void Summary(TPage& P, const std::vector<TEraseRecord>& Records, const TCertific
 
 } // namespace
 
-bool CertificatesAvailable() {
-    return true;
-}
-
 std::string WriteCertificates(const std::string& File, const std::vector<TEraseRecord>& Records,
                               const TCertificateOptions& Options) {
-    // Loaded once: cairo may keep the faces in its caches for as long as the
-    // process runs.
-    static FT_Library Library = nullptr;
-    static cairo_font_face_t* Faces[2] = {};
-    const char* const Names[2] = {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf"};
-    if (!Library && FT_Init_FreeType(&Library)) return "FreeType could not start";
-    for (int i = 0; i < 2; ++i) {
-        if (Faces[i]) continue;
-        FT_Face Face;
-        if (FT_New_Face(Library, (std::string(FontFolder) + Names[i]).c_str(), 0, &Face))
-            return std::string("the font ") + FontFolder + Names[i] +
-                   " is missing (Debian package fonts-dejavu-core)";
-        Faces[i] = cairo_ft_font_face_create_for_ft_face(Face, 0);
-    }
-    cairo_font_face_t* Regular = Faces[0];
-    cairo_font_face_t* Bold = Faces[1];
-
-    const std::filesystem::path Target(File);
-    const std::filesystem::path Temporary = Target.string() + ".part";
-    cairo_surface_t* Surface = cairo_pdf_surface_create(Temporary.c_str(), PageWidth, PageHeight);
-    cairo_pdf_surface_set_metadata(Surface, CAIRO_PDF_METADATA_TITLE,
-                                   "Certificates of sanitization");
-    cairo_pdf_surface_set_metadata(Surface, CAIRO_PDF_METADATA_CREATOR, "purgex report");
-    cairo_t* Cr = cairo_create(Surface);
+    TPdfDocument Pdf;
     {
-        TPage P(Cr, Regular, Bold);
+        TPage P(Pdf);
         Summary(P, Records, Options);
-        cairo_show_page(Cr);
     }
     for (const auto& R : Records)
         for (const auto& D : R.Disks) {
-            TPage P(Cr, Regular, Bold);
+            TPage P(Pdf);
             Certificate(P, R, D, Options);
-            cairo_show_page(Cr);
         }
-    cairo_destroy(Cr);
-    cairo_surface_finish(Surface);
-    const cairo_status_t Status = cairo_surface_status(Surface);
-    cairo_surface_destroy(Surface);
+    const std::string Bytes = Pdf.Bytes("Certificates of sanitization", "purgex report");
+
+    // Written beside the target and renamed, so an existing file is replaced
+    // only by a complete one.
+    const std::filesystem::path Target(File);
+    const std::filesystem::path Temporary = Target.string() + ".part";
     std::error_code Error;
-    if (Status != CAIRO_STATUS_SUCCESS) {
-        std::filesystem::remove(Temporary, Error);
-        return std::string("the PDF could not be written: ") + cairo_status_to_string(Status);
+    {
+        std::ofstream Out(Temporary, std::ios::binary | std::ios::trunc);
+        if (Out) Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+        if (!Out || !Out.flush()) {
+            const std::string Reason = std::generic_category().message(errno);
+            Out.close();
+            std::filesystem::remove(Temporary, Error);
+            return "the PDF could not be written: " + Reason;
+        }
     }
     std::filesystem::rename(Temporary, Target, Error);
     if (Error) {
@@ -253,16 +213,3 @@ std::string WriteCertificates(const std::string& File, const std::vector<TEraseR
     }
     return "";
 }
-
-#else
-
-bool CertificatesAvailable() {
-    return false;
-}
-
-std::string WriteCertificates(const std::string&, const std::vector<TEraseRecord>&,
-                              const TCertificateOptions&) {
-    return "this build of purgex makes no PDF (it was built without cairo)";
-}
-
-#endif

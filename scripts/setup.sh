@@ -23,9 +23,9 @@ packages=(
   # PURGIT.EFI: clang (above) and lld-link, gnu-efi's headers; its tests
   # boot Debian's OVMF firmware.
   lld gnu-efi ovmf
-  # purgex report's certificates: cairo's PDF surface, the embedded font,
-  # and poppler's tools that read the PDFs back in the tests.
-  libcairo2-dev fonts-dejavu-core poppler-utils
+  # Tools that read purgex report's PDFs back in the tests: poppler's, and
+  # qpdf's structure check.
+  poppler-utils qpdf
   # The release packages and their test.
   nsis lintian dpkg-dev fakeroot zip unzip man-db bash-completion x11-utils
   # The --uefi disc's boot entries, as another tool lists them.

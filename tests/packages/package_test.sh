@@ -167,10 +167,7 @@ ZipsHoldExactlyTheListedFiles() {
   done
 }
 
-# The limits leave room for what the programs will still carry. The native
-# purgex links the certificates' PDF library (cairo with freetype, libpng,
-# expat and zlib) statically, as it links everything (the Linux guest runs
-# it without shared libraries): that takes it to about 6 MB.
+# The limits leave room for what the programs will still carry.
 ProgramsStayWithinTheirSizes() {
   local file limit size
   while read -r file limit; do
@@ -179,7 +176,7 @@ ProgramsStayWithinTheirSizes() {
     echo "size: ${file#"$work"/} $size bytes (limit $limit)"
     [ "$size" -le "$limit" ] || fail "$file is $size bytes, more than $limit"
   done <<EOF
-$work/root-size/usr/bin/purgex 6815744
+$work/root-size/usr/bin/purgex 3670016
 $work/unzip64/Purgex-$version-win64/purgex.exe 2621440
 $work/unzip32/Purgex-$version-win32/purgex.exe 2621440
 $work/unzip64/Purgex-$version-win64/RaraVida.exe 1048576
