@@ -273,9 +273,12 @@ InstallerInstallsAndUninstallsUnderWine() {
   "$wine_loader" reg query "$key" /v DisplayVersion 2>/dev/null | grep -q "$version" ||
     fail "no uninstaller registered with version $version"
 
-  (cd "$work" && timeout 120 "$wine_loader" "$folder/purgex.exe" iso 'Z:'"$work/wine.iso" \
+  # A name outside every ANSI code page: purgex.exe takes its arguments in
+  # UTF-8.
+  local image="$work/wine-名前-Łódź.iso"
+  (cd "$work" && timeout 120 "$wine_loader" "$folder/purgex.exe" iso 'Z:'"$image" \
     "${iso_args[@]}" >/dev/null 2>&1) || fail "the installed purgex.exe iso failed"
-  cmp -s "$work/wine.iso" "$work/native.iso" || fail "purgex.exe makes another image than the native purgex"
+  cmp -s "$image" "$work/native.iso" || fail "purgex.exe makes another image than the native purgex"
   timeout 60 "$wine_loader" "$folder/purgex.exe" options --set 100111001011 >/dev/null 2>&1 ||
     fail "purgex.exe options --set failed"
 
