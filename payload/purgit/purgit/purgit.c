@@ -455,7 +455,7 @@ int main(void) {
     FindMachine();
     ListMethods(&Method);
     if (EraseStart()) {
-        Print("PURGIT: not enough memory for the transfer buffers (128 KB).\r\n");
+        Print("PURGIT: not enough memory for the transfer buffers.\r\n");
         return EXIT_NO_MEMORY;
     }
     for (unsigned i = 0; i < DiskCount; ++i) {
