@@ -243,6 +243,10 @@ TPurgeCaps AtaCaps(uint16_t Security, uint16_t Sanitize = 0, uint16_t Word82 = 0
     return Caps;
 }
 
+const TPurgeCaps& Caps(const TPurgeCaps& C) {
+    return C;
+}
+
 std::string Text(const TPurgeCaps& Caps) {
     char Line[100];
     PurgeCapsText(Line, sizeof Line, &Caps);
@@ -296,6 +300,14 @@ TEST(PurgeCaps, NvmeFromIdentify) {
     Caps = NvmeCaps(false, 0, 0x2);
     EXPECT_EQ(Caps.offers, 1u << PURGE_NVME_SAN_BLOCK);
     EXPECT_EQ(Text(Caps), "NVMe: no Format; Sanitize (block)");
+}
+
+TEST(PurgeCaps, WhatReachesEveryNamespaceOfTheController) {
+    EXPECT_FALSE(PurgeWholeController(&Caps(NvmeCaps(true, 0, 7)), PURGE_NVME_FORMAT));
+    EXPECT_TRUE(PurgeWholeController(&Caps(NvmeCaps(true, 1, 7)), PURGE_NVME_FORMAT));
+    EXPECT_TRUE(PurgeWholeController(&Caps(NvmeCaps(true, 2, 7)), PURGE_NVME_FORMAT_CRYPTO));
+    EXPECT_TRUE(PurgeWholeController(&Caps(NvmeCaps(true, 0, 7)), PURGE_NVME_SAN_BLOCK));
+    EXPECT_FALSE(PurgeWholeController(&Caps(AtaCaps(0, 0xF000)), PURGE_ATA_SAN_BLOCK));
 }
 
 TEST(PurgeCaps, AtaSecurityAndSanitizeFromIdentify) {

@@ -40,9 +40,15 @@ std::string StickFile(const std::string& Stick, const std::string& Name) {
     return Result.Output;
 }
 
-// Boots the stick with one NVMe disk beside it until the wiper switches the
+// The image as one NVMe disk of its own.
+std::string NvmeDisk(const std::string& Disk) {
+    return "-drive file=" + ShellQuote(Disk) +
+           ",format=raw,if=none,id=d0 -device nvme,drive=d0,serial=PURGE1";
+}
+
+// Boots the stick with Devices beside it until the wiper switches the
 // machine off (/OFF), or Timeout seconds; answers the trace (port E9h).
-std::string Boot(const TScratchDir& Dir, const std::string& Stick, const std::string& Disk,
+std::string Boot(const TScratchDir& Dir, const std::string& Stick, const std::string& Devices,
                  int Timeout, bool& Exited) {
     const fs::path Vars = Dir / "vars.fd", Trace = Dir / "trace.txt";
     fs::copy_file("/usr/share/OVMF/OVMF_VARS.fd", Vars, fs::copy_options::overwrite_existing);
@@ -51,8 +57,7 @@ std::string Boot(const TScratchDir& Dir, const std::string& Stick, const std::st
         " -drive if=pflash,format=raw,readonly=on,file=/usr/share/OVMF/OVMF_CODE.fd"
         " -drive if=pflash,format=raw,file=" +
         ShellQuote(Vars.string()) + " -drive file=" + ShellQuote(Stick) +
-        ",format=raw,if=ide,index=0 -drive file=" + ShellQuote(Disk) +
-        ",format=raw,if=none,id=d0 -device nvme,drive=d0,serial=PURGE1 -debugcon file:" +
+        ",format=raw,if=ide,index=0 " + Devices + " -debugcon file:" +
         ShellQuote(Trace.string()) + " -serial none >" + ShellQuote((Dir / "qemu.log").string()) +
         " 2>&1";
     Exited = false;
@@ -92,7 +97,7 @@ TEST(QemuUefiPurge, NvmeFormatLeavesZerosAndIsRecordedAsChecked) {
     const std::string Stick = MakeStick(Dir, "/ALL /M:NVMEFMT /TRACE /OFF");
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 16384); // not one zero sector
     bool Exited;
-    const std::string Trace = Boot(Dir, Stick, Disk, 240, Exited);
+    const std::string Trace = Boot(Dir, Stick, NvmeDisk(Disk), 240, Exited);
     ASSERT_TRUE(Exited) << Trace;
     EXPECT_NE(Trace.find("PURGE METHOD NVMEFMT\n"), std::string::npos) << Trace;
     EXPECT_NE(Trace.find("PURGE CHECKED checked: 8 marker sectors written before, none reads "
@@ -137,7 +142,7 @@ TEST(QemuUefiPurge, SanitizeThatTheDiskLacksIsNotSupportedAndClaimsNothing) {
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 16384);
     const auto Before = ReadFileBytes(Disk);
     bool Exited;
-    const std::string Trace = Boot(Dir, Stick, Disk, 240, Exited);
+    const std::string Trace = Boot(Dir, Stick, NvmeDisk(Disk), 240, Exited);
     ASSERT_TRUE(Exited) << Trace;
     EXPECT_NE(Trace.find("PURGE FAILED not supported by this disk; nothing was erased\n"),
               std::string::npos)
@@ -166,7 +171,7 @@ TEST(QemuUefiPurge, FallBackOverwritesWhereThePurgeIsNotOffered) {
     const std::string Stick = MakeStick(Dir, "/ALL /M:NVMESANC /F:ZERO /TRACE /OFF");
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 16384);
     bool Exited;
-    const std::string Trace = Boot(Dir, Stick, Disk, 240, Exited);
+    const std::string Trace = Boot(Dir, Stick, NvmeDisk(Disk), 240, Exited);
     ASSERT_TRUE(Exited) << Trace;
     EXPECT_NE(Trace.find("PURGE NOT OFFERED, FALL-BACK\n"), std::string::npos) << Trace;
     EXPECT_NE(Trace.find("SUMMARY OK\n"), std::string::npos) << Trace;
@@ -182,6 +187,32 @@ TEST(QemuUefiPurge, FallBackOverwritesWhereThePurgeIsNotOffered) {
               std::string::npos)
         << Record;
     EXPECT_NE(Result.find("\r\noutcome=erased\r\n"), std::string::npos) << Record;
+}
+
+// Two namespaces of one controller: the purge of the one chosen never
+// reaches the other.
+TEST(QemuUefiPurge, FormatOfOneNamespaceLeavesTheOtherAlone) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Stick = MakeStick(Dir, "/D:2 /M:NVMEFMT /TRACE /OFF");
+    const std::string First = MakeScratchDisk(Dir, "first.img", 16384);
+    const std::string Second = MakeScratchDisk(Dir, "second.img", 8192);
+    const auto Kept = ReadFileBytes(Second);
+    bool Exited;
+    const std::string Trace =
+        Boot(Dir, Stick,
+             "-device nvme,id=c0,serial=PURGE2 -drive file=" + ShellQuote(First) +
+                 ",format=raw,if=none,id=d0 -device nvme-ns,drive=d0,bus=c0,nsid=1 -drive file=" +
+                 ShellQuote(Second) +
+                 ",format=raw,if=none,id=d1 -device nvme-ns,drive=d1,bus=c0,nsid=2",
+             240, Exited);
+    ASSERT_TRUE(Exited) << Trace;
+    // QEMU's controller formats one namespace at a time (FNA 0).
+    EXPECT_NE(Trace.find("PURGE CHECKED"), std::string::npos) << Trace;
+    const auto After = ReadFileBytes(First);
+    for (size_t At = 0; At < After.size(); ++At)
+        ASSERT_EQ(After[At], 0) << "byte " << At;
+    EXPECT_TRUE(ReadFileBytes(Second) == Kept) << "the other namespace was written to";
 }
 
 } // namespace

@@ -518,6 +518,14 @@ static int RunAtaSanitize(struct TRun* run) {
     }
 }
 
+int PurgeWholeController(const struct TPurgeCaps* caps, unsigned method) {
+    if (caps->bus != PURGE_BUS_NVME || method >= PURGE_METHODS || !PurgeMethods[method].nvme)
+        return 0;
+    if (method == PURGE_NVME_FORMAT || method == PURGE_NVME_FORMAT_CRYPTO)
+        return (caps->fna & 3) != 0;
+    return 1;
+}
+
 /* Whether the disk takes the method as it is now. */
 static int Offered(struct TRun* run) {
     const struct TPurgeCaps* k = run->caps;

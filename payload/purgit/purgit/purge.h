@@ -80,6 +80,9 @@ struct TPurgeResult {
     uint64_t survivor; /* the first marker sector that read back */
     char text[160];   /* in words, for the screen, the report and the record */
 };
+/* Answers 1 when the method reaches every namespace of the disk's NVMe
+   controller: Sanitize always, Format where FNA says so. */
+int PurgeWholeController(const struct TPurgeCaps* caps, unsigned method);
 /* Purges a disk of the given size with a method it offers (caps);
    seed makes the markers differ between runs. */
 void PurgeDisk(unsigned disk, const struct TPurgeCaps* caps, unsigned method, uint64_t sectors,

@@ -250,9 +250,14 @@ void FindPurgeCaps(void) {
     }
     for (unsigned i = 0; i < DiskCount; ++i) {
         memset(&PurgeCaps[i], 0, sizeof PurgeCaps[i]);
-        if (Disks[i].boot) continue;
         EFI_DEVICE_PATH* path = DiskDevicePath(i);
         const uint8_t* nvme = Node(path, 23);
+        if (Disks[i].boot) {
+            /* Its controller only: what a purge of another namespace reaches. */
+            EFI_GUID guid = NVME_PASS_THRU_GUID;
+            if (nvme) Pass[i].nvme = Protocol(path, &guid);
+            continue;
+        }
         if (nvme)
             FindNvme(i, path, nvme);
         else
@@ -376,6 +381,18 @@ static void PurgePage(unsigned index, unsigned number, unsigned total) {
     ScreenKeys(" Please wait");
 }
 
+/* A Sanitize reaches every namespace of an NVMe controller, a Format
+   every one where FNA says so: answers the number of a disk on the same
+   controller that is not to be erased (the system disk, one not chosen),
+   or 0. */
+static unsigned Shared(unsigned index) {
+    if (!PurgeWholeController(&PurgeCaps[index], PurgeChoice)) return 0;
+    for (unsigned j = 0; j < DiskCount; ++j)
+        if (j != index && Pass[j].nvme == Pass[index].nvme && (!Chosen[j] || Disks[j].boot))
+            return j + 1;
+    return 0;
+}
+
 /* Answers 1 when the disk was purged or nothing may be done to it, 0 when
    the overwrite method is to run (no purge chosen, or the fall-back). */
 int PurgeDiskRun(unsigned index, const struct TMethod* m, struct TResult* r, unsigned number,
@@ -394,6 +411,21 @@ int PurgeDiskRun(unsigned index, const struct TMethod* m, struct TResult* r, uns
     Pass[index].tried = 1;
     memset(r, 0, sizeof *r);
     PurgePage(index, number, total);
+    if (Shared(index)) {
+        struct TPurgeResult* p = &Pass[index].result;
+        memset(p, 0, sizeof *p);
+        p->outcome = PURGE_UNSUPPORTED;
+        struct TText t = {p->text, 0, sizeof p->text};
+        TextAdd(&t, "not done: the command would erase every namespace of the controller, "
+                    "and disk ");
+        TextNumber(&t, Shared(index));
+        TextAdd(&t, " is not to be erased; nothing was erased");
+        r->vanished = 1;
+        DebugText("PURGE FAILED ");
+        DebugText(p->text);
+        DebugText("\n");
+        return 1;
+    }
     const uint32_t start = Ticks();
     uint32_t e[4];
     Entropy(e);
