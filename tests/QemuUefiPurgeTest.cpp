@@ -189,6 +189,32 @@ TEST(QemuUefiPurge, FallBackOverwritesWhereThePurgeIsNotOffered) {
     EXPECT_NE(Result.find("\r\noutcome=erased\r\n"), std::string::npos) << Record;
 }
 
+// QEMU's AHCI disk answers IDENTIFY DEVICE through the ATA pass-through
+// protocol but has neither the Security nor the Sanitize feature set.
+TEST(QemuUefiPurge, AtaPassThroughReadsIdentifyAndTheDiskLacksSecurityErase) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Stick = MakeStick(Dir, "/ALL /M:ATASE /TRACE /OFF");
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 16384);
+    const auto Before = ReadFileBytes(Disk);
+    bool Exited;
+    const std::string Trace =
+        Boot(Dir, Stick,
+             "-device ahci,id=ahci -drive file=" + ShellQuote(Disk) +
+                 ",format=raw,if=none,id=d0 -device ide-hd,drive=d0,bus=ahci.0",
+             240, Exited);
+    ASSERT_TRUE(Exited) << Trace;
+    EXPECT_NE(Trace.find("PURGE FAILED not supported by this disk; nothing was erased\n"),
+              std::string::npos)
+        << Trace;
+    EXPECT_TRUE(ReadFileBytes(Disk) == Before) << "the disk was written to";
+    const std::string Record = StickFile(Stick, "PURG0001.REC");
+    EXPECT_NE(Record.find("\r\nbus=SATA\r\n"), std::string::npos) << Record;
+    EXPECT_NE(Record.find("\r\ncapabilities=ATA: no Security Erase; no Sanitize"),
+              std::string::npos)
+        << Record;
+}
+
 // Two namespaces of one controller: the purge of the one chosen never
 // reaches the other.
 TEST(QemuUefiPurge, FormatOfOneNamespaceLeavesTheOtherAlone) {
