@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "QemuWiperSupport.h"
 #include "TestSupport.h"
@@ -48,8 +49,10 @@ std::string NvmeDisk(const std::string& Disk) {
 
 // Boots the stick with Devices beside it until the wiper switches the
 // machine off (/OFF), or Timeout seconds; answers the trace (port E9h).
+// Stops early once the trace holds WaitFor; Extra goes to QEMU as is.
 std::string Boot(const TScratchDir& Dir, const std::string& Stick, const std::string& Devices,
-                 int Timeout, bool& Exited) {
+                 int Timeout, bool& Exited, const std::string& WaitFor = "",
+                 const std::string& Extra = "") {
     const fs::path Vars = Dir / "vars.fd", Trace = Dir / "trace.txt";
     fs::copy_file("/usr/share/OVMF/OVMF_VARS.fd", Vars, fs::copy_options::overwrite_existing);
     const std::string Command =
@@ -58,8 +61,8 @@ std::string Boot(const TScratchDir& Dir, const std::string& Stick, const std::st
         " -drive if=pflash,format=raw,file=" +
         ShellQuote(Vars.string()) + " -drive file=" + ShellQuote(Stick) +
         ",format=raw,if=ide,index=0 " + Devices + " -debugcon file:" +
-        ShellQuote(Trace.string()) + " -serial none >" + ShellQuote((Dir / "qemu.log").string()) +
-        " 2>&1";
+        ShellQuote(Trace.string()) + " -serial file:" + ShellQuote((Dir / "console.txt").string()) +
+        " " + Extra + " >" + ShellQuote((Dir / "qemu.log").string()) + " 2>&1";
     Exited = false;
     const pid_t Child = fork();
     if (Child < 0) return "";
@@ -74,6 +77,7 @@ std::string Boot(const TScratchDir& Dir, const std::string& Stick, const std::st
             Exited = true;
             break;
         }
+        if (!WaitFor.empty() && ReadTextIfAny(Trace).find(WaitFor) != std::string::npos) break;
         std::this_thread::sleep_for(250ms);
     }
     if (!Exited) {
@@ -187,6 +191,76 @@ TEST(QemuUefiPurge, FallBackOverwritesWhereThePurgeIsNotOffered) {
               std::string::npos)
         << Record;
     EXPECT_NE(Result.find("\r\noutcome=erased\r\n"), std::string::npos) << Record;
+}
+
+// On the pages: the disk page names the purges a disk offers, the method
+// page lists them after the method files only once such a disk is chosen,
+// and the chosen purge runs and is checked.
+TEST(QemuUefiPurge, PagesOfferThePurgeOnlyForADiskThatHasIt) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    // Options 1 and 4 (read back, report), not 7: the pages.
+    const std::string Stick = (Dir / "stick.img").string();
+    RunOrFail(std::string(PURGEX_CLI) + " usb " + ShellQuote(Stick) +
+              " --size 64M --yes --options 100100000010 --params /TRACE");
+    const std::string Disk = MakeScratchDisk(Dir, "disk.img", 16384);
+    const std::string Other = MakeScratchDisk(Dir, "other.img", 8192);
+    const auto OtherBefore = ReadFileBytes(Other);
+    const fs::path Trace = Dir / "trace.txt";
+    const std::string Socket = (Dir / "monitor").string();
+    // Disks: 1 the stick, 2 the NVMe disk, 3 the virtio disk. The method
+    // page is seen twice: first with disk 3 chosen (Esc back), then with
+    // disk 2 instead; its purge is the 13th entry, after the 12 files.
+    std::vector<std::string> Queue;
+    size_t Seen[4] = {0, 0, 0, 0};
+    const char* const Pages[4] = {"START PAGE\n", "DISK PAGE\n", "METHOD PAGE\n",
+                                  "WARNING PAGE\n"};
+    TMonitorFeeder Feeder(Socket, 300ms, [&]() -> std::optional<std::string> {
+        const std::string T = ReadTextIfAny(Trace);
+        for (int Page = 0; Page < 4; ++Page) {
+            const size_t Count = size_t(CountOf(T, Pages[Page]));
+            if (Count == Seen[Page]) continue;
+            Seen[Page] = Count;
+            if (Page == 0) Queue = {"ret"};
+            if (Page == 1 && Count == 1) Queue = {"down", "down", "spc", "ret"};
+            if (Page == 1 && Count == 2) Queue = {"down", "down", "spc", "up", "spc", "ret"};
+            if (Page == 2 && Count == 1) Queue = {"esc"};
+            if (Page == 2 && Count == 2) {
+                Queue.assign(12, "down");
+                Queue.push_back("ret");
+            }
+            if (Page == 3) Queue = {"shift-e", "shift-r", "shift-a", "shift-s", "shift-e", "ret"};
+        }
+        if (Queue.empty()) return "";
+        const std::string Key = Queue.front();
+        Queue.erase(Queue.begin());
+        return "sendkey " + Key + "\n";
+    });
+    bool Exited;
+    const std::string Out =
+        Boot(Dir, Stick,
+             NvmeDisk(Disk) + " -drive file=" + ShellQuote(Other) +
+                 ",format=raw,if=none,id=d1 -device virtio-blk-pci,drive=d1",
+             300, Exited, "SUMMARY", MonitorArgument(Socket));
+    Feeder.Finish();
+    ASSERT_NE(Out.find("SUMMARY OK\n"), std::string::npos) << Out;
+    EXPECT_NE(Out.find("PURGE CHECKED"), std::string::npos) << Out;
+    const std::string Console = ReadTextIfAny(Dir / "console.txt");
+    EXPECT_NE(Console.find("QEMU NVMe Ctrl - purge NVMEFMT"), std::string::npos);
+    // The first visit to the method page (disk 3 only) had no purge: the
+    // entry shows only after the way back to the disk page.
+    const auto FirstMethods = Console.find("wipe method");
+    ASSERT_NE(FirstMethods, std::string::npos);
+    const auto BackToDisks = Console.find("choose the disks to erase", FirstMethods);
+    ASSERT_NE(BackToDisks, std::string::npos);
+    const auto Purge = Console.find("NVMEFMT           purge, NVMe Format, user data erase");
+    ASSERT_NE(Purge, std::string::npos);
+    EXPECT_GT(Purge, BackToDisks);
+    EXPECT_NE(Console.find("Method: purge, NVMe Format, user data erase"), std::string::npos);
+    const auto After = ReadFileBytes(Disk);
+    for (size_t At = 0; At < After.size(); ++At)
+        ASSERT_EQ(After[At], 0) << "byte " << At;
+    EXPECT_TRUE(ReadFileBytes(Other) == OtherBefore) << "the disk not chosen was written to";
 }
 
 // QEMU's AHCI disk answers IDENTIFY DEVICE through the ATA pass-through

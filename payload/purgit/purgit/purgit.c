@@ -242,7 +242,11 @@ static int WarningPage(const struct TMethod* m) {
         }
     struct TText t = NewLine();
     TextAdd(&t, "  Method: ");
+#ifdef PURGIT_UEFI
+    PurgeMethodText(&t, m);
+#else
     TextAdd(&t, m->name);
+#endif
     ScreenLine(row++, A_TITLE, LineBuffer);
     ShowTextFile("DATA\\WARNING.TXT", row, 21);
     ScreenLine(23, A_WARN, " Type ERASE and press Enter: ");

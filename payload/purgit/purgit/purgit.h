@@ -216,6 +216,8 @@ int PurgeDiskRun(unsigned index, const struct TMethod* m, struct TResult* r, uns
                  unsigned total);
 int PurgeTextResult(struct TText* t, const struct TResult* r);
 void PurgeDiskEntry(struct TText* t, unsigned index);
+/* The method's name, or the purge's and its fall-back's. */
+void PurgeMethodText(struct TText* t, const struct TMethod* m);
 void PurgeReportDisk(struct TText* t, unsigned index);
 /* The method page's purge entries after the method files. */
 unsigned PurgeListCount(void);

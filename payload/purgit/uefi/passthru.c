@@ -492,6 +492,17 @@ int PurgeListChoose(int n, struct TMethod* m) {
     return 1;
 }
 
+void PurgeMethodText(struct TText* t, const struct TMethod* m) {
+    if (!PurgeChoice || !m->passes) {
+        TextAdd(t, m->name);
+        return;
+    }
+    TextAdd(t, "purge, ");
+    TextAdd(t, PurgeMethods[PurgeChoice].words);
+    TextAdd(t, "; where not offered: ");
+    TextAdd(t, m->name);
+}
+
 /* The disk page: the purge methods a disk offers. */
 void PurgeDiskEntry(struct TText* t, unsigned index) {
     const unsigned offers = PurgeCaps[index].offers;
