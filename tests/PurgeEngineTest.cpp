@@ -34,6 +34,9 @@ struct TSimDrive {
     uint32_t SanitizeSeconds = 0, SanitizeBegan = 0;
     bool Sanitizing = false, SanitizeDone = false, SanitizeFrozen = false;
     uint32_t Estimate = 0xFFFFFFFFu;
+    uint32_t SanitizeCdw10 = 0;     // of the sanitize the log page describes
+    uint32_t SanitizeStartsAfter = 0; // the log shows the new one only after this many seconds
+    uint32_t EarlierCdw10 = 4;        // what it shows until then: a crypto erase
     // ATA security: word 128, the password set, failure at ERASE UNIT.
     uint16_t Security = 0x0021;
     std::string Password;
@@ -91,9 +94,17 @@ int PurgeNvmeAdmin(unsigned, TNvmeAdmin* c) {
         Sim->Erase();
     } else if (c->opcode == 0x84) {
         if (Sim->Rejects) return c->status = 0x0002, 0;
+        Sim->SanitizeCdw10 = c->cdw10;
         Sim->Sanitizing = true;
         Sim->SanitizeBegan = Sim->Clock;
         Sim->Step();
+    } else if (c->opcode == 0x02 && Sim->Clock - Sim->SanitizeBegan < Sim->SanitizeStartsAfter &&
+               (c->cdw10 & 0xFF) == 0x81) {
+        // The log still describes the sanitize before.
+        auto* Log = static_cast<uint8_t*>(c->data);
+        std::memset(Log, 0, c->length);
+        Log[2] = 1;
+        std::memcpy(Log + 4, &Sim->EarlierCdw10, 4);
     } else if (c->opcode == 0x02 && (c->cdw10 & 0xFF) == 0x81) {
         auto* Log = static_cast<uint8_t*>(c->data);
         std::memset(Log, 0, c->length);
@@ -103,6 +114,7 @@ int PurgeNvmeAdmin(unsigned, TNvmeAdmin* c) {
                                 Sim->SanitizeSeconds);
         Log[0] = uint8_t(Progress), Log[1] = uint8_t(Progress >> 8);
         Log[2] = Sim->Sanitizing ? 2 : Sim->SanitizeDone ? 1 : 0;
+        std::memcpy(Log + 4, &Sim->SanitizeCdw10, 4);
         for (unsigned at : {8u, 12u, 16u})
             std::memcpy(Log + at, &Sim->Estimate, 4);
     } else {
@@ -397,6 +409,15 @@ TEST_F(PurgeEngine, LongSanitizeReportsProgressWithinItsBound) {
         EXPECT_GE(Drive.Progress[i], Drive.Progress[i - 1]);
     EXPECT_GT(Drive.Progress[Drive.Progress.size() / 2], 400u);
     EXPECT_LT(Drive.Progress[Drive.Progress.size() / 2], 600u);
+}
+
+TEST_F(PurgeEngine, AnEarlierSanitizesSuccessInTheLogIsNotTakenForThisOne) {
+    Drive.SanitizeSeconds = 600;
+    Drive.SanitizeStartsAfter = 30;
+    Drive.SanitizeDone = true; // a crypto erase long ago
+    Run(NvmeCaps(false, 0, 3), PURGE_NVME_SAN_BLOCK);
+    EXPECT_EQ(R.outcome, PURGE_CHECKED) << Said();
+    EXPECT_GE(R.seconds, 600u);
 }
 
 TEST_F(PurgeEngine, SanitizeThatNeverEndsTimesOutWithoutAClaim) {

@@ -348,8 +348,9 @@ static int RunNvme(struct TRun* run) {
         estimate = Le32(log + (action == 3 ? 8 : action == 2 ? 12 : 16));
     run->r->bound = PurgeBound(run->sectors, run->sectorBytes, estimate);
     /* One overwrite pass of zeros (OWPASS 1, pattern 0). */
+    const uint32_t cdw10 = action | (action == 3 ? 1u << 4 : 0);
     c.cdw11 = 0;
-    if (Nvme(run, &c, 0x84, 0, action | (action == 3 ? 1u << 4 : 0), 60)) {
+    if (Nvme(run, &c, 0x84, 0, cdw10, 60)) {
         NoAnswer(run, 0xFFFFFFFFu, "Sanitize");
         return 1;
     }
@@ -365,7 +366,9 @@ static int RunNvme(struct TRun* run) {
             return 1;
         }
         const unsigned state = s ? 0xFF : log[2] & 7;
-        if (state == 1 || state == 4) return 0;
+        /* A success counts when it is ours: an earlier sanitize's stays in
+           the log until this one has begun. */
+        if ((state == 1 || state == 4) && Le32(log + 4) == cdw10) return 0;
         if (state == 3) {
             Say(run, PURGE_DRIVE_FAILED, "FAILED: the drive says the sanitize failed");
             return 1;
