@@ -242,8 +242,12 @@ TPurgeCaps NvmeCaps(bool Format, uint8_t Fna, uint32_t Sanicap, uint8_t Flbas = 
 }
 
 TPurgeCaps AtaCaps(uint16_t Security, uint16_t Sanitize = 0, uint16_t Word82 = 0x4002,
-                   uint16_t Word83 = 0x4000) {
+                   uint16_t Word83 = 0x4000, uint64_t Sectors = 0) {
     uint16_t W[256]{};
+    for (int i = 0; i < 4; ++i)
+        W[100 + i] = uint16_t(Sectors >> 16 * i);
+    W[60] = uint16_t(Sectors > 0x0FFFFFFF ? 0x0FFFFFFF : Sectors);
+    W[61] = uint16_t((Sectors > 0x0FFFFFFF ? 0x0FFFFFFF : Sectors) >> 16);
     W[82] = Word82;
     W[83] = Word83;
     W[59] = Sanitize;
@@ -260,7 +264,7 @@ const TPurgeCaps& Caps(const TPurgeCaps& C) {
 }
 
 std::string Text(const TPurgeCaps& Caps) {
-    char Line[100];
+    char Line[160];
     PurgeCapsText(Line, sizeof Line, &Caps);
     return Line;
 }
@@ -314,6 +318,20 @@ TEST(PurgeCaps, NvmeFromIdentify) {
     EXPECT_EQ(Text(Caps), "NVMe: no Format; Sanitize (block)");
 }
 
+TEST(PurgeCaps, HostProtectedAreaIsReportedOnly) {
+    // 48-bit: words 100-103; READ NATIVE MAX ADDRESS EXT says 2048 more.
+    auto Caps = AtaCaps(0, 0, 0x4400, 0x4400, 5000000000ull);
+    EXPECT_EQ(Caps.userSectors, 5000000000ull);
+    Caps.nativeSectors = 5000000000ull + 2048;
+    EXPECT_EQ(Text(Caps), "ATA: no Security Erase; no Sanitize; HPA hides 2048 sectors");
+    Caps.nativeSectors = 5000000000ull;
+    EXPECT_EQ(Text(Caps), "ATA: no Security Erase; no Sanitize; no HPA set");
+    // 28-bit: words 60-61.
+    Caps = AtaCaps(0, 0, 0x4400, 0x4000, 1000000);
+    EXPECT_EQ(Caps.userSectors, 1000000u);
+    EXPECT_EQ(Caps.offers, 0u);
+}
+
 TEST(PurgeCaps, WhatReachesEveryNamespaceOfTheController) {
     EXPECT_FALSE(PurgeWholeController(&Caps(NvmeCaps(true, 0, 7)), PURGE_NVME_FORMAT));
     EXPECT_TRUE(PurgeWholeController(&Caps(NvmeCaps(true, 1, 7)), PURGE_NVME_FORMAT));
@@ -328,8 +346,8 @@ TEST(PurgeCaps, AtaSecurityAndSanitizeFromIdentify) {
                                1u << PURGE_ATA_SAN_CRYPTO | 1u << PURGE_ATA_SAN_OVERWRITE);
     EXPECT_EQ(Caps.eraseMinutes, 10);
     EXPECT_EQ(Caps.enhancedMinutes, 32);
-    EXPECT_EQ(Text(Caps),
-              "ATA: Security Erase (enhanced too); Sanitize (block, crypto, overwrite); HPA; DCO");
+    EXPECT_EQ(Text(Caps), "ATA: Security Erase (enhanced too); Sanitize (block, crypto, "
+                          "overwrite); HPA feature set; DCO feature set");
     // Frozen by the firmware: nothing of the security set is offered.
     Caps = AtaCaps(0x0029, 0x9000);
     EXPECT_EQ(Caps.offers, 1u << PURGE_ATA_SAN_BLOCK);

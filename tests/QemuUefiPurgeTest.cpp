@@ -284,7 +284,7 @@ TEST(QemuUefiPurge, AtaPassThroughReadsIdentifyAndTheDiskLacksSecurityErase) {
     EXPECT_TRUE(ReadFileBytes(Disk) == Before) << "the disk was written to";
     const std::string Record = StickFile(Stick, "PURG0001.REC");
     EXPECT_NE(Record.find("\r\nbus=SATA\r\n"), std::string::npos) << Record;
-    EXPECT_NE(Record.find("\r\ncapabilities=ATA: no Security Erase; no Sanitize"),
+    EXPECT_NE(Record.find("\r\ncapabilities=ATA: no Security Erase; no Sanitize\r\n"),
               std::string::npos)
         << Record;
 }

@@ -135,6 +135,10 @@ void PurgeAtaCaps(struct TPurgeCaps* c, const uint16_t* identify) {
     c->sanitize = identify[59] & 0x1000 ? identify[59] : 0;
     c->hpa = valid82 && (w82 & 0x400);
     c->dco = valid83 && (w83 & 0x800);
+    c->lba48 = valid83 && (w83 & 0x400);
+    c->userSectors = c->lba48 ? identify[100] | (uint32_t)identify[101] << 16 |
+                                    (uint64_t)identify[102] << 32 | (uint64_t)identify[103] << 48
+                              : identify[60] | (uint32_t)identify[61] << 16;
     if (c->sanitize & 0x8000) c->offers |= 1 << PURGE_ATA_SAN_BLOCK;
     if (c->sanitize & 0x2000) c->offers |= 1 << PURGE_ATA_SAN_CRYPTO;
     if (c->sanitize & 0x4000) c->offers |= 1 << PURGE_ATA_SAN_OVERWRITE;
@@ -193,8 +197,14 @@ void PurgeCapsText(char* out, unsigned room, const struct TPurgeCaps* c) {
             List(&o, "; Sanitize", Sanitize, s, 3);
         else
             Put(&o, "; no Sanitize");
-        if (c->hpa) Put(&o, "; HPA");
-        if (c->dco) Put(&o, "; DCO");
+        if (c->hpa && c->nativeSectors > c->userSectors) {
+            Put(&o, "; HPA hides ");
+            PutNumber(&o, c->nativeSectors - c->userSectors);
+            Put(&o, " sectors");
+        } else if (c->hpa) {
+            Put(&o, c->nativeSectors ? "; no HPA set" : "; HPA feature set");
+        }
+        if (c->dco) Put(&o, "; DCO feature set");
     } else {
         Put(&o, "no purge commands reachable");
     }

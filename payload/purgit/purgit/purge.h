@@ -50,7 +50,10 @@ struct TPurgeCaps {
     /* ATA IDENTIFY: word 128 (security), the erase times (minutes, 0 not
        given), word 59 (sanitize), the HPA and DCO feature sets. */
     uint16_t security, eraseMinutes, enhancedMinutes, sanitize;
-    uint8_t hpa, dco;
+    uint8_t hpa, dco, lba48;
+    /* The sectors IDENTIFY gives, and READ NATIVE MAX ADDRESS (0 not
+       asked): more native sectors mean a host protected area is set. */
+    uint64_t userSectors, nativeSectors;
 };
 void PurgeNvmeCaps(struct TPurgeCaps* c, const uint8_t* controller, const uint8_t* space,
                    uint32_t nsid);

@@ -238,7 +238,17 @@ static void FindAta(unsigned i, EFI_DEVICE_PATH* path) {
     c.data = identify;
     c.seconds = 5;
     if (PurgeAtaCommand(i, &c) || (c.status & 1)) return;
-    PurgeAtaCaps(&PurgeCaps[i], identify);
+    struct TPurgeCaps* caps = &PurgeCaps[i];
+    PurgeAtaCaps(caps, identify);
+    if (!caps->hpa) return;
+    /* READ NATIVE MAX ADDRESS (EXT): the last sector without a host
+       protected area. Only read, never set. */
+    memset(&c, 0, sizeof c);
+    c.command = caps->lba48 ? 0x27 : 0xF8;
+    c.protocol = ATA_NO_DATA;
+    c.seconds = 5;
+    if (PurgeAtaCommand(i, &c) || (c.status & 1)) return;
+    caps->nativeSectors = (caps->lba48 ? c.lbaOut : c.lbaOut & 0x0FFFFFFF) + 1;
 }
 
 void FindPurgeCaps(void) {
@@ -517,7 +527,7 @@ void PurgeDiskEntry(struct TText* t, unsigned index) {
 
 void PurgeReportDisk(struct TText* t, unsigned index) {
     if (!PurgeChoice && !PurgeCaps[index].bus) return;
-    char caps[100];
+    char caps[160];
     PurgeCapsText(caps, sizeof caps, &PurgeCaps[index]);
     TextAdd(t, "Purge commands: ");
     TextAdd(t, caps);
@@ -536,7 +546,7 @@ void PurgeRecordStart(void) {
 }
 
 void PurgeRecordDisk(unsigned index) {
-    char caps[100];
+    char caps[160];
     PurgeCapsText(caps, sizeof caps, &PurgeCaps[index]);
     RecordValue("capabilities", caps);
 }
