@@ -289,8 +289,8 @@ bool TParser::Run(std::string_view Bytes, TEraseRecord& Out) {
         if (R.at("outcome") == "purged" &&
             (Purge == R.end() || !Purge->second.ends_with(", checked") ||
              !Check->second.starts_with("checked") || !Out.Record.count("purge") || Errors))
-            return Fail(LastNumber,
-                        "disk " + std::to_string(D.Number) + " is said to be purged but not checked");
+            return Fail(LastNumber, "disk " + std::to_string(D.Number) +
+                                        " is said to be purged but not checked");
     }
     return true;
 }

@@ -23,8 +23,8 @@ struct TSimDrive {
     // Sectors written since the last erase; the rest reads as Background.
     std::map<uint64_t, std::vector<uint8_t>> Written;
     uint8_t Background = 0x33;
-    uint8_t ErasedTo = 0; // what the purge leaves
-    bool Lies = false;    // says success, erases nothing
+    uint8_t ErasedTo = 0;    // what the purge leaves
+    bool Lies = false;       // says success, erases nothing
     uint64_t Spared = ~0ull; // a sector the erase misses
     bool Rejects = false;    // aborts the purge command
     bool WriteFails = false;
@@ -34,7 +34,7 @@ struct TSimDrive {
     uint32_t SanitizeSeconds = 0, SanitizeBegan = 0;
     bool Sanitizing = false, SanitizeDone = false, SanitizeFrozen = false;
     uint32_t Estimate = 0xFFFFFFFFu;
-    uint32_t SanitizeCdw10 = 0;     // of the sanitize the log page describes
+    uint32_t SanitizeCdw10 = 0;       // of the sanitize the log page describes
     uint32_t SanitizeStartsAfter = 0; // the log shows the new one only after this many seconds
     uint32_t EarlierCdw10 = 4;        // what it shows until then: a crypto erase
     // ATA security: word 128, the password set, failure at ERASE UNIT.
@@ -110,8 +110,8 @@ int PurgeNvmeAdmin(unsigned, TNvmeAdmin* c) {
         std::memset(Log, 0, c->length);
         unsigned Progress = 0;
         if (Sim->Sanitizing && Sim->SanitizeSeconds != ~0u)
-            Progress = unsigned(uint64_t(Sim->Clock - Sim->SanitizeBegan) * 65536 /
-                                Sim->SanitizeSeconds);
+            Progress =
+                unsigned(uint64_t(Sim->Clock - Sim->SanitizeBegan) * 65536 / Sim->SanitizeSeconds);
         Log[0] = uint8_t(Progress), Log[1] = uint8_t(Progress >> 8);
         Log[2] = Sim->Sanitizing ? 2 : Sim->SanitizeDone ? 1 : 0;
         std::memcpy(Log + 4, &Sim->SanitizeCdw10, 4);
@@ -150,7 +150,8 @@ int PurgeAtaCommand(unsigned, TAtaCommand* c) {
         Sim->Password = Given();
         Sim->Security |= 2;
         return 0;
-    case 0xF3: return 0;
+    case 0xF3:
+        return 0;
     case 0xF4:
         if (Sim->EraseUnitAborts || Given() != Sim->Password || !(Sim->Security & 2))
             return Abort();
@@ -168,10 +169,12 @@ int PurgeAtaCommand(unsigned, TAtaCommand* c) {
     case 0xB4:
         if (c->feature == 0) {
             Sim->Step();
-            c->countOut = uint16_t((Sim->SanitizeDone ? 0x8000 : 0) | (Sim->Sanitizing ? 0x4000 : 0) |
-                                   (Sim->SanitizeFrozen ? 0x2000 : 0));
+            c->countOut =
+                uint16_t((Sim->SanitizeDone ? 0x8000 : 0) | (Sim->Sanitizing ? 0x4000 : 0) |
+                         (Sim->SanitizeFrozen ? 0x2000 : 0));
             if (Sim->Sanitizing && Sim->SanitizeSeconds != ~0u)
-                c->lbaOut = uint64_t(Sim->Clock - Sim->SanitizeBegan) * 65536 / Sim->SanitizeSeconds;
+                c->lbaOut =
+                    uint64_t(Sim->Clock - Sim->SanitizeBegan) * 65536 / Sim->SanitizeSeconds;
             return 0;
         }
         if (Sim->Rejects || Sim->SanitizeFrozen) return Abort();
@@ -184,7 +187,8 @@ int PurgeAtaCommand(unsigned, TAtaCommand* c) {
         Sim->SanitizeBegan = Sim->Clock;
         Sim->Step();
         return 0;
-    default: return Abort();
+    default:
+        return Abort();
     }
 }
 

@@ -117,8 +117,9 @@ TEST(PurgeRecord, FallBackOverwriteKeepsTheOverwriteMethod) {
                      "overwritten with the fall-back method\r\n");
     Lines = Replaced(Lines, "purge_check=not supported by this disk; nothing was erased\r\n",
                      "purge_check=none\r\n");
-    Lines = Replaced(Lines, "outcome=failed\r\nreason=not supported by this disk; nothing was erased",
-                     "outcome=erased\r\nreason=none");
+    Lines =
+        Replaced(Lines, "outcome=failed\r\nreason=not supported by this disk; nothing was erased",
+                 "outcome=erased\r\nreason=none");
     TRecordFault Fault;
     const auto Record = ParseEraseRecord(Sealed(Lines), "PURG0001.REC", Fault);
     ASSERT_TRUE(Record) << Fault.Text();

@@ -60,9 +60,9 @@ std::string Boot(const TScratchDir& Dir, const std::string& Stick, const std::st
         " -drive if=pflash,format=raw,readonly=on,file=/usr/share/OVMF/OVMF_CODE.fd"
         " -drive if=pflash,format=raw,file=" +
         ShellQuote(Vars.string()) + " -drive file=" + ShellQuote(Stick) +
-        ",format=raw,if=ide,index=0 " + Devices + " -debugcon file:" +
-        ShellQuote(Trace.string()) + " -serial file:" + ShellQuote((Dir / "console.txt").string()) +
-        " " + Extra + " >" + ShellQuote((Dir / "qemu.log").string()) + " 2>&1";
+        ",format=raw,if=ide,index=0 " + Devices + " -debugcon file:" + ShellQuote(Trace.string()) +
+        " -serial file:" + ShellQuote((Dir / "console.txt").string()) + " " + Extra + " >" +
+        ShellQuote((Dir / "qemu.log").string()) + " 2>&1";
     Exited = false;
     const pid_t Child = fork();
     if (Child < 0) return "";
@@ -125,8 +125,7 @@ TEST(QemuUefiPurge, NvmeFormatLeavesZerosAndIsRecordedAsChecked) {
         << Record;
     EXPECT_NE(Result.find("\r\noutcome=purged\r\n"), std::string::npos) << Record;
     const std::string Log = StickFile(Stick, "PURG0001.LOG");
-    EXPECT_NE(Log.find("PURGED: NVMe Format, user data erase, checked"), std::string::npos)
-        << Log;
+    EXPECT_NE(Log.find("PURGED: NVMe Format, user data erase, checked"), std::string::npos) << Log;
     const auto Table = RunCommand(std::string(PURGEX_CLI) + " report " + ShellQuote(Stick));
     EXPECT_EQ(Table.ExitCode, 0) << Table.Output;
     EXPECT_NE(Table.Output.find("purge, NVMe Format, user data erase, checked"), std::string::npos)
@@ -213,8 +212,7 @@ TEST(QemuUefiPurge, PagesOfferThePurgeOnlyForADiskThatHasIt) {
     // disk 2 instead; its purge is the 13th entry, after the 12 files.
     std::vector<std::string> Queue;
     size_t Seen[4] = {0, 0, 0, 0};
-    const char* const Pages[4] = {"START PAGE\n", "DISK PAGE\n", "METHOD PAGE\n",
-                                  "WARNING PAGE\n"};
+    const char* const Pages[4] = {"START PAGE\n", "DISK PAGE\n", "METHOD PAGE\n", "WARNING PAGE\n"};
     TMonitorFeeder Feeder(Socket, 300ms, [&]() -> std::optional<std::string> {
         const std::string T = ReadTextIfAny(Trace);
         for (int Page = 0; Page < 4; ++Page) {
@@ -237,11 +235,10 @@ TEST(QemuUefiPurge, PagesOfferThePurgeOnlyForADiskThatHasIt) {
         return "sendkey " + Key + "\n";
     });
     bool Exited;
-    const std::string Out =
-        Boot(Dir, Stick,
-             NvmeDisk(Disk) + " -drive file=" + ShellQuote(Other) +
-                 ",format=raw,if=none,id=d1 -device virtio-blk-pci,drive=d1",
-             300, Exited, "SUMMARY", MonitorArgument(Socket));
+    const std::string Out = Boot(Dir, Stick,
+                                 NvmeDisk(Disk) + " -drive file=" + ShellQuote(Other) +
+                                     ",format=raw,if=none,id=d1 -device virtio-blk-pci,drive=d1",
+                                 300, Exited, "SUMMARY", MonitorArgument(Socket));
     Feeder.Finish();
     ASSERT_NE(Out.find("SUMMARY OK\n"), std::string::npos) << Out;
     EXPECT_NE(Out.find("PURGE CHECKED"), std::string::npos) << Out;
@@ -299,13 +296,12 @@ TEST(QemuUefiPurge, FormatOfOneNamespaceLeavesTheOtherAlone) {
     const std::string Second = MakeScratchDisk(Dir, "second.img", 8192);
     const auto Kept = ReadFileBytes(Second);
     bool Exited;
-    const std::string Trace =
-        Boot(Dir, Stick,
-             "-device nvme,id=c0,serial=PURGE2 -drive file=" + ShellQuote(First) +
-                 ",format=raw,if=none,id=d0 -device nvme-ns,drive=d0,bus=c0,nsid=1 -drive file=" +
-                 ShellQuote(Second) +
-                 ",format=raw,if=none,id=d1 -device nvme-ns,drive=d1,bus=c0,nsid=2",
-             240, Exited);
+    const std::string Trace = Boot(
+        Dir, Stick,
+        "-device nvme,id=c0,serial=PURGE2 -drive file=" + ShellQuote(First) +
+            ",format=raw,if=none,id=d0 -device nvme-ns,drive=d0,bus=c0,nsid=1 -drive file=" +
+            ShellQuote(Second) + ",format=raw,if=none,id=d1 -device nvme-ns,drive=d1,bus=c0,nsid=2",
+        240, Exited);
     ASSERT_TRUE(Exited) << Trace;
     // QEMU's controller formats one namespace at a time (FNA 0).
     EXPECT_NE(Trace.find("PURGE CHECKED"), std::string::npos) << Trace;

@@ -185,14 +185,16 @@ void PurgeCapsText(char* out, unsigned room, const struct TPurgeCaps* c) {
             Put(&o, "Security Erase");
             if (c->security & 0x20) Put(&o, " (enhanced too)");
             if (c->security & 8) Put(&o, ", frozen");
-            if (c->security & 4) Put(&o, ", locked");
-            else if (c->security & 2) Put(&o, ", password set");
+            if (c->security & 4)
+                Put(&o, ", locked");
+            else if (c->security & 2)
+                Put(&o, ", password set");
             if (c->security & 0x10) Put(&o, ", count expired");
         } else {
             Put(&o, "no Security Erase");
         }
-        const unsigned s = (c->sanitize >> 15 & 1) | (c->sanitize >> 12 & 2) |
-                           (c->sanitize >> 12 & 4);
+        const unsigned s =
+            (c->sanitize >> 15 & 1) | (c->sanitize >> 12 & 2) | (c->sanitize >> 12 & 4);
         if (c->sanitize)
             List(&o, "; Sanitize", Sanitize, s, 3);
         else
@@ -354,8 +356,7 @@ static int RunNvme(struct TRun* run) {
                             : run->method == PURGE_NVME_SAN_CRYPTO ? 4
                                                                    : 3;
     uint32_t estimate = 0;
-    if (!SanitizeLog(run, log))
-        estimate = Le32(log + (action == 3 ? 8 : action == 2 ? 12 : 16));
+    if (!SanitizeLog(run, log)) estimate = Le32(log + (action == 3 ? 8 : action == 2 ? 12 : 16));
     run->r->bound = PurgeBound(run->sectors, run->sectorBytes, estimate);
     /* One overwrite pass of zeros (OWPASS 1, pattern 0). */
     const uint32_t cdw10 = action | (action == 3 ? 1u << 4 : 0);
@@ -446,8 +447,9 @@ static int RunSecurityErase(struct TRun* run) {
     if (c.status & 1) {
         if (Ata(run, &c, 0xEC, 0, 0, 0, ATA_PIO_IN, block, 30) == 0 && !(c.status & 1) &&
             (block[256] & 8)) {
-            Say(run, PURGE_FROZEN, "not done: the drive's security is frozen; suspend and resume "
-                                   "the machine or re-plug the drive, or use an overwrite method");
+            Say(run, PURGE_FROZEN,
+                "not done: the drive's security is frozen; suspend and resume "
+                "the machine or re-plug the drive, or use an overwrite method");
             return 1;
         }
         Refused(run, "SECURITY SET PASSWORD", c.status << 8 | c.error);
@@ -497,9 +499,10 @@ static int RunAtaSanitize(struct TRun* run) {
     if (c.status & 1) {
         const unsigned status = c.status << 8 | c.error;
         if (!Ata(run, &c, 0xB4, 0, 0, 0, ATA_NO_DATA, 0, 30) && (c.countOut & 0x2000)) {
-            Say(run, PURGE_FROZEN, "not done: sanitize is frozen on this drive; suspend and "
-                                   "resume the machine or re-plug the drive, or use an overwrite "
-                                   "method");
+            Say(run, PURGE_FROZEN,
+                "not done: sanitize is frozen on this drive; suspend and "
+                "resume the machine or re-plug the drive, or use an overwrite "
+                "method");
             return 1;
         }
         Refused(run, "SANITIZE", status);
@@ -525,8 +528,7 @@ static int RunAtaSanitize(struct TRun* run) {
             NoAnswer(run, run->r->bound, "SANITIZE still running");
             return 1;
         }
-        PurgeProgress(run->disk, (unsigned)(c.lbaOut & 0xFFFF) * 1000u / 65536, now,
-                      run->r->bound);
+        PurgeProgress(run->disk, (unsigned)(c.lbaOut & 0xFFFF) * 1000u / 65536, now, run->r->bound);
         PurgeWait(5);
     }
 }
@@ -562,8 +564,8 @@ static int Offered(struct TRun* run) {
 
 void PurgeDisk(unsigned disk, const struct TPurgeCaps* caps, unsigned method, uint64_t sectors,
                unsigned sectorBytes, uint32_t seed, struct TPurgeResult* r) {
-    struct TRun run = {disk,         method,       caps, sectors, sectorBytes,
-                       PurgeClock(), r,            {r->text, 0, sizeof r->text}};
+    struct TRun run = {disk,        method,       caps, sectors,
+                       sectorBytes, PurgeClock(), r,    {r->text, 0, sizeof r->text}};
     Clear(r, sizeof *r);
     if (method == PURGE_NONE || method >= PURGE_METHODS) {
         Say(&run, PURGE_UNSUPPORTED, "not supported by this disk; nothing was erased");
@@ -571,8 +573,9 @@ void PurgeDisk(unsigned disk, const struct TPurgeCaps* caps, unsigned method, ui
     }
     if (!Offered(&run)) return;
     if (!sectors || sectorBytes < 512 || sectorBytes > sizeof Expected || sectorBytes % 32) {
-        Say(&run, PURGE_MARKS_FAILED, "not done: the disk's sectors are not of a size the "
-                                      "check takes; nothing was erased");
+        Say(&run, PURGE_MARKS_FAILED,
+            "not done: the disk's sectors are not of a size the "
+            "check takes; nothing was erased");
         return;
     }
     /* The markers, read back before the purge: a check is only worth its
@@ -589,10 +592,9 @@ void PurgeDisk(unsigned disk, const struct TPurgeCaps* caps, unsigned method, ui
             return;
         }
     }
-    const int failed = PurgeMethods[method].nvme ? RunNvme(&run)
-                       : method == PURGE_ATA_SE || method == PURGE_ATA_SEE
-                           ? RunSecurityErase(&run)
-                           : RunAtaSanitize(&run);
+    const int failed = PurgeMethods[method].nvme                           ? RunNvme(&run)
+                       : method == PURGE_ATA_SE || method == PURGE_ATA_SEE ? RunSecurityErase(&run)
+                                                                           : RunAtaSanitize(&run);
     r->seconds = PurgeClock() - run.start;
     if (failed) return;
     PurgeProgress(disk, 1000, r->seconds, r->bound);

@@ -64,24 +64,24 @@ void PurgeCapsText(char* out, unsigned room, const struct TPurgeCaps* c);
 /* How a purge ended. Only PURGE_CHECKED means the data is gone. */
 enum {
     PURGE_CHECKED,
-    PURGE_UNSUPPORTED, /* the disk does not offer the method: nothing done */
-    PURGE_FROZEN,      /* ATA security or sanitize frozen: nothing done */
-    PURGE_LOCKED,      /* a password is set, or the drive needs a power cycle */
+    PURGE_UNSUPPORTED,  /* the disk does not offer the method: nothing done */
+    PURGE_FROZEN,       /* ATA security or sanitize frozen: nothing done */
+    PURGE_LOCKED,       /* a password is set, or the drive needs a power cycle */
     PURGE_MARKS_FAILED, /* the markers could not be written: nothing purged */
-    PURGE_REFUSED,     /* the drive rejected the command */
+    PURGE_REFUSED,      /* the drive rejected the command */
     PURGE_DRIVE_FAILED, /* the drive says the purge failed */
     PURGE_CHECK_FAILED, /* success said, but the check found data */
-    PURGE_VANISHED,    /* the disk stopped answering */
-    PURGE_TIMED_OUT    /* no end within the bound */
+    PURGE_VANISHED,     /* the disk stopped answering */
+    PURGE_TIMED_OUT     /* no end within the bound */
 };
 #define PURGE_MARKS 8
 struct TPurgeResult {
     uint8_t outcome;
-    uint16_t status;  /* the drive's status where it failed */
-    uint32_t seconds, bound; /* time taken, the longest waited */
+    uint16_t status;                         /* the drive's status where it failed */
+    uint32_t seconds, bound;                 /* time taken, the longest waited */
     unsigned marks, survived, unread, zeros; /* the check */
-    uint64_t survivor; /* the first marker sector that read back */
-    char text[160];   /* in words, for the screen, the report and the record */
+    uint64_t survivor;                       /* the first marker sector that read back */
+    char text[160]; /* in words, for the screen, the report and the record */
 };
 /* Answers 1 when the method reaches every namespace of the disk's NVMe
    controller: Sanitize always, Format where FNA says so. */

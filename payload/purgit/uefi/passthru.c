@@ -6,7 +6,8 @@
    and the record's lines. */
 #include "../purgit/purgit.h"
 #include "efi.h"
-#include "passthru.h"
+
+#include "passthru.h" /* after efi.h: it uses the firmware's types */
 
 struct TPurgeCaps PurgeCaps[MAX_DISKS];
 unsigned PurgeChoice;
@@ -24,8 +25,8 @@ static uint8_t* Page;
 
 /* --- the firmware's side --------------------------------------------------- */
 
-static int NvmeCommand(unsigned disk, uint8_t opcode, uint32_t nsid, uint32_t cdw10,
-                       uint32_t cdw11, unsigned length, uint32_t seconds, uint16_t* status) {
+static int NvmeCommand(unsigned disk, uint8_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t cdw11,
+                       unsigned length, uint32_t seconds, uint16_t* status) {
     TNvmePassThru* pass = Pass[disk].nvme;
     if (!pass || !Page) return 1;
     TNvmeCommand command;
@@ -440,8 +441,8 @@ int PurgeDiskRun(unsigned index, const struct TMethod* m, struct TResult* r, uns
     uint32_t e[4];
     Entropy(e);
     EFI_BLOCK_IO* io = DiskBlockIo(index);
-    PurgeDisk(index, caps, PurgeChoice, io->Media->LastBlock + 1, io->Media->BlockSize,
-              e[0] ^ e[2], &Pass[index].result);
+    PurgeDisk(index, caps, PurgeChoice, io->Media->LastBlock + 1, io->Media->BlockSize, e[0] ^ e[2],
+              &Pass[index].result);
     r->ticks = Ticks() - start;
     r->vanished = Pass[index].result.outcome != PURGE_CHECKED;
     DebugText(r->vanished ? "PURGE FAILED " : "PURGE CHECKED ");
