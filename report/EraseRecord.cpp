@@ -10,23 +10,27 @@ namespace {
 struct TSectionRule {
     std::vector<std::string> Required;
     std::vector<std::string> Optional; // required when the pass was read back
+    std::vector<std::string> Extra;    // may be there (PURGIT.EFI's purge)
 };
 
 const TSectionRule RecordRule{{"format", "wiper", "started", "parameters", "options", "method",
                                "method_name", "method_source", "method_passes", "verification",
                                "generator", "direction", "disks"},
-                              {}};
-const TSectionRule MachineRule{{"manufacturer", "product", "serial", "uuid", "smbios"}, {}};
+                              {},
+                              {"purge"}};
+const TSectionRule MachineRule{{"manufacturer", "product", "serial", "uuid", "smbios"}, {}, {}};
 const TSectionRule DiskRule{
-    {"bios", "bus", "model", "serial", "sectors", "sector_bytes", "started"}, {}};
+    {"bios", "bus", "model", "serial", "sectors", "sector_bytes", "started"}, {}, {"capabilities"}};
 const TSectionRule PassRule{
     {"pattern", "started", "ended", "sectors", "complete", "write_errors", "verify", "errors"},
-    {"verify_ended", "read_errors", "mismatches"}};
+    {"verify_ended", "read_errors", "mismatches"},
+    {}};
 const TSectionRule ResultRule{{"ended", "passes_done", "passes_planned", "verified_passes",
                                "write_errors", "read_errors", "mismatches", "partition", "path",
                                "outcome", "reason"},
-                              {}};
-const TSectionRule EndRule{{"ended", "results"}, {}};
+                              {},
+                              {"purge", "purge_check"}};
+const TSectionRule EndRule{{"ended", "results"}, {}, {}};
 
 const std::set<std::string> NumberKeys{"format",         "method_passes",   "disks",
                                        "sectors",        "sector_bytes",    "write_errors",
@@ -36,9 +40,9 @@ const std::set<std::string> NumberKeys{"format",         "method_passes",   "dis
 const std::map<std::string, std::set<std::string>> Choices{
     {"complete", {"yes", "no"}},
     {"verify", {"none", "passed", "failed", "incomplete"}},
-    {"outcome", {"erased", "erased with errors", "stopped", "failed"}},
+    {"outcome", {"erased", "erased with errors", "stopped", "failed", "purged"}},
     {"partition", {"none", "written", "failed"}},
-    {"verification", {"none", "last pass", "every pass"}},
+    {"verification", {"none", "last pass", "every pass", "marker sectors"}},
     {"generator", {"ISAAC", "xorshift128"}},
     {"direction", {"first to last", "last to first"}}};
 
@@ -237,7 +241,8 @@ bool TParser::Run(std::string_view Bytes, TEraseRecord& Out) {
             return Fail(Number, "unknown key '" + Key.substr(0, 32) + "...' in " + CurrentName);
         const TSectionRule& Rule = RuleOf(CurrentKind);
         if (std::find(Rule.Required.begin(), Rule.Required.end(), Key) == Rule.Required.end() &&
-            std::find(Rule.Optional.begin(), Rule.Optional.end(), Key) == Rule.Optional.end())
+            std::find(Rule.Optional.begin(), Rule.Optional.end(), Key) == Rule.Optional.end() &&
+            std::find(Rule.Extra.begin(), Rule.Extra.end(), Key) == Rule.Extra.end())
             return Fail(Number, "unknown key '" + Key + "' in " + CurrentName);
         if (Current->count(Key))
             return Fail(Number, "the key '" + Key + "' appears twice in " + CurrentName);
@@ -276,6 +281,16 @@ bool TParser::Run(std::string_view Bytes, TEraseRecord& Out) {
         if (R.at("outcome") == "erased" && (Errors || Done != Planned))
             return Fail(LastNumber, "disk " + std::to_string(D.Number) +
                                         " is said to be erased but has errors or passes not done");
+        // A purge counts only when its check passed.
+        const auto Purge = R.find("purge"), Check = R.find("purge_check");
+        if ((Purge == R.end()) != (Check == R.end()))
+            return Fail(LastNumber, "disk " + std::to_string(D.Number) +
+                                        ": purge and purge_check come together");
+        if (R.at("outcome") == "purged" &&
+            (Purge == R.end() || !Purge->second.ends_with(", checked") ||
+             !Check->second.starts_with("checked") || !Out.Record.count("purge") || Errors))
+            return Fail(LastNumber, "disk " + std::to_string(D.Number) +
+                                        " is said to be purged but not checked");
     }
     return true;
 }

@@ -7,6 +7,7 @@
 
 std::string DiskResult(const TRecordDisk& Disk) {
     const std::string& Outcome = Disk.Result.at("outcome");
+    if (Outcome == "purged") return Disk.Result.at("purge");
     const std::string& Reason = Disk.Result.at("reason");
     return Reason == "none" ? Outcome : Outcome + ": " + Reason;
 }
@@ -33,6 +34,14 @@ std::string MachineName(const TEraseRecord& Record) {
     return Name;
 }
 
+// A disk the purge ran on (and not the fall-back overwrite): the table names
+// the purge as its method.
+static bool Purged(const TEraseRecord& Record, const TRecordDisk& Disk) {
+    const auto Purge = Disk.Result.find("purge");
+    return Record.Record.count("purge") && Purge != Disk.Result.end() &&
+           Purge->second.find("not supported") == std::string::npos;
+}
+
 std::vector<TReportRow> ReportRows(const std::vector<TEraseRecord>& Records) {
     std::vector<TReportRow> Rows;
     for (const auto& R : Records)
@@ -40,7 +49,8 @@ std::vector<TReportRow> ReportRows(const std::vector<TEraseRecord>& Records) {
             Rows.push_back({std::filesystem::path(R.File).filename().string(), MachineName(R),
                             std::to_string(D.Number) + " (" + D.Disk.at("bios") + ")",
                             D.Disk.at("model"), D.Disk.at("serial"), DiskSize(D),
-                            R.Record.at("method"), DiskResult(D)});
+                            Purged(R, D) ? R.Record.at("purge") : R.Record.at("method"),
+                            DiskResult(D)});
     return Rows;
 }
 

@@ -506,6 +506,9 @@ void EraseDisk(unsigned index, struct TMethod* m, struct TResult* r, unsigned di
 }
 
 void TextResult(struct TText* t, const struct TResult* r) {
+#ifdef PURGIT_UEFI
+    if (PurgeTextResult(t, r)) return;
+#endif
     if (r->vanished) TextAdd(t, "STOPPED: the disk no longer answers");
     else if (r->stopped) TextAdd(t, "STOPPED by the user: only partly erased");
     else if (r->writeErrors || r->readErrors || r->mismatches) TextAdd(t, "ERASED WITH ERRORS");

@@ -208,9 +208,18 @@ static void DiskEntry(struct TText* t, unsigned i) {
     TextDisk(t, i);
     if (Disks[i].boot) TextAdd(t, " (system disk)");
     else if (Disks[i].unusable) TextAdd(t, " (sectors not of 512 bytes)");
+#ifdef PURGIT_UEFI
+    else PurgeDiskEntry(t, i);
+#endif
 }
 
 static void MethodEntry(struct TText* t, unsigned i) {
+#ifdef PURGIT_UEFI
+    if (i >= MethodCount) {
+        PurgeListEntry(t, i - MethodCount);
+        return;
+    }
+#endif
     TextAdd(t, MethodList[i].file);
     TextPad(t, 20);
     TextAdd(t, MethodList[i].name);
@@ -233,7 +242,11 @@ static int WarningPage(const struct TMethod* m) {
         }
     struct TText t = NewLine();
     TextAdd(&t, "  Method: ");
+#ifdef PURGIT_UEFI
+    PurgeMethodText(&t, m);
+#else
     TextAdd(&t, m->name);
+#endif
     ScreenLine(row++, A_TITLE, LineBuffer);
     ShowTextFile("DATA\\WARNING.TXT", row, 21);
     ScreenLine(23, A_WARN, " Type ERASE and press Enter: ");
@@ -277,6 +290,10 @@ static int EraseChosen(void) {
         if (!Chosen[i]) continue;
         MouseHide(1);
         RecordDisk(i);
+#ifdef PURGIT_UEFI
+        if (PurgeDiskRun(i, &Method, &Results[i], number + 1, total)) ++number;
+        else
+#endif
         EraseDisk(i, &Method, &Results[i], ++number, total);
         const struct TResult* r = &Results[i];
         RecordResult(i, r);
@@ -402,12 +419,27 @@ static unsigned DisksFlow(void) {
 
 static unsigned MethodsFlow(void) {
     DebugText("METHOD PAGE\n");
+#ifdef PURGIT_UEFI
+    const unsigned count = MethodCount + PurgeListCount();
+#else
+    const unsigned count = MethodCount;
+#endif
     const int method = ListPage("choose the wipe method", "File                Method"
                                 "                                                  Passes",
-                                MethodCount, MethodEntry, 0, " Enter  choose   F1  keys   Esc  back");
+                                count, MethodEntry, 0, " Enter  choose   F1  keys   Esc  back");
     if (method == -2) return GO_HOME;
     if (method < 0) return GO_BACK;
     const char* why;
+#ifdef PURGIT_UEFI
+    if (PurgeListChoose(method - (int)MethodCount, &Method)) return GO_ON;
+    if (method >= (int)MethodCount) {
+        /* A purge with its fall-back overwrite method. */
+        const int fallback = FindMethodParameter();
+        if (fallback < 0) PurgeMethodOnly(&Method);
+        else if (LoadMethod(MethodList[fallback].file, &Method, &why)) return GO_AGAIN;
+        return GO_ON;
+    }
+#endif
     if (LoadMethod(MethodList[method].file, &Method, &why)) return GO_AGAIN;
     return GO_ON;
 }
@@ -452,6 +484,9 @@ int main(void) {
     }
     ReadParameters();
     FindDisks();
+#ifdef PURGIT_UEFI
+    PurgeStart(length);
+#endif
     FindMachine();
     ListMethods(&Method);
     if (EraseStart()) {
@@ -477,8 +512,17 @@ int main(void) {
     unsigned chosen = 0;
     for (unsigned i = 0; i < DiskCount; ++i) chosen += Chosen[i];
 
-    if (Options[O_UNATTENDED] && method >= 0 && chosen && !ParameterFault[0]) {
+#ifdef PURGIT_UEFI
+    const int purgeOnly = PurgeChoice && method < 0 && !MethodParameter[0];
+#else
+    const int purgeOnly = 0;
+#endif
+    if (Options[O_UNATTENDED] && (method >= 0 || purgeOnly) && chosen && !ParameterFault[0]) {
         DebugText("UNATTENDED\n");
+#ifdef PURGIT_UEFI
+        if (method < 0) PurgeMethodOnly(&Method);
+        else
+#endif
         if (LoadMethod(MethodList[method].file, &Method, &why)) return EXIT_BAD_PARAMETERS;
         const int failed = EraseChosen();
         Finish();

@@ -202,4 +202,33 @@ void RecordPass(unsigned index, const struct TPass* p, unsigned pass, int verify
 void RecordResult(unsigned index, const struct TResult* r);
 void RecordEnd(unsigned disks);
 
+#ifdef PURGIT_UEFI
+/* --- purge: the drives' own erase commands (uefi/passthru.c, purge.c) ------ */
+
+extern unsigned PurgeChoice; /* PURGE_NVME_FORMAT..., 0 none */
+/* After FindDisks: PURGE= and FALLBACK= of the INI text, /M: and /F:, each
+   disk's capabilities. */
+void PurgeStart(unsigned iniLength);
+void PurgeMethodOnly(struct TMethod* m);
+/* Answers 1 when the disk was purged (or nothing may be done to it), 0
+   when m is to overwrite it. */
+int PurgeDiskRun(unsigned index, const struct TMethod* m, struct TResult* r, unsigned number,
+                 unsigned total);
+int PurgeTextResult(struct TText* t, const struct TResult* r);
+void PurgeDiskEntry(struct TText* t, unsigned index);
+/* The method's name, or the purge's and its fall-back's. */
+void PurgeMethodText(struct TText* t, const struct TMethod* m);
+void PurgeReportDisk(struct TText* t, unsigned index);
+/* The method page's purge entries after the method files. */
+unsigned PurgeListCount(void);
+void PurgeListEntry(struct TText* t, unsigned n);
+/* Chooses entry n (or none for an overwrite method); answers 1 when the
+   method to run is a purge without a fall-back. */
+int PurgeListChoose(int n, struct TMethod* m);
+void PurgeRecordStart(void);
+void PurgeRecordDisk(unsigned index);
+int PurgeRecordOutcome(unsigned index);
+void RecordValue(const char* key, const char* s);
+#endif
+
 #endif

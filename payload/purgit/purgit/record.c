@@ -104,12 +104,19 @@ void RecordStart(const struct TMethod* m, const char* parameters, unsigned disks
     Value("method_name", m->name);
     Value("method_source", m->source[0] ? m->source : "none");
     Number("method_passes", m->passes);
+#ifdef PURGIT_UEFI
+    if (!m->passes) Value("verification", "marker sectors"); /* a purge without an overwrite */
+    else
+#endif
     Value("verification", !Options[O_VERIFY]   ? "none"
                           : m->verify == V_ALL ? "every pass"
                                                : "last pass");
     Value("generator", Options[O_ISAAC] ? "ISAAC" : "xorshift128");
     Value("direction", Options[O_BACKWARD] ? "last to first" : "first to last");
     Number("disks", disks);
+#ifdef PURGIT_UEFI
+    PurgeRecordStart();
+#endif
     Section("machine", 0, 0);
     Value("manufacturer", Machine.manufacturer);
     Value("product", Machine.product);
@@ -132,6 +139,9 @@ void RecordDisk(unsigned index) {
     Value("serial", d->serial);
     Number("sectors", d->sectors);
     Number("sector_bytes", d->sectorBytes);
+#ifdef PURGIT_UEFI
+    PurgeRecordDisk(index);
+#endif
     Time("started");
     memset(&Now, 0, sizeof Now);
 }
@@ -200,6 +210,9 @@ void RecordResult(unsigned index, const struct TResult* r) {
     Key("path");
     TextPath(&Out, &Disks[index], 0);
     End();
+#ifdef PURGIT_UEFI
+    if (PurgeRecordOutcome(index)) return;
+#endif
     const uint32_t errors = r->writeErrors + r->readErrors + r->mismatches;
     Value("outcome", r->vanished || r->partial      ? "failed"
                      : r->stopped                   ? "stopped"
@@ -221,6 +234,12 @@ void RecordResult(unsigned index, const struct TResult* r) {
         TextAdd(&Out, "none");
     End();
 }
+
+#ifdef PURGIT_UEFI
+void RecordValue(const char* key, const char* s) {
+    Value(key, s);
+}
+#endif
 
 void RecordEnd(unsigned disks) {
     Section("end", 0, 0);

@@ -138,6 +138,9 @@ void LogDisk(unsigned i, const struct TMethod* m) {
                    : r->partitionFailed ? "could NOT be written" : "not written");
         TextAdd(t, "\r\n");
     }
+#ifdef PURGIT_UEFI
+    PurgeReportDisk(t, i);
+#endif
     TextAdd(t, record ? "  Throughput:    " : "Throughput:   ");
     Throughput(t, r, d);
     TextAdd(t, record ? "\r\n  Transfers:     " : "\r\nTransfers:    ");

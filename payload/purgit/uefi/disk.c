@@ -366,3 +366,12 @@ unsigned DiskLarge(struct TDisk* d, int write, uint32_t lba, unsigned count, TBu
     if (repeat && repeat < (uint32_t)count * 512) return 0x01;
     return DiskTransfer(d, write, lba, count, b, 0);
 }
+
+/* The firmware's side of a disk, for the purge (passthru.c). */
+EFI_BLOCK_IO* DiskBlockIo(unsigned index) {
+    return Firmware[index].io;
+}
+
+EFI_DEVICE_PATH* DiskDevicePath(unsigned index) {
+    return Firmware[index].path;
+}
