@@ -71,9 +71,12 @@ std::string Now() {
     return Text;
 }
 
+const char* const MarkerCheck = "marker sectors written before the purge, read after it";
+
 std::string Verification(const TEraseRecord& R) {
     const std::string& Way = R.Record.at("verification");
     if (Way == "none") return "none (nothing was read back)";
+    if (Way == "marker sectors") return MarkerCheck;
     return (Way == "every pass" ? "every pass" : "the last pass") +
            std::string(" read back and compared");
 }
@@ -90,9 +93,11 @@ std::string VerificationResult(const TRecordDisk& D) {
 
 void Certificate(TPage& P, const TEraseRecord& R, const TRecordDisk& D,
                  const TCertificateOptions& O) {
+    const bool Purge = PurgeRan(R, D);
     P.Title("Certificate of Sanitization");
-    P.Small(
-        "Media sanitized by overwriting, after the sample certificate of NIST SP 800-88 Rev. 1.");
+    P.Small(std::string(Purge ? "Media sanitized by the drive's own erase command (purge)"
+                              : "Media sanitized by overwriting") +
+            ", after the sample certificate of NIST SP 800-88 Rev. 1.");
     P.Heading("Person performing sanitization");
     P.Field("Name", O.Operator);
     P.Field("Title", "");
@@ -106,18 +111,31 @@ void Certificate(TPage& P, const TEraseRecord& R, const TRecordDisk& D,
     P.Field("Serial number", D.Disk.at("serial"));
     P.Field("Size", DiskSize(D) + " (" + D.Disk.at("sectors") + " sectors of " +
                         D.Disk.at("sector_bytes") + " bytes)");
+    const auto Commands = D.Disk.find("capabilities");
+    if (Commands != D.Disk.end()) P.Field("Erase commands", Commands->second);
     P.Field("Media property number", "");
     P.Field("Classification", "");
     P.Heading("Sanitization details");
-    P.Field("Method type", "Clear (overwrite)");
-    P.Field("Method used", R.Record.at("method_name") + " (" + R.Record.at("method") + ")");
-    P.Field("Passes", D.Result.at("passes_done") + " of " + D.Result.at("passes_planned") +
-                          " written, " + R.Record.at("direction") + ", random data " +
-                          R.Record.at("generator"));
+    if (Purge) {
+        // Nothing is claimed unless the wiper's own check passed.
+        P.Field("Method type", D.Result.at("outcome") == "purged"
+                                   ? "Purge (the drive's own erase command)"
+                                   : "Purge - FAILED, the disk is not sanitized");
+        P.Field("Method used", R.Record.at("purge") + ": " + D.Result.at("purge"));
+    } else {
+        P.Field("Method type", "Clear (overwrite)");
+        P.Field("Method used", R.Record.at("method_name") + " (" + R.Record.at("method") + ")");
+        P.Field("Passes", D.Result.at("passes_done") + " of " + D.Result.at("passes_planned") +
+                              " written, " + R.Record.at("direction") + ", random data " +
+                              R.Record.at("generator"));
+        if (D.Result.count("purge"))
+            P.Field("Purge asked for",
+                    R.Record.at("purge") + ": not supported by this disk, so overwritten");
+    }
     P.Field("Tool used (version)", R.Record.at("wiper"));
     P.Field("Started / ended", D.Disk.at("started") + "  /  " + D.Result.at("ended"));
-    P.Field("Verification method", Verification(R));
-    P.Field("Verification result", VerificationResult(D));
+    P.Field("Verification method", Purge ? MarkerCheck : Verification(R));
+    P.Field("Verification result", Purge ? D.Result.at("purge_check") : VerificationResult(D));
     P.Field("Errors", D.Result.at("write_errors") + " write, " + D.Result.at("read_errors") +
                           " read, " + D.Result.at("mismatches") + " verification");
     P.Field("Outcome", DiskResult(D));

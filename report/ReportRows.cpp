@@ -34,12 +34,10 @@ std::string MachineName(const TEraseRecord& Record) {
     return Name;
 }
 
-// A disk the purge ran on (and not the fall-back overwrite): the table names
-// the purge as its method.
-static bool Purged(const TEraseRecord& Record, const TRecordDisk& Disk) {
+bool PurgeRan(const TEraseRecord& Record, const TRecordDisk& Disk) {
     const auto Purge = Disk.Result.find("purge");
     return Record.Record.count("purge") && Purge != Disk.Result.end() &&
-           Purge->second.find("not supported") == std::string::npos;
+           Purge->second.find("overwritten with the fall-back method") == std::string::npos;
 }
 
 std::vector<TReportRow> ReportRows(const std::vector<TEraseRecord>& Records) {
@@ -49,7 +47,7 @@ std::vector<TReportRow> ReportRows(const std::vector<TEraseRecord>& Records) {
             Rows.push_back({std::filesystem::path(R.File).filename().string(), MachineName(R),
                             std::to_string(D.Number) + " (" + D.Disk.at("bios") + ")",
                             D.Disk.at("model"), D.Disk.at("serial"), DiskSize(D),
-                            Purged(R, D) ? R.Record.at("purge") : R.Record.at("method"),
+                            PurgeRan(R, D) ? R.Record.at("purge") : R.Record.at("method"),
                             DiskResult(D)});
     return Rows;
 }

@@ -17,6 +17,9 @@ std::vector<TReportRow> ReportRows(const std::vector<TEraseRecord>& Records);
 std::string DiskResult(const TRecordDisk& Disk);
 // Sectors of a size as "1 MB", "10.0 GB".
 std::string DiskSize(const TRecordDisk& Disk);
+// Whether the disk's result is the purge's (it ran, failed or was not
+// offered), not a fall-back overwrite's: its method is then the purge.
+bool PurgeRan(const TEraseRecord& Record, const TRecordDisk& Disk);
 // "QEMU Standard PC (i440FX + PIIX, 1996), serial X"
 std::string MachineName(const TEraseRecord& Record);
 

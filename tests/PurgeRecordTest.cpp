@@ -6,8 +6,12 @@
 
 #include <cstdio>
 
+#include "TestSupport.h"
+#include "report/CertificatePdf.h"
 #include "report/EraseRecord.h"
 #include "report/ReportRows.h"
+
+using namespace testing_support;
 
 namespace {
 
@@ -128,4 +132,54 @@ TEST(PurgeRecord, FallBackOverwriteKeepsTheOverwriteMethod) {
     EXPECT_EQ(Rows[0].Method, "NVMEFMT");
     EXPECT_EQ(Rows[1].Method, "ZERO.MET");
     EXPECT_EQ(Rows[1].Result, "erased");
+}
+
+// The certificate claims a purge only where the check passed; a disk that
+// did not offer it is not sanitized, and a fall-back overwrite is a clear.
+TEST(PurgeRecord, CertificatesNameThePurgeAndClaimOnlyWhatWasChecked) {
+#ifdef _WIN32
+    GTEST_SKIP() << "poppler reads the PDF in the native build";
+#else
+    TScratchDir Dir;
+    TRecordFault Fault;
+    const auto Purged = ParseEraseRecord(Sealed(PurgeLines()), "PURG0001.REC", Fault);
+    ASSERT_TRUE(Purged) << Fault.Text();
+    std::string Lines = Replaced(PurgeLines(), "method=NVMEFMT\r\n", "method=ZERO.MET\r\n");
+    Lines = Replaced(Lines, "purge=purge, NVMe Format, user data erase, FAILED\r\n",
+                     "purge=purge, NVMe Format, user data erase, not supported by this disk, "
+                     "overwritten with the fall-back method\r\n");
+    Lines = Replaced(Lines, "purge_check=not supported by this disk; nothing was erased\r\n",
+                     "purge_check=none\r\n");
+    Lines = Replaced(Lines, "outcome=failed\r\nreason=not supported by this disk; nothing was erased",
+                     "outcome=erased\r\nreason=none");
+    Lines = Replaced(Lines, "method_passes=0\r\nverification=marker sectors",
+                     "method_passes=1\r\nverification=last pass");
+    const auto FellBack = ParseEraseRecord(Sealed(Lines), "PURG0002.REC", Fault);
+    ASSERT_TRUE(FellBack) << Fault.Text();
+
+    const std::string Pdf = (Dir / "purge.pdf").string();
+    ASSERT_EQ(WriteCertificates(Pdf, {*Purged, *FellBack}, {}), "");
+    auto Page = [&](int Number) {
+        const std::string N = std::to_string(Number);
+        return RunCommand("pdftotext -f " + N + " -l " + N + " -layout " + ShellQuote(Pdf) + " -")
+            .Output;
+    };
+    const std::string Checked = Page(2), Unsupported = Page(3), Overwritten = Page(5);
+    for (const char* Part :
+         {"drive's own erase command (purge)", "Purge (the drive's own erase command)",
+          "NVMEFMT: purge, NVMe Format, user data erase, checked",
+          "checked: 8 marker sectors written before, none reads back",
+          "NVMe: Format (user data); no Sanitize"})
+        EXPECT_NE(Checked.find(Part), std::string::npos) << Part << " in " << Checked;
+    EXPECT_EQ(Checked.find("Clear (overwrite)"), std::string::npos) << Checked;
+    EXPECT_NE(Unsupported.find("Purge - FAILED, the disk is not sanitized"), std::string::npos)
+        << Unsupported;
+    EXPECT_NE(Unsupported.find("not supported by this disk; nothing was erased"), std::string::npos)
+        << Unsupported;
+    EXPECT_NE(Overwritten.find("Clear (overwrite)"), std::string::npos) << Overwritten;
+    EXPECT_NE(Overwritten.find("NVMEFMT: not supported by this disk, so overwritten"),
+              std::string::npos)
+        << Overwritten;
+    EXPECT_EQ(Overwritten.find("Purge ("), std::string::npos) << Overwritten;
+#endif
 }
