@@ -6,7 +6,8 @@
 # own figure from its report (verification off), Linux's from
 # /proc/uptime around dd.
 #
-# bench/uefi-wipe.sh [BUILD] [ROUNDS] [SIZE_MIB]   (EFI=file: another PURGIT.EFI)
+# bench/uefi-wipe.sh [BUILD] [ROUNDS] [SIZE_MIB]
+# EFI=file: another PURGIT.EFI; METHOD=RANDOM: a RANDOM pass instead.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build/linux}
@@ -26,8 +27,8 @@ disk() { # bus: the scratch image as that kind of disk
 
 # The stick: options 4 and 7 on (report, unattended), verification off.
 "$build/cli/purgex" usb "$work/stick.img" --size 64M --yes --options 000100100000 \
-  --params "/ALL /M:ZERO /OFF" >/dev/null
-printf '/ALL /M:ZERO /OFF\r\n' >"$work/PURGIT.ARG"
+  --params "/ALL /M:${METHOD:-ZERO} /OFF" >/dev/null
+printf '/ALL /M:%s /OFF\r\n' "${METHOD:-ZERO}" >"$work/PURGIT.ARG"
 # purgex usb writes \EFI\BOOT already; the wiper of BUILD replaces its copy.
 mmd -i "$work/stick.img@@1M" ::EFI ::EFI/BOOT 2>/dev/null || true
 mcopy -o -i "$work/stick.img@@1M" "${EFI:-$build/payload/purgit/PURGIT.EFI}" ::EFI/BOOT/BOOTX64.EFI
