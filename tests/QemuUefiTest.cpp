@@ -441,6 +441,8 @@ TEST(QemuUefi, DiskBeyondTwoTerabytesIsWrittenAtItsTopAndRecordedWhole) {
               "\nW " + std::to_string(Sectors - 2048) + " 2048");
     EXPECT_NE(T.find("ERROR W " + std::to_string(Bad) + "\n"), std::string::npos) << Tail(T);
     EXPECT_NE(T.find("END STOPPED\n"), std::string::npos) << Tail(T);
+    // The erase page counts the whole disk.
+    EXPECT_NE(Run.Console.find(" of 6442450944 sectors"), std::string::npos) << Tail(Run.Console);
 
     // On the image: the top megabyte holds the pattern at its place, but
     // for the sector that failed; nothing landed where sector numbers cut
