@@ -257,8 +257,8 @@ bool TParser::Run(std::string_view Bytes, TEraseRecord& Out) {
                                     std::to_string(MaxRecordValue) + " characters");
         if (Value.empty()) return Fail(Number, "the value of '" + Key + "' is empty");
         // Sector counts of disks beyond 2 TB (the UEFI wiper's) take 64 bits.
-        if (NumberKeys.count(Key) && !(Key == "sectors" ? Decimal64(Value).has_value()
-                                                          : Decimal(Value).has_value()))
+        if (NumberKeys.count(Key) &&
+            !(Key == "sectors" ? Decimal64(Value).has_value() : Decimal(Value).has_value()))
             return Fail(Number, "the value of '" + Key + "' is not a number: " + Value);
         const auto Choice = Choices.find(Key);
         if (Choice != Choices.end() && !Choice->second.count(Value))

@@ -20,7 +20,8 @@ static unsigned Unit = 512;
 #endif
 /* The buffer that starts the given number of the disk's sectors into b. */
 #define At(b, sectors) BufferAt(b, (sectors) * (Unit / 512))
-/* A count shown or divided by in 32 bits where only that is at hand. */
+/* v, or the most a TLba holds: on DOS the sectors of several passes
+   outgrow it. */
 #define Most(v) ((TLba)((v) > (TLba)-1 ? (TLba)-1 : (v)))
 #ifdef PURGIT_UEFI
 /* The most a partition table entry holds. */
@@ -89,8 +90,7 @@ static void Line(unsigned row, uint8_t attribute, struct TText* t) {
 }
 
 static unsigned Percent(uint64_t part, uint64_t whole) {
-    return whole ? (unsigned)Div64(part * 100, Most(whole))
-                 : 100;
+    return whole ? (unsigned)Div64(part * 100, Most(whole)) : 100;
 }
 
 static void Show(int force) {

@@ -74,7 +74,7 @@ struct TDisk {
     uint8_t drive;      /* BIOS number, 80h up */
     uint8_t extended;   /* INT 13h AH=42h/43h work */
     uint8_t boot;       /* the disk the system started from */
-    uint8_t unusable;   /* sectors other than 512 bytes: never offered */
+    uint8_t unusable;   /* sectors the engine cannot move (DOS: not 512 bytes): never offered */
     uint8_t beyond;     /* more than 2^32 sectors: only the first reachable */
     uint16_t sectorBytes;
     TLba sectors;
@@ -161,7 +161,7 @@ struct TResult {
     unsigned passesDone, passesPlanned, verifiedPasses;
     uint8_t verifyFailed, stopped, vanished, partitioned, partitionFailed, partial;
     uint32_t ticks;       /* time spent */
-    TLba sectorsMoved; /* written and read back */
+    TLba sectorsMoved;    /* written and read back */
     unsigned listed;
     TLba sector[MAX_LISTED];
     char kind[MAX_LISTED]; /* W, R or V */
