@@ -390,8 +390,8 @@ std::vector<uint8_t> ReadAt(const std::string& Image, uint64_t From, size_t Coun
     std::vector<uint8_t> Bytes(Count);
     FILE* File = fopen(Image.c_str(), "rb");
     if (!File) return {};
-    const bool Ok = fseeko(File, off_t(From), SEEK_SET) == 0 &&
-                    fread(Bytes.data(), 1, Count, File) == Count;
+    const bool Ok =
+        fseeko(File, off_t(From), SEEK_SET) == 0 && fread(Bytes.data(), 1, Count, File) == Count;
     fclose(File);
     return Ok ? Bytes : std::vector<uint8_t>{};
 }
@@ -414,7 +414,8 @@ TEST(QemuUefi, DiskBeyondTwoTerabytesIsWrittenAtItsTopAndRecordedWhole) {
     const uint64_t Bad = Sectors - 1000;
     const std::string Big = MakeSparseDisk(Dir, "big.img", Sectors * 512);
     WriteFileBytes(Dir / "errors.cfg", "[inject-error]\nevent = \"write_aio\"\nerrno = \"5\"\n"
-                                       "sector = \"" + std::to_string(Bad) + "\"\n");
+                                       "sector = \"" +
+                                           std::to_string(Bad) + "\"\n");
     const fs::path Trace = Dir / "trace.txt";
     const std::string Socket = (Dir / "monitor").string();
     int Sent = 0;
@@ -459,8 +460,7 @@ TEST(QemuUefi, DiskBeyondTwoTerabytesIsWrittenAtItsTopAndRecordedWhole) {
 
     const std::string Log = ReadStickFile(Stick, "PURG0001.LOG");
     const std::string Part = ReportOfDisk(Log, 2);
-    EXPECT_NE(Part.find("Disk 2 (NVMe): 3072.0 GB, 6442450944 sectors"), std::string::npos)
-        << Log;
+    EXPECT_NE(Part.find("Disk 2 (NVMe): 3072.0 GB, 6442450944 sectors"), std::string::npos) << Log;
     EXPECT_NE(Part.find("Capacity:      6442450944 sectors of 512 bytes"), std::string::npos)
         << Part;
     EXPECT_NE(Part.find("Sector " + std::to_string(Bad) + ": write error"), std::string::npos)
@@ -476,7 +476,8 @@ TEST(QemuUefi, DiskBeyondTwoTerabytesIsWrittenAtItsTopAndRecordedWhole) {
     EXPECT_NE(Table.find("3072.0 GB"), std::string::npos) << Table;
 }
 
-// Disks of 4 KB logical sectors (NVMe and virtio-blk) are offered and
+// Disks of 4 KB logical sectors (NVMe, virtio-blk, virtio-scsi; QEMU's
+// IDE and AHCI disks take only 512-byte sectors) are offered and
 // erased; every request moves whole sectors of 4 KB, and so does the
 // retry of a request that failed: the sector holding the injected write
 // error keeps all its old 4 KB, its neighbours take the pattern. Option
@@ -490,36 +491,45 @@ TEST(QemuUefi, DisksOfFourKilobyteSectorsAreErasedInWholeSectors) {
     const size_t Sectors = 5000; // 625 sectors of 4 KB: three requests, the last short
     const std::string Nvme = MakeScratchDisk(Dir, "nvme.img", Sectors);
     const std::string Virtio = MakeScratchDisk(Dir, "virtio.img", Sectors);
+    const std::string Scsi = MakeScratchDisk(Dir, "scsi.img", Sectors);
     const auto NvmeBefore = ReadFileBytes(Nvme);
     // Byte sector 3003 lies in 4 KB sector 375.
     WriteFileBytes(Dir / "errors.cfg",
                    "[inject-error]\nevent = \"write_aio\"\nerrno = \"5\"\nsector = \"3003\"\n");
     const std::string FourK = "logical_block_size=4096,physical_block_size=4096";
-    const auto Run = RunOvmf(
-        Dir, Stick,
-        "-drive file=blkdebug:" + (Dir / "errors.cfg").string() + ":" + Nvme +
-            ",format=raw,if=none,id=n -device nvme,drive=n,serial=FOURK," + FourK +
-            " -drive file=" + ShellQuote(Virtio) +
-            ",format=raw,if=none,id=v -device virtio-blk-pci,drive=v," + FourK,
-        "", 200);
+    const auto Run = RunOvmf(Dir, Stick,
+                             "-drive file=blkdebug:" + (Dir / "errors.cfg").string() + ":" + Nvme +
+                                 ",format=raw,if=none,id=n -device nvme,drive=n,serial=FOURK," +
+                                 FourK + " -drive file=" + ShellQuote(Virtio) +
+                                 ",format=raw,if=none,id=v -device virtio-blk-pci,drive=v," +
+                                 FourK + " -drive file=" + ShellQuote(Scsi) +
+                                 ",format=raw,if=none,id=s -device virtio-scsi-pci,id=scsi"
+                                 " -device scsi-hd,drive=s,bus=scsi.0," +
+                                 FourK,
+                             "", 200);
     ASSERT_TRUE(Run.Exited) << Tail(Run.Trace) << Tail(Run.Console);
     const std::string& T = Run.Trace;
-    EXPECT_EQ(CountOf(T, "\nW 0 256\n"), 2) << Tail(T);
-    EXPECT_EQ(CountOf(T, "\nW 512 113\n"), 2) << Tail(T);
+    EXPECT_EQ(CountOf(T, "\nW 0 256\n"), 3) << Tail(T);
+    EXPECT_EQ(CountOf(T, "\nW 512 113\n"), 3) << Tail(T);
     EXPECT_NE(T.find("ERROR W 375\n"), std::string::npos) << Tail(T);
     // The retry: sector by sector of 4 KB, each write one sector.
     EXPECT_NE(T.find("\nW 375 1\n"), std::string::npos) << Tail(T);
 
     const uint8_t Pattern[3] = {0x92, 0x49, 0x24};
-    const auto NvmeAfter = ReadFileBytes(Nvme), VirtioAfter = ReadFileBytes(Virtio);
+    const auto NvmeAfter = ReadFileBytes(Nvme), VirtioAfter = ReadFileBytes(Virtio),
+               ScsiAfter = ReadFileBytes(Scsi);
     ASSERT_EQ(NvmeAfter.size(), Sectors * 512);
     ASSERT_EQ(VirtioAfter.size(), Sectors * 512);
-    for (size_t At = 4096; At < VirtioAfter.size(); ++At)
+    ASSERT_EQ(ScsiAfter.size(), Sectors * 512);
+    for (size_t At = 4096; At < VirtioAfter.size(); ++At) {
         ASSERT_EQ(VirtioAfter[At], Pattern[At % 3]) << "virtio byte " << At;
+        ASSERT_EQ(ScsiAfter[At], Pattern[At % 3]) << "SCSI byte " << At;
+    }
     for (size_t At = 4096; At < NvmeAfter.size(); ++At)
         ASSERT_EQ(NvmeAfter[At], At / 4096 == 375 ? NvmeBefore[At] : Pattern[At % 3])
             << "NVMe byte " << At;
-    for (const auto& [Image, Bytes] : {std::pair{Nvme, NvmeAfter}, std::pair{Virtio, VirtioAfter}}) {
+    for (const auto& [Image, Bytes] :
+         {std::pair{Nvme, NvmeAfter}, std::pair{Virtio, VirtioAfter}, std::pair{Scsi, ScsiAfter}}) {
         EXPECT_TRUE(AllBytes({Bytes.begin() + 512, Bytes.begin() + 4096}, 0)) << Image;
         const auto Table = RunCommand("fdisk -l -b 4096 " + ShellQuote(Image));
         EXPECT_TRUE(std::regex_search(Table.Output,
@@ -528,8 +538,9 @@ TEST(QemuUefi, DisksOfFourKilobyteSectorsAreErasedInWholeSectors) {
     }
 
     const std::string Log = ReadStickFile(Stick, "PURG0001.LOG");
-    const std::string NvmePart = ReportOfDisk(Log, 2), VirtioPart = ReportOfDisk(Log, 3);
-    for (const auto& Part : {NvmePart, VirtioPart})
+    const std::string NvmePart = ReportOfDisk(Log, 2), VirtioPart = ReportOfDisk(Log, 3),
+                      ScsiPart = ReportOfDisk(Log, 4);
+    for (const auto& Part : {NvmePart, VirtioPart, ScsiPart})
         EXPECT_NE(Part.find("Capacity:      625 sectors of 4096 bytes (2 MB)"), std::string::npos)
             << Log;
     EXPECT_NE(NvmePart.find("Sector 375: write error"), std::string::npos) << NvmePart;
@@ -537,8 +548,10 @@ TEST(QemuUefi, DisksOfFourKilobyteSectorsAreErasedInWholeSectors) {
     EXPECT_NE(VirtioPart.find("passed (1 pass read back and compared)"), std::string::npos)
         << VirtioPart;
     EXPECT_NE(VirtioPart.find("RESULT:        OK"), std::string::npos) << VirtioPart;
+    EXPECT_NE(ScsiPart.find("(SCSI)"), std::string::npos) << ScsiPart;
+    EXPECT_NE(ScsiPart.find("RESULT:        OK"), std::string::npos) << ScsiPart;
     const std::string Record = ReadStickFile(Stick, "PURG0001.REC");
-    EXPECT_EQ(CountOf(Record, "sectors=625\r\nsector_bytes=4096\r\n"), 2) << Record;
+    EXPECT_EQ(CountOf(Record, "sectors=625\r\nsector_bytes=4096\r\n"), 3) << Record;
 }
 
 } // namespace
