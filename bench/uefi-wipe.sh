@@ -7,6 +7,7 @@
 # /proc/uptime around dd.
 #
 # bench/uefi-wipe.sh [BUILD] [ROUNDS] [SIZE_MIB]
+# EFI=file: another PURGIT.EFI; METHOD=RANDOM: a RANDOM pass instead.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$top/build/linux}
@@ -26,11 +27,12 @@ disk() { # bus: the scratch image as that kind of disk
 
 # The stick: options 4 and 7 on (report, unattended), verification off.
 "$build/cli/purgex" usb "$work/stick.img" --size 64M --yes --options 000100100000 \
-  --params "/ALL /M:ZERO /OFF" >/dev/null
-printf '/ALL /M:ZERO /OFF\r\n' >"$work/PURGIT.ARG"
-mmd -i "$work/stick.img@@1M" ::EFI ::EFI/BOOT
-mcopy -i "$work/stick.img@@1M" "$build/payload/purgit/PURGIT.EFI" ::EFI/BOOT/BOOTX64.EFI
-mcopy -i "$work/stick.img@@1M" "$work/PURGIT.ARG" ::EFI/BOOT/PURGIT.ARG
+  --params "/ALL /M:${METHOD:-ZERO} /OFF" >/dev/null
+printf '/ALL /M:%s /OFF\r\n' "${METHOD:-ZERO}" >"$work/PURGIT.ARG"
+# purgex usb writes \EFI\BOOT already; the wiper of BUILD replaces its copy.
+mmd -i "$work/stick.img@@1M" ::EFI ::EFI/BOOT 2>/dev/null || true
+mcopy -o -i "$work/stick.img@@1M" "${EFI:-$build/payload/purgit/PURGIT.EFI}" ::EFI/BOOT/BOOTX64.EFI
+mcopy -o -i "$work/stick.img@@1M" "$work/PURGIT.ARG" ::EFI/BOOT/PURGIT.ARG
 
 # The Linux guest of the device tests, with the NVMe driver added and its
 # disks counted.
@@ -59,7 +61,7 @@ efi() { # bus
     -drive file="$work/stick.img",format=raw,if=ide,index=0 $(disk "$1") \
     -serial file:"$work/efi.log" >/dev/null 2>&1
   mtype -i "$work/stick.img@@1M" ::PURG0001.LOG | sed -n 's/^Throughput: *\([0-9.]*\) MB.*/\1/p'
-  mdel -i "$work/stick.img@@1M" ::PURG0001.LOG
+  mdel -i "$work/stick.img@@1M" ::PURG0001.LOG ::PURG0001.REC
 }
 
 linux() { # bus

@@ -57,6 +57,17 @@ std::optional<uint32_t> Decimal(const std::string& Text) {
     return uint32_t(Value);
 }
 
+std::optional<uint64_t> Decimal64(const std::string& Text) {
+    if (Text.empty() || Text.size() > 19 || (Text.size() > 1 && Text[0] == '0'))
+        return std::nullopt;
+    uint64_t Value = 0;
+    for (char c : Text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        Value = Value * 10 + unsigned(c - '0');
+    }
+    return Value;
+}
+
 // "[disk 2]" -> kind "disk", N 2; "[pass 2.3]" -> "pass", 2, 3.
 struct THeader {
     std::string Kind;
@@ -250,7 +261,9 @@ bool TParser::Run(std::string_view Bytes, TEraseRecord& Out) {
             return Fail(Number, "the value of '" + Key + "' is longer than " +
                                     std::to_string(MaxRecordValue) + " characters");
         if (Value.empty()) return Fail(Number, "the value of '" + Key + "' is empty");
-        if (NumberKeys.count(Key) && !Decimal(Value))
+        // Sector counts of disks beyond 2 TB (the UEFI wiper's) take 64 bits.
+        if (NumberKeys.count(Key) &&
+            !(Key == "sectors" ? Decimal64(Value).has_value() : Decimal(Value).has_value()))
             return Fail(Number, "the value of '" + Key + "' is not a number: " + Value);
         const auto Choice = Choices.find(Key);
         if (Choice != Choices.end() && !Choice->second.count(Value))

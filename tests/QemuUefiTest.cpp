@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -160,6 +161,8 @@ TEST(QemuUefi, StartsIntoTheStartPageWithTheOptionsChosen) {
     EXPECT_NE(C.find("- system disk, not offered"), std::string::npos) << Tail(C);
     EXPECT_NE(C.find("Disk 2 (IDE): 8 MB, 16384 sectors, QEMU HARDDISK"), std::string::npos)
         << Tail(C);
+    // The firmware's words, not the BIOS's.
+    EXPECT_NE(C.find("Hard disks reported by the firmware: 2"), std::string::npos) << Tail(C);
     // Nothing is written before the pages say so.
     EXPECT_EQ(Run.Trace.find("\nW "), std::string::npos) << Run.Trace;
 }
@@ -370,6 +373,187 @@ TEST(QemuUefi, RandomPassVerifiesListsErrorsAndOutlivesAVanishedDisk) {
         << GoodPart;
     EXPECT_NE(GoodPart.find("RESULT:        OK"), std::string::npos) << GoodPart;
     EXPECT_NE(T.find("SUMMARY ERRORS\n"), std::string::npos) << Tail(T);
+}
+
+// A method of one fixed three-byte pattern, put on the stick: a sector's
+// bytes depend on its number (512 and 4096 are not multiples of three), so
+// a sector written at the wrong place or phase shows on the host.
+void PutThreeByteMethod(const TScratchDir& Dir, const std::string& Stick) {
+    WriteFileBytes(Dir / "THREE.MET", "NAME=Three bytes\r\nPASSES=1\r\nPASS1=FIXED 92 49 24\r\n"
+                                      "VERIFY=LAST\r\n");
+    RunOrFail(Mtools + "mcopy -Q -i " + ShellQuote(Stick + "@@1048576") + " " +
+              ShellQuote((Dir / "THREE.MET").string()) + " ::Purgit/METHODS/THREE.MET");
+}
+
+// Bytes [From, From + Count) of a (sparse) image.
+std::vector<uint8_t> ReadAt(const std::string& Image, uint64_t From, size_t Count) {
+    std::vector<uint8_t> Bytes(Count);
+    FILE* File = fopen(Image.c_str(), "rb");
+    if (!File) return {};
+    const bool Ok =
+        fseeko(File, off_t(From), SEEK_SET) == 0 && fread(Bytes.data(), 1, Count, File) == Count;
+    fclose(File);
+    return Ok ? Bytes : std::vector<uint8_t>{};
+}
+
+// A 3 TiB disk (a sparse image on NVMe): shown, reported and recorded with
+// all its 6,442,450,944 sectors and never as reachable only in part. Back
+// to front (option 2), the first request writes the disk's last megabyte,
+// far above sector 2^32; a write error injected there (blkdebug counts the
+// image's sectors, so it fires only when the full sector number reaches
+// the device) is listed by its 64-bit number. The user then stops the disk
+// (Esc, S): the record says stopped, which it would not for a disk
+// reachable only in part.
+TEST(QemuUefi, DiskBeyondTwoTerabytesIsWrittenAtItsTopAndRecordedWhole) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    // O2 back to front, O4/O5 the report as a record, O6 interrupt, O7 unattended.
+    const std::string Stick = MakeEfiStick(Dir, "010111100010", "/ALL /M:THREE /TRACE /OFF");
+    PutThreeByteMethod(Dir, Stick);
+    const uint64_t Sectors = 3ull << 31; // 3 TiB
+    const uint64_t Bad = Sectors - 1000;
+    const std::string Big = MakeSparseDisk(Dir, "big.img", Sectors * 512);
+    WriteFileBytes(Dir / "errors.cfg", "[inject-error]\nevent = \"write_aio\"\nerrno = \"5\"\n"
+                                       "sector = \"" +
+                                           std::to_string(Bad) + "\"\n");
+    const fs::path Trace = Dir / "trace.txt";
+    const std::string Socket = (Dir / "monitor").string();
+    int Sent = 0;
+    TMonitorFeeder Feeder(Socket, 200ms, [&]() -> std::optional<std::string> {
+        if (Sent == 2) return std::nullopt;
+        const std::string T = ReadTextIfAny(Trace);
+        // Once the failing block has been retried, pause and stop.
+        if (Sent == 0 && CountOf(T, "\nW ") >= 2100) return ++Sent, "sendkey esc\n";
+        if (Sent == 1) return ++Sent, "sendkey s\n";
+        return "";
+    });
+    const auto Run = RunOvmf(Dir, Stick,
+                             "-drive file=blkdebug:" + (Dir / "errors.cfg").string() + ":" + Big +
+                                 ",format=raw,if=none,id=big -device nvme,drive=big,serial=BIG3T",
+                             "", 300, MonitorArgument(Socket));
+    Feeder.Finish();
+    ASSERT_TRUE(Run.Exited) << Tail(Run.Trace) << Tail(Run.Console);
+    const std::string& T = Run.Trace;
+    EXPECT_NE(T.find("PATH UEFI\n"), std::string::npos) << Tail(T);
+    // The first write is the disk's last megabyte, in one request.
+    const auto FirstWrite = T.find("\nW ");
+    ASSERT_NE(FirstWrite, std::string::npos) << Tail(T);
+    EXPECT_EQ(T.substr(FirstWrite, T.find('\n', FirstWrite + 1) - FirstWrite),
+              "\nW " + std::to_string(Sectors - 2048) + " 2048");
+    EXPECT_NE(T.find("ERROR W " + std::to_string(Bad) + "\n"), std::string::npos) << Tail(T);
+    EXPECT_NE(T.find("END STOPPED\n"), std::string::npos) << Tail(T);
+    // The erase page counts the whole disk.
+    EXPECT_NE(Run.Console.find(" of 6442450944 sectors"), std::string::npos) << Tail(Run.Console);
+
+    // On the image: the top megabyte holds the pattern at its place, but
+    // for the sector that failed; nothing landed where sector numbers cut
+    // to 32 bits would have put it.
+    const uint64_t Top = (Sectors - 2048) * 512;
+    const auto Written = ReadAt(Big, Top, 2048 * 512);
+    ASSERT_EQ(Written.size(), 2048u * 512);
+    const uint8_t Pattern[3] = {0x92, 0x49, 0x24};
+    for (size_t At = 0; At < Written.size(); ++At) {
+        const bool Failed = At / 512 == Bad - (Sectors - 2048);
+        ASSERT_EQ(Written[At], Failed ? 0 : Pattern[(Top + At) % 3]) << "byte " << Top + At;
+    }
+    const auto Cut = ReadAt(Big, (Sectors - 2048) % (1ull << 32) * 512, 2048 * 512);
+    ASSERT_EQ(Cut.size(), 2048u * 512);
+    EXPECT_TRUE(AllBytes(Cut, 0));
+
+    const std::string Log = ReadStickFile(Stick, "PURG0001.LOG");
+    const std::string Part = ReportOfDisk(Log, 2);
+    EXPECT_NE(Part.find("Disk 2 (NVMe): 3072.0 GB, 6442450944 sectors"), std::string::npos) << Log;
+    EXPECT_NE(Part.find("Capacity:      6442450944 sectors of 512 bytes"), std::string::npos)
+        << Part;
+    EXPECT_NE(Part.find("Sector " + std::to_string(Bad) + ": write error"), std::string::npos)
+        << Part;
+    EXPECT_NE(Part.find("RESULT:        STOPPED by the user"), std::string::npos) << Part;
+    EXPECT_EQ(Part.find("2 TB"), std::string::npos) << Part;
+    const std::string Record = ReadStickFile(Stick, "PURG0001.REC");
+    EXPECT_NE(Record.find("sectors=6442450944\r\nsector_bytes=512\r\n"), std::string::npos)
+        << Record;
+    EXPECT_NE(Record.find("errors=" + std::to_string(Bad) + "W\r\n"), std::string::npos) << Record;
+    EXPECT_NE(Record.find("outcome=stopped\r\n"), std::string::npos) << Record;
+    const auto Table = ExpectRecordsReport(Stick, {"stopped: stopped by the user"}, false);
+    EXPECT_NE(Table.find("3072.0 GB"), std::string::npos) << Table;
+}
+
+// Disks of 4 KB logical sectors (NVMe, virtio-blk, virtio-scsi; QEMU's
+// IDE and AHCI disks take only 512-byte sectors) are offered and
+// erased; every request moves whole sectors of 4 KB, and so does the
+// retry of a request that failed: the sector holding the injected write
+// error keeps all its old 4 KB, its neighbours take the pattern. Option
+// 10's partition table fills the first 4 KB sector (fdisk reads it with
+// 4 KB sectors). Report and record name the sector size.
+TEST(QemuUefi, DisksOfFourKilobyteSectorsAreErasedInWholeSectors) {
+    REQUIRE_HOST_TOOLS();
+    TScratchDir Dir;
+    const std::string Stick = MakeEfiStick(Dir, "100110100110", "/ALL /M:THREE /TRACE /OFF");
+    PutThreeByteMethod(Dir, Stick);
+    const size_t Sectors = 5000; // 625 sectors of 4 KB: three requests, the last short
+    const std::string Nvme = MakeScratchDisk(Dir, "nvme.img", Sectors);
+    const std::string Virtio = MakeScratchDisk(Dir, "virtio.img", Sectors);
+    const std::string Scsi = MakeScratchDisk(Dir, "scsi.img", Sectors);
+    const auto NvmeBefore = ReadFileBytes(Nvme);
+    // Byte sector 3003 lies in 4 KB sector 375.
+    WriteFileBytes(Dir / "errors.cfg",
+                   "[inject-error]\nevent = \"write_aio\"\nerrno = \"5\"\nsector = \"3003\"\n");
+    const std::string FourK = "logical_block_size=4096,physical_block_size=4096";
+    const auto Run = RunOvmf(Dir, Stick,
+                             "-drive file=blkdebug:" + (Dir / "errors.cfg").string() + ":" + Nvme +
+                                 ",format=raw,if=none,id=n -device nvme,drive=n,serial=FOURK," +
+                                 FourK + " -drive file=" + ShellQuote(Virtio) +
+                                 ",format=raw,if=none,id=v -device virtio-blk-pci,drive=v," +
+                                 FourK + " -drive file=" + ShellQuote(Scsi) +
+                                 ",format=raw,if=none,id=s -device virtio-scsi-pci,id=scsi"
+                                 " -device scsi-hd,drive=s,bus=scsi.0," +
+                                 FourK,
+                             "", 200);
+    ASSERT_TRUE(Run.Exited) << Tail(Run.Trace) << Tail(Run.Console);
+    const std::string& T = Run.Trace;
+    EXPECT_EQ(CountOf(T, "\nW 0 256\n"), 3) << Tail(T);
+    EXPECT_EQ(CountOf(T, "\nW 512 113\n"), 3) << Tail(T);
+    EXPECT_NE(T.find("ERROR W 375\n"), std::string::npos) << Tail(T);
+    // The retry: sector by sector of 4 KB, each write one sector.
+    EXPECT_NE(T.find("\nW 375 1\n"), std::string::npos) << Tail(T);
+
+    const uint8_t Pattern[3] = {0x92, 0x49, 0x24};
+    const auto NvmeAfter = ReadFileBytes(Nvme), VirtioAfter = ReadFileBytes(Virtio),
+               ScsiAfter = ReadFileBytes(Scsi);
+    ASSERT_EQ(NvmeAfter.size(), Sectors * 512);
+    ASSERT_EQ(VirtioAfter.size(), Sectors * 512);
+    ASSERT_EQ(ScsiAfter.size(), Sectors * 512);
+    for (size_t At = 4096; At < VirtioAfter.size(); ++At) {
+        ASSERT_EQ(VirtioAfter[At], Pattern[At % 3]) << "virtio byte " << At;
+        ASSERT_EQ(ScsiAfter[At], Pattern[At % 3]) << "SCSI byte " << At;
+    }
+    for (size_t At = 4096; At < NvmeAfter.size(); ++At)
+        ASSERT_EQ(NvmeAfter[At], At / 4096 == 375 ? NvmeBefore[At] : Pattern[At % 3])
+            << "NVMe byte " << At;
+    for (const auto& [Image, Bytes] :
+         {std::pair{Nvme, NvmeAfter}, std::pair{Virtio, VirtioAfter}, std::pair{Scsi, ScsiAfter}}) {
+        EXPECT_TRUE(AllBytes({Bytes.begin() + 512, Bytes.begin() + 4096}, 0)) << Image;
+        const auto Table = RunCommand("fdisk -l -b 4096 " + ShellQuote(Image));
+        EXPECT_TRUE(std::regex_search(Table.Output,
+                                      std::regex("img1 +1 +624 +624 .* c W95 FAT32 \\(LBA\\)")))
+            << Table.Output;
+    }
+
+    const std::string Log = ReadStickFile(Stick, "PURG0001.LOG");
+    const std::string NvmePart = ReportOfDisk(Log, 2), VirtioPart = ReportOfDisk(Log, 3),
+                      ScsiPart = ReportOfDisk(Log, 4);
+    for (const auto& Part : {NvmePart, VirtioPart, ScsiPart})
+        EXPECT_NE(Part.find("Capacity:      625 sectors of 4096 bytes (2 MB)"), std::string::npos)
+            << Log;
+    EXPECT_NE(NvmePart.find("Sector 375: write error"), std::string::npos) << NvmePart;
+    EXPECT_NE(NvmePart.find("ERASED WITH ERRORS"), std::string::npos) << NvmePart;
+    EXPECT_NE(VirtioPart.find("passed (1 pass read back and compared)"), std::string::npos)
+        << VirtioPart;
+    EXPECT_NE(VirtioPart.find("RESULT:        OK"), std::string::npos) << VirtioPart;
+    EXPECT_NE(ScsiPart.find("(SCSI)"), std::string::npos) << ScsiPart;
+    EXPECT_NE(ScsiPart.find("RESULT:        OK"), std::string::npos) << ScsiPart;
+    const std::string Record = ReadStickFile(Stick, "PURG0001.REC");
+    EXPECT_EQ(CountOf(Record, "sectors=625\r\nsector_bytes=4096\r\n"), 3) << Record;
 }
 
 } // namespace

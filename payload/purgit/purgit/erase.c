@@ -11,6 +11,25 @@ unsigned BufferSectors, ReadSectors;
    sector), 0 when the pattern cannot repeat so. */
 static uint32_t RepeatBytes;
 
+#ifdef PURGIT_UEFI
+/* Bytes in a sector of the disk being erased (512 or the firmware's
+   4 KB blocks): a request, a retry and a listed sector are whole sectors. */
+static unsigned Unit = 512;
+#else
+#define Unit 512
+#endif
+/* The buffer that starts the given number of the disk's sectors into b. */
+#define At(b, sectors) BufferAt(b, (sectors) * (Unit / 512))
+/* v, or the most a TLba holds: on DOS the sectors of several passes
+   outgrow it. */
+#define Most(v) ((TLba)((v) > (TLba)-1 ? (TLba)-1 : (v)))
+#ifdef PURGIT_UEFI
+/* The most a partition table entry holds. */
+#define Low32(v) ((v) > 0xFFFFFFFFull ? 0xFFFFFFFFul : (uint32_t)(v))
+#else
+#define Low32(v) (v)
+#endif
+
 int EraseStart(void) { return PlatformBuffers(); }
 
 /* --- filling the write buffer ------------------------------------------------ */
@@ -24,11 +43,11 @@ static struct {
 /* A fixed pattern runs on without a gap from sector to sector: the byte at
    disk offset o is pattern[o mod length], whatever the transfer order. The
    whole buffer is filled, so a large request may run through it again. */
-static void Fill(const struct TPass* p, uint32_t lba, unsigned count) {
+static void Fill(const struct TPass* p, TLba lba, unsigned count) {
     const uint8_t flip = p->invert ? 0xFF : 0x00;
     if (p->kind == P_FIXED) {
         const unsigned length = p->length;
-        const unsigned phase = (unsigned)((lba % length) * (512 % length) % length);
+        const unsigned phase = (unsigned)((lba % length) * (Unit % length) % length);
         if (Filled.valid && Filled.pass == p && Filled.phase == phase) return;
         uint8_t first[16];
         for (unsigned i = 0; i < length; ++i) first[i] = p->bytes[(phase + i) % length] ^ flip;
@@ -40,8 +59,16 @@ static void Fill(const struct TPass* p, uint32_t lba, unsigned count) {
         return;
     }
     Filled.valid = 0;
+#ifdef PURGIT_UEFI
+    /* Straight into the buffer, the same stream without a copy of it. */
+    uint32_t* out = (uint32_t*)WriteSeg;
+    RandomFill(out, count * Unit / 4);
+    if (flip)
+        for (unsigned i = 0; i < count * Unit / 4; ++i) out[i] = ~out[i];
+    return;
+#endif
     uint32_t words[128];
-    for (unsigned off = 0; off < count * 512; off += sizeof words) {
+    for (unsigned off = 0; off < count * Unit; off += sizeof words) {
         RandomFill(words, 128);
         if (flip)
             for (unsigned i = 0; i < 128; ++i) words[i] = ~words[i];
@@ -57,7 +84,7 @@ static void Fill(const struct TPass* p, uint32_t lba, unsigned count) {
 static struct {
     uint32_t start, shown, keyed, paused;
     uint64_t work, done;
-    uint32_t passDone, passSectors;
+    TLba passDone, passSectors;
     unsigned pass, passes, disk, disks;
     int verifying;
     const struct TPass* p;
@@ -71,8 +98,7 @@ static void Line(unsigned row, uint8_t attribute, struct TText* t) {
 }
 
 static unsigned Percent(uint64_t part, uint64_t whole) {
-    return whole ? (unsigned)Div64(part * 100, (uint32_t)(whole > 0xFFFFFFFFull ? 0xFFFFFFFFul : whole))
-                 : 100;
+    return whole ? (unsigned)Div64(part * 100, Most(whole)) : 100;
 }
 
 static void Show(int force) {
@@ -101,9 +127,9 @@ static void Show(int force) {
 
     /* Sectors in total count writes and reads: the whole job for this disk. */
     TextAdd(&t, "In total:  ");
-    TextNumber(&t, (uint32_t)(Run.done > 0xFFFFFFFFull ? 0xFFFFFFFFul : Run.done));
+    TextNumber(&t, Most(Run.done));
     TextAdd(&t, " of ");
-    TextNumber(&t, (uint32_t)(Run.work > 0xFFFFFFFFull ? 0xFFFFFFFFul : Run.work));
+    TextNumber(&t, Most(Run.work));
     TextAdd(&t, " sectors");
     TextPad(&t, 44);
     TextNumber(&t, Percent(Run.done, Run.work));
@@ -113,14 +139,14 @@ static void Show(int force) {
     const uint32_t ticks = now - Run.start - Run.paused;
     TextAdd(&t, "Speed: ");
     /* KB/s = sectors / 2 per tick * 18.2065. */
-    const uint32_t kbps = ticks ? Div64(Run.done * 91, ticks * 10) : 0;
+    const uint32_t kbps = ticks ? Div64(Run.done * 91 * (Unit / 512), ticks * 10) : 0;
     TextTenths(&t, kbps * 10 / 1024);
     TextAdd(&t, " MB/s   Elapsed: ");
     TextDuration(&t, ticks * 10 / 182);
     TextAdd(&t, "   Time left: ");
     if (Run.done && ticks > 9) {
         const uint64_t left = Run.work - Run.done;
-        const uint32_t leftTicks = Div64(left * ticks, (uint32_t)(Run.done > 0xFFFFFFFFull ? 0xFFFFFFFFul : Run.done));
+        const uint32_t leftTicks = Div64(left * ticks, Most(Run.done));
         TextDuration(&t, leftTicks / 182 * 10 + leftTicks % 182 * 10 / 182);
     } else {
         TextAdd(&t, "--:--:--");
@@ -161,7 +187,7 @@ static int Keys(void) {
     return 0;
 }
 
-static void Note(struct TResult* r, char kind, uint32_t sector) {
+static void Note(struct TResult* r, char kind, TLba sector) {
     if (kind == 'W') ++r->writeErrors;
     else if (kind == 'R') ++r->readErrors;
     else ++r->mismatches;
@@ -171,7 +197,7 @@ static void Note(struct TResult* r, char kind, uint32_t sector) {
         ++r->listed;
     }
     if (Trace) {
-        char line[24];
+        char line[14 + sizeof(TLba) * 5 / 2];
         struct TText t = {line, 0, sizeof line};
         TextAdd(&t, "ERROR ");
         TextChar(&t, kind);
@@ -195,7 +221,7 @@ static void ShowPath(const struct TDisk* d) {
 /* A sector that was transferred in this erase: when it cannot be read any
    more either, the disk has gone. */
 static struct {
-    uint32_t sector;
+    TLba sector;
     int known;
 } Good;
 
@@ -220,7 +246,7 @@ static unsigned Request(const struct TDisk* d, const struct TPass* p, int verify
 /* One block of a request: written (unless the request moved it already) or
    read back and compared; failures retried sector by sector and listed.
    Answers 0, or 2 when the disk stopped answering. */
-static int Block(struct TDisk* d, const struct TPass* p, int verify, uint32_t lba, unsigned n,
+static int Block(struct TDisk* d, const struct TPass* p, int verify, TLba lba, unsigned n,
                  int moved, TBuffer readSeg, struct TResult* r) {
     if (!verify && moved) return 0;
     Fill(p, lba, n);
@@ -228,7 +254,7 @@ static int Block(struct TDisk* d, const struct TPass* p, int verify, uint32_t lb
         if (DiskTransfer(d, 1, lba, n, WriteSeg, 0)) {
             unsigned failed = 0;
             for (unsigned i = 0; i < n; ++i)
-                if (DiskTransfer(d, 1, lba + i, 1, BufferAt(WriteSeg, i), 0)) {
+                if (DiskTransfer(d, 1, lba + i, 1, At(WriteSeg, i), 0)) {
                     Note(r, 'W', lba + i);
                     ++failed;
                 }
@@ -243,31 +269,31 @@ static int Block(struct TDisk* d, const struct TPass* p, int verify, uint32_t lb
         if (DiskTransfer(d, 0, lba, n, readSeg, 0)) {
             unsigned failed = 0;
             for (unsigned i = 0; i < n; ++i)
-                if (DiskTransfer(d, 0, lba + i, 1, BufferAt(readSeg, i), 0)) {
+                if (DiskTransfer(d, 0, lba + i, 1, At(readSeg, i), 0)) {
                     Note(r, 'R', lba + i);
                     /* An unreadable sector is not also counted as different. */
-                    BufferCopy(BufferAt(readSeg, i), BufferAt(WriteSeg, i), 0, 512);
+                    BufferCopy(At(readSeg, i), At(WriteSeg, i), 0, Unit);
                     ++failed;
                 }
             if (failed == n) {
                 if (Gone(d, readSeg)) return 2;
-                BufferCopy(readSeg, WriteSeg, 0, 512); /* unreadable, as all */
+                BufferCopy(readSeg, WriteSeg, 0, Unit); /* unreadable, as all */
             }
         } else {
             Good.sector = lba;
             Good.known = 1;
         }
     }
-    if (!BufferEqual(WriteSeg, readSeg, 0, n * 512))
+    if (!BufferEqual(WriteSeg, readSeg, 0, n * Unit))
         for (unsigned i = 0; i < n; ++i)
-            if (!BufferEqual(WriteSeg, readSeg, (TOffset)(i * 512), 512)) Note(r, 'V', lba + i);
+            if (!BufferEqual(WriteSeg, readSeg, (TOffset)(i * Unit), Unit)) Note(r, 'V', lba + i);
     return 0;
 }
 
 /* One pass over the disk, writing or reading back. Answers 0, 1 when the
    user stopped, 2 when the disk stopped answering. */
 static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResult* r) {
-    const uint32_t total = d->sectors;
+    const TLba total = d->sectors;
     const unsigned block = d->block < BufferSectors ? d->block : BufferSectors;
     Run.verifying = verify;
     Run.p = p;
@@ -276,17 +302,17 @@ static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResu
     if (p->kind == P_RANDOM) RandomStart(p, Options[O_ISAAC]);
     RepeatBytes = 0;
     if (p->kind == P_FIXED) {
-        uint32_t unit = 512;
+        uint32_t unit = Unit;
         while (unit % p->length)
-            unit += 512;
+            unit += Unit;
         RepeatBytes = (uint32_t)BufferSectors * 512 / unit * unit;
     }
     Show(1);
-    uint32_t done = 0;
+    TLba done = 0;
     while (done < total) {
         const unsigned most = Request(d, p, verify, block);
         const unsigned n = total - done < most ? (unsigned)(total - done) : most;
-        const uint32_t lba = Options[O_BACKWARD] ? total - done - n : done;
+        const TLba lba = Options[O_BACKWARD] ? total - done - n : done;
         int moved = 0;
         if (n > block) {
             /* Blocks in the order the pass moves them: random data is
@@ -301,9 +327,9 @@ static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResu
         }
         for (unsigned k = 0; k < n; k += block) {
             const unsigned m = n - k < block ? n - k : block;
-            const uint32_t at = Options[O_BACKWARD] ? lba + n - k - m : lba + k;
+            const TLba at = Options[O_BACKWARD] ? lba + n - k - m : lba + k;
             const int outcome =
-                Block(d, p, verify, at, m, moved, BufferAt(ReadSeg, at - lba), r);
+                Block(d, p, verify, at, m, moved, At(ReadSeg, (unsigned)(at - lba)), r);
             if (outcome) return outcome;
         }
         done += n;
@@ -332,7 +358,7 @@ static int Pass(struct TDisk* d, const struct TPass* p, int verify, struct TResu
 static void FindBlock(struct TDisk* d) {
     if (d->block > BufferSectors) d->block = (uint16_t)BufferSectors;
     while (d->block > 1) {
-        const uint32_t n = d->sectors < d->block ? d->sectors : d->block;
+        const uint32_t n = d->sectors < d->block ? (uint32_t)d->sectors : d->block;
         const unsigned status = DiskTransfer(d, 0, 0, n, ReadSeg, 0);
         if (status != 0x01 && status != 0xBB) break;
         d->block = (uint16_t)(d->block / 2);
@@ -345,15 +371,18 @@ static void FindBlock(struct TDisk* d) {
 static int WritePartitionTable(struct TDisk* d) {
     uint8_t mbr[512];
     memset(mbr, 0, 512);
+    /* The rest of a larger sector: zeros. */
+    for (unsigned off = 512; off < Unit; off += 512)
+        BufferPut(WriteSeg, off, mbr, 512);
     mbr[0] = 0xCD; /* int 18h */
     mbr[1] = 0x18;
     mbr[2] = 0xEB; /* jmp $ */
     mbr[3] = 0xFE;
     const uint32_t start = d->sectors > 8192 ? 2048 : (d->perTrack ? d->perTrack : 1);
     if (d->sectors <= start + 1) return 1;
-    const uint32_t count = d->sectors - start;
+    const uint32_t count = Low32(d->sectors - start);
     uint8_t* e = mbr + 446;
-    const uint32_t lbas[2] = {start, d->sectors - 1};
+    const uint32_t lbas[2] = {start, Low32(d->sectors - 1)};
     for (unsigned k = 0; k < 2; ++k) {
         uint32_t c = 1023, h = 254, s = 63;
         if (d->perTrack && d->heads) {
@@ -379,7 +408,7 @@ static int WritePartitionTable(struct TDisk* d) {
     BufferPut(WriteSeg, 0, mbr, 512);
     if (DiskTransfer(d, 1, 0, 1, WriteSeg, 0)) return 1;
     if (DiskTransfer(d, 0, 0, 1, ReadSeg, 0)) return 1;
-    return !BufferEqual(WriteSeg, ReadSeg, 0, 512);
+    return !BufferEqual(WriteSeg, ReadSeg, 0, Unit);
 }
 
 void EraseDisk(unsigned index, struct TMethod* m, struct TResult* r, unsigned diskNumber,
@@ -435,8 +464,11 @@ void EraseDisk(unsigned index, struct TMethod* m, struct TResult* r, unsigned di
     Run.start = Ticks();
     Filled.valid = 0;
     Good.known = 0;
+#ifdef PURGIT_UEFI
+    Unit = DiskUnit(d);
+#endif
     ShowPath(d);
-    DebugText(d->path == PATH_DMA ? "PATH DMA\n" : "PATH BIOS");
+    DebugText(d->path == PATH_DMA ? "PATH DMA\n" : "PATH " FIRMWARE_TRACE);
     if (d->path != PATH_DMA && d->pathNote) {
         DebugText(" ");
         DebugText(d->pathNote);

@@ -132,7 +132,7 @@ static void StartPage(const char* note) {
     TextAdd(&t, Parameters[0] ? Parameters : "none");
     ScreenLine(row++, A_NORMAL, LineBuffer);
     t = NewLine();
-    TextAdd(&t, "Hard disks reported by the BIOS: ");
+    TextAdd(&t, "Hard disks reported by the " FIRMWARE ": ");
     TextNumber(&t, DiskCount);
     if (!DiskCount) TextAdd(&t, " (none)");
     ScreenLine(row++, A_NORMAL, LineBuffer);
@@ -141,7 +141,7 @@ static void StartPage(const char* note) {
         TextAdd(&t, "  ");
         TextDisk(&t, i);
         if (Disks[i].boot) TextAdd(&t, " - system disk, not offered");
-        else if (Disks[i].unusable) TextAdd(&t, " - sectors not of 512 bytes, not offered");
+        else if (Disks[i].unusable) TextAdd(&t, " - " ODD_SECTORS ", not offered");
         else if (Options[O_DMA]) {
             TextAdd(&t, " - ");
             TextPath(&t, &Disks[i], 0);
@@ -207,7 +207,7 @@ static int ListPage(const char* title, const char* heading, unsigned count,
 static void DiskEntry(struct TText* t, unsigned i) {
     TextDisk(t, i);
     if (Disks[i].boot) TextAdd(t, " (system disk)");
-    else if (Disks[i].unusable) TextAdd(t, " (sectors not of 512 bytes)");
+    else if (Disks[i].unusable) TextAdd(t, " (" ODD_SECTORS ")");
 #ifdef PURGIT_UEFI
     else PurgeDiskEntry(t, i);
 #endif

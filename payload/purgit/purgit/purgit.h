@@ -14,6 +14,24 @@ enum {
 extern char Options[OPTION_COUNT];
 extern int Trace; /* /TRACE: a line for every transfer on port E9h */
 #define SCRATCH_LIMIT 2048
+
+/* Sector numbers and counts: 32 bits on DOS (INT 13h and the DMA path go
+   no further), 64 on UEFI, where disks beyond 2 TB are erased whole. */
+#ifdef PURGIT_UEFI
+typedef uint64_t TLba;
+/* Bytes in a sector of a disk being erased: the firmware's block. */
+#define DiskUnit(d) ((unsigned)(d)->sectorBytes)
+/* What finds and moves the disks, in the pages' and the trace's words. */
+#define FIRMWARE "firmware"
+#define FIRMWARE_TRACE "UEFI"
+#define ODD_SECTORS "sectors of a size not handled"
+#else
+typedef uint32_t TLba;
+#define DiskUnit(d) 512 /* disks of other sectors are never offered */
+#define FIRMWARE "BIOS"
+#define FIRMWARE_TRACE "BIOS"
+#define ODD_SECTORS "sectors not of 512 bytes"
+#endif
 extern char ScratchText[SCRATCH_LIMIT + 1];
 
 /* --- text ---------------------------------------------------------------- */
@@ -27,16 +45,16 @@ struct TText {
 void TextSink(unsigned slot, struct TText* t, void (*flush)(struct TText* t));
 void TextAdd(struct TText* t, const char* s);
 void TextChar(struct TText* t, char c);
-void TextNumber(struct TText* t, uint32_t v);
-void TextNumberWidth(struct TText* t, uint32_t v, unsigned width, char fill);
+void TextNumber(struct TText* t, TLba v);
+void TextNumberWidth(struct TText* t, TLba v, unsigned width, char fill);
 void TextHex2(struct TText* t, unsigned v);
 void TextPad(struct TText* t, unsigned column);
 /* Tenths shown as "12.3". */
 void TextTenths(struct TText* t, uint32_t tenths);
 void TextDuration(struct TText* t, uint32_t seconds);
 /* Sectors as a size: "32 MB", "10.0 GB". */
-void TextSize(struct TText* t, uint32_t sectors, uint16_t sectorBytes);
-uint32_t Div64(uint64_t n, uint32_t d);
+void TextSize(struct TText* t, TLba sectors, uint16_t sectorBytes);
+uint32_t Div64(uint64_t n, TLba d);
 void DebugText(const char* s);
 
 /* --- the screen (80 x 25 text, written to video memory) ------------------- */
@@ -56,10 +74,10 @@ struct TDisk {
     uint8_t drive;      /* BIOS number, 80h up */
     uint8_t extended;   /* INT 13h AH=42h/43h work */
     uint8_t boot;       /* the disk the system started from */
-    uint8_t unusable;   /* sectors other than 512 bytes: never offered */
+    uint8_t unusable;   /* sectors the engine cannot move (DOS: not 512 bytes): never offered */
     uint8_t beyond;     /* more than 2^32 sectors: only the first reachable */
     uint16_t sectorBytes;
-    uint32_t sectors;
+    TLba sectors;
     uint32_t cylinders, heads, perTrack; /* BIOS geometry */
     uint16_t block;     /* sectors per request */
     uint16_t ioBase, controlBase; /* ATA ports, 0 when unknown */
@@ -80,14 +98,14 @@ extern struct TDisk Disks[MAX_DISKS];
 extern unsigned DiskCount;
 void FindDisks(void);
 /* Answers the BIOS status (0 = done). seg:off holds count sectors. */
-unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, TBuffer seg,
+unsigned DiskTransfer(struct TDisk* d, int write, TLba lba, unsigned count, TBuffer seg,
                       TOffset off);
 /* Requests beyond a block, where the platform moves them at once: the most
    sectors one may carry (d->block where it does not), a read into the
    read area or a write whose data starts over after every repeat bytes of
    the buffer (0: never); and such a request, answered as DiskTransfer. */
 unsigned DiskLargest(const struct TDisk* d, int write, uint32_t repeat);
-unsigned DiskLarge(struct TDisk* d, int write, uint32_t lba, unsigned count, TBuffer b,
+unsigned DiskLarge(struct TDisk* d, int write, TLba lba, unsigned count, TBuffer b,
                    uint32_t repeat);
 int DiskAnswers(struct TDisk* d);
 void TextDisk(struct TText* t, unsigned index);
@@ -143,9 +161,9 @@ struct TResult {
     unsigned passesDone, passesPlanned, verifiedPasses;
     uint8_t verifyFailed, stopped, vanished, partitioned, partitionFailed, partial;
     uint32_t ticks;       /* time spent */
-    uint32_t sectorsMoved; /* written and read back */
+    TLba sectorsMoved;    /* written and read back */
     unsigned listed;
-    uint32_t sector[MAX_LISTED];
+    TLba sector[MAX_LISTED];
     char kind[MAX_LISTED]; /* W, R or V */
 };
 /* Answers 0, or 1 when the buffers could not be had. */

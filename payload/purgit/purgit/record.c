@@ -18,7 +18,8 @@ static char Last[24];
 /* The disk's counts at the last pass's end: a pass's counts are the growth
    since. passListed: the first sector noted in the open pass. */
 static struct {
-    uint32_t writeErrors, readErrors, mismatches, moved;
+    uint32_t writeErrors, readErrors, mismatches;
+    TLba moved;
     unsigned listed, passListed;
     int open, verified;
 } Now;
@@ -54,7 +55,7 @@ static void Value(const char* key, const char* s) {
     End();
 }
 
-static void Number(const char* key, uint32_t v) {
+static void Number(const char* key, TLba v) {
     Key(key);
     TextNumber(&Out, v);
     End();

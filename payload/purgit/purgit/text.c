@@ -23,8 +23,8 @@ void TextAdd(struct TText* t, const char* s) {
     while (*s) TextChar(t, *s++);
 }
 
-void TextNumberWidth(struct TText* t, uint32_t v, unsigned width, char fill) {
-    char digits[11];
+void TextNumberWidth(struct TText* t, TLba v, unsigned width, char fill) {
+    char digits[sizeof v * 5 / 2 + 1];
     unsigned n = 0;
     do {
         digits[n++] = (char)('0' + v % 10);
@@ -37,7 +37,7 @@ void TextNumberWidth(struct TText* t, uint32_t v, unsigned width, char fill) {
     while (n) TextChar(t, digits[--n]);
 }
 
-void TextNumber(struct TText* t, uint32_t v) { TextNumberWidth(t, v, 0, ' '); }
+void TextNumber(struct TText* t, TLba v) { TextNumberWidth(t, v, 0, ' '); }
 
 void TextHex2(struct TText* t, unsigned v) {
     TextChar(t, "0123456789ABCDEF"[(v >> 4) & 15]);
@@ -64,20 +64,20 @@ void TextDuration(struct TText* t, uint32_t seconds) {
     TextNumberWidth(t, seconds % 60, 2, '0');
 }
 
-void TextSize(struct TText* t, uint32_t sectors, uint16_t sectorBytes) {
+void TextSize(struct TText* t, TLba sectors, uint16_t sectorBytes) {
     const uint32_t perMb = 1048576ul / (sectorBytes ? sectorBytes : 512);
-    const uint32_t mb = sectors / perMb;
+    const TLba mb = sectors / perMb;
     if (mb < 10240) {
         TextNumber(t, mb);
         TextAdd(t, " MB");
     } else {
-        TextTenths(t, mb / 1024 * 10 + mb % 1024 * 10 / 1024);
+        TextTenths(t, (uint32_t)(mb / 1024 * 10 + mb % 1024 * 10 / 1024));
         TextAdd(t, " GB");
     }
 }
 
 /* 64-bit by 32-bit division without the compiler's helper library. */
-uint32_t Div64(uint64_t n, uint32_t d) {
+uint32_t Div64(uint64_t n, TLba d) {
     if (!d) return 0xFFFFFFFFul;
     uint64_t q = 0, r = 0;
     for (int bit = 63; bit >= 0; --bit) {

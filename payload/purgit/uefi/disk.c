@@ -236,11 +236,12 @@ void FindDisks(void) {
         d->drive = (uint8_t)(0x80 + DiskCount);
         d->extended = 1;
         d->sectorBytes = (uint16_t)m->BlockSize;
-        const uint64_t total = m->LastBlock + 1;
-        d->sectors = total > 0xFFFFFFFFull ? 0xFFFFFFFFul : (uint32_t)total;
-        d->beyond = total > 0xFFFFFFFFull;
-        if (m->BlockSize != 512) d->unusable = 1; /* the engine moves 512-byte sectors */
-        d->block = 2048;
+        d->sectors = m->LastBlock + 1;
+        /* The engine moves whole blocks of up to a page (the bounce page's
+           size): 512-byte and 4 KB sectors alike. */
+        if (m->BlockSize < 512 || m->BlockSize > 4096 || (m->BlockSize & (m->BlockSize - 1)))
+            d->unusable = 1;
+        d->block = (uint16_t)(d->unusable ? 2048 : 2048 * 512 / m->BlockSize); /* 1 MB */
         char where[80];
         struct TText t = {where, 0, sizeof where};
         f->kind = DescribePath(path, &t);
@@ -280,15 +281,15 @@ static unsigned Status(EFI_STATUS s) {
 static EFI_STATUS Move(struct TFirmwareDisk* f, int write, uint64_t lba, unsigned count,
                        uint8_t* at) {
     EFI_BLOCK_IO* io = f->io;
-    const UINTN bytes = (UINTN)count * 512;
+    const UINTN bytes = (UINTN)count * io->Media->BlockSize;
     return write ? io->WriteBlocks(io, io->Media->MediaId, lba, bytes, at)
                  : io->ReadBlocks(io, io->Media->MediaId, lba, bytes, at);
 }
 
-unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, TBuffer seg,
+unsigned DiskTransfer(struct TDisk* d, int write, TLba lba, unsigned count, TBuffer seg,
                       TOffset off) {
     if (Trace) {
-        char line[40];
+        char line[48];
         struct TText t = {line, 0, sizeof line};
         TextChar(&t, write ? 'W' : 'R');
         TextChar(&t, ' ');
@@ -302,14 +303,15 @@ unsigned DiskTransfer(struct TDisk* d, int write, uint32_t lba, unsigned count, 
     uint8_t* at = seg + off;
     if (!((uintptr_t)at % f->align)) return Status(Move(f, write, lba, count, at));
     /* A piece of the buffer the media cannot take where it is: through the
-       bounce page, 8 sectors at a time. */
+       bounce page, a page at a time. */
     if (!Bounce) return 0x01;
+    const unsigned size = d->sectorBytes, most = 4096 / size;
     for (unsigned done = 0; done < count;) {
-        const unsigned n = count - done < 8 ? count - done : 8;
-        if (write) memcpy(Bounce, at + done * 512, n * 512);
+        const unsigned n = count - done < most ? count - done : most;
+        if (write) memcpy(Bounce, at + done * size, n * size);
         const EFI_STATUS s = Move(f, write, lba + done, n, Bounce);
         if (EFI_ERROR(s)) return Status(s);
-        if (!write) memcpy(at + done * 512, Bounce, n * 512);
+        if (!write) memcpy(at + done * size, Bounce, n * size);
         done += n;
     }
     return 0;
@@ -361,9 +363,9 @@ unsigned DiskLargest(const struct TDisk* d, int write, uint32_t repeat) {
     return d->block;
 }
 
-unsigned DiskLarge(struct TDisk* d, int write, uint32_t lba, unsigned count, TBuffer b,
+unsigned DiskLarge(struct TDisk* d, int write, TLba lba, unsigned count, TBuffer b,
                    uint32_t repeat) {
-    if (repeat && repeat < (uint32_t)count * 512) return 0x01;
+    if (repeat && repeat < (uint32_t)count * d->sectorBytes) return 0x01;
     return DiskTransfer(d, write, lba, count, b, 0);
 }
 

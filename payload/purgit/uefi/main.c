@@ -22,9 +22,17 @@ void* memset(void* d, int c, unsigned n) {
     return d;
 }
 
+/* Eight bytes at a time where both ends allow it: a random pass copies
+   every megabyte it writes, and under emulation a byte loop cost as much
+   as the generator. */
+typedef uint64_t __attribute__((may_alias)) TWide;
+
 void* memcpy(void* d, const void* s, unsigned n) {
     unsigned char* p = d;
     const unsigned char* q = s;
+    if (!(((uintptr_t)p | (uintptr_t)q) & 7))
+        for (; n >= 8; n -= 8, p += 8, q += 8)
+            *(TWide*)p = *(const TWide*)q;
     while (n--)
         *p++ = *q++;
     return d;
