@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "RecordTestSupport.h"
 #include "TestSupport.h"
 #include "report/CertificatePdf.h"
 #include "report/EraseRecord.h"
@@ -46,17 +47,20 @@ std::string PurgeLines() {
            "[end]\r\nended=2026-12-10 02:00:03\r\nresults=2\r\n";
 }
 
-std::string Sealed(const std::string& Lines) {
-    char Line[40];
-    std::snprintf(Line, sizeof Line, "checksum=crc32:%08X\r\n", unsigned(RecordCrc32(Lines)));
-    return Lines + Line;
-}
-
-std::string Replaced(std::string Text, const std::string& From, const std::string& To) {
-    const auto At = Text.find(From);
-    EXPECT_NE(At, std::string::npos) << From;
-    if (At != std::string::npos) Text.replace(At, From.size(), To);
-    return Text;
+// The same run with the fall-back ZERO.MET: disk 3, which did not offer the
+// purge, was overwritten instead.
+std::string FallBackLines() {
+    std::string Lines = Replaced(PurgeLines(), "method=NVMEFMT\r\n", "method=ZERO.MET\r\n");
+    Lines = Replaced(Lines, "method_passes=0\r\nverification=marker sectors",
+                     "method_passes=1\r\nverification=last pass");
+    Lines = Replaced(Lines, "purge=purge, NVMe Format, user data erase, FAILED\r\n",
+                     "purge=purge, NVMe Format, user data erase, not supported by this disk, "
+                     "overwritten with the fall-back method\r\n");
+    Lines = Replaced(Lines, "purge_check=not supported by this disk; nothing was erased\r\n",
+                     "purge_check=none\r\n");
+    return Replaced(Lines,
+                    "outcome=failed\r\nreason=not supported by this disk; nothing was erased",
+                    "outcome=erased\r\nreason=none");
 }
 
 std::string FaultOf(const std::string& Lines) {
@@ -114,18 +118,8 @@ TEST(PurgeRecord, PurgedIsOnlyBelievedWhenChecked) {
 }
 
 TEST(PurgeRecord, FallBackOverwriteKeepsTheOverwriteMethod) {
-    // Disk 3 did not offer the purge: the fall-back ZERO.MET overwrote it.
-    std::string Lines = Replaced(PurgeLines(), "method=NVMEFMT\r\n", "method=ZERO.MET\r\n");
-    Lines = Replaced(Lines, "purge=purge, NVMe Format, user data erase, FAILED\r\n",
-                     "purge=purge, NVMe Format, user data erase, not supported by this disk, "
-                     "overwritten with the fall-back method\r\n");
-    Lines = Replaced(Lines, "purge_check=not supported by this disk; nothing was erased\r\n",
-                     "purge_check=none\r\n");
-    Lines =
-        Replaced(Lines, "outcome=failed\r\nreason=not supported by this disk; nothing was erased",
-                 "outcome=erased\r\nreason=none");
     TRecordFault Fault;
-    const auto Record = ParseEraseRecord(Sealed(Lines), "PURG0001.REC", Fault);
+    const auto Record = ParseEraseRecord(Sealed(FallBackLines()), "PURG0001.REC", Fault);
     ASSERT_TRUE(Record) << Fault.Text();
     const auto Rows = ReportRows({*Record});
     ASSERT_EQ(Rows.size(), 2u);
@@ -144,17 +138,7 @@ TEST(PurgeRecord, CertificatesNameThePurgeAndClaimOnlyWhatWasChecked) {
     TRecordFault Fault;
     const auto Purged = ParseEraseRecord(Sealed(PurgeLines()), "PURG0001.REC", Fault);
     ASSERT_TRUE(Purged) << Fault.Text();
-    std::string Lines = Replaced(PurgeLines(), "method=NVMEFMT\r\n", "method=ZERO.MET\r\n");
-    Lines = Replaced(Lines, "purge=purge, NVMe Format, user data erase, FAILED\r\n",
-                     "purge=purge, NVMe Format, user data erase, not supported by this disk, "
-                     "overwritten with the fall-back method\r\n");
-    Lines = Replaced(Lines, "purge_check=not supported by this disk; nothing was erased\r\n",
-                     "purge_check=none\r\n");
-    Lines = Replaced(Lines, "outcome=failed\r\nreason=not supported by this disk; nothing was erased",
-                     "outcome=erased\r\nreason=none");
-    Lines = Replaced(Lines, "method_passes=0\r\nverification=marker sectors",
-                     "method_passes=1\r\nverification=last pass");
-    const auto FellBack = ParseEraseRecord(Sealed(Lines), "PURG0002.REC", Fault);
+    const auto FellBack = ParseEraseRecord(Sealed(FallBackLines()), "PURG0002.REC", Fault);
     ASSERT_TRUE(FellBack) << Fault.Text();
 
     const std::string Pdf = (Dir / "purge.pdf").string();

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "RecordTestSupport.h"
 #include "TestSupport.h"
 #include "cli/ReportCommand.h"
 #include "report/CertificatePdf.h"
@@ -52,19 +53,6 @@ std::string SampleLines() {
            "none\r\n"
            "path=BIOS\r\noutcome=stopped\r\nreason=stopped by the user\r\n"
            "[end]\r\nended=2026-12-10 02:00:06\r\nresults=2\r\n";
-}
-
-std::string Sealed(const std::string& Lines) {
-    char Line[40];
-    std::snprintf(Line, sizeof Line, "checksum=crc32:%08X\r\n", unsigned(RecordCrc32(Lines)));
-    return Lines + Line;
-}
-
-std::string Replaced(std::string Text, const std::string& From, const std::string& To) {
-    const auto At = Text.find(From);
-    EXPECT_NE(At, std::string::npos) << From;
-    if (At != std::string::npos) Text.replace(At, From.size(), To);
-    return Text;
 }
 
 unsigned LineOf(const std::string& Text, const std::string& Part) {
