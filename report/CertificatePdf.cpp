@@ -105,8 +105,11 @@ void Certificate(TPage& P, const TEraseRecord& R, const TRecordDisk& D,
     P.Field("Location", "");
     P.Field("Phone", "");
     P.Heading("Media information");
-    P.Field("Media type",
-            "hard disk, " + D.Disk.at("bus") + " (BIOS disk " + D.Disk.at("bios") + ")");
+    // PURGIT.EFI numbers its disks 80h up too, but no BIOS names them.
+    const bool Uefi = D.Result.at("path") == "UEFI Block I/O";
+    P.Field("Media type", "hard disk, " + D.Disk.at("bus") +
+                              (Uefi ? " (disk " + std::to_string(D.Number) + " of the UEFI wiper)"
+                                    : " (BIOS disk " + D.Disk.at("bios") + ")"));
     P.Field("Make / model", D.Disk.at("model"));
     P.Field("Serial number", D.Disk.at("serial"));
     P.Field("Size", DiskSize(D) + " (" + D.Disk.at("sectors") + " sectors of " +

@@ -150,7 +150,8 @@ TEST(PurgeRecord, CertificatesNameThePurgeAndClaimOnlyWhatWasChecked) {
     };
     const std::string Checked = Page(2), Unsupported = Page(3), Overwritten = Page(5);
     for (const char* Part :
-         {"drive's own erase command (purge)", "Purge (the drive's own erase command)",
+         {"drive's own erase command (purge)", "hard disk, NVMe (disk 2 of the UEFI wiper)",
+          "Purge (the drive's own erase command)",
           "NVMEFMT: purge, NVMe Format, user data erase, checked",
           "checked: 8 marker sectors written before, none reads back",
           "NVMe: Format (user data); no Sanitize"})

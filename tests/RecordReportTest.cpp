@@ -216,6 +216,8 @@ TEST(PurgexReport, CertificatesAreAValidPdfOnEveryBuild) {
         << Page2.Output;
     EXPECT_NE(Page2.Output.find("Acme (Nord)"), std::string::npos) << Page2.Output;
     EXPECT_NE(Page2.Output.find("QM00001"), std::string::npos) << Page2.Output;
+    EXPECT_NE(Page2.Output.find("hard disk, ATA primary master (BIOS disk 80h)"), std::string::npos)
+        << Page2.Output;
     EXPECT_NE(Page2.Output.find("erased with errors: 2 sectors failed"), std::string::npos)
         << Page2.Output;
     EXPECT_NE(Page2.Output.find("SN-42"), std::string::npos) << Page2.Output;
