@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "QemuUefiSupport.h"
 #include "QemuWiperSupport.h"
 #include "TestSupport.h"
 
@@ -24,67 +25,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string Mtools = "MTOOLS_SKIP_CHECK=1 ";
-
-std::string MakeStick(const TScratchDir& Dir, const std::string& Params) {
-    const std::string Image = (Dir / "stick.img").string();
-    // Options 1, 4 and 7: read back, report, unattended.
-    RunOrFail(std::string(PURGEX_CLI) + " usb " + ShellQuote(Image) +
-              " --size 64M --yes --options 100100100010 --params " + ShellQuote(Params));
-    return Image;
-}
-
-std::string StickFile(const std::string& Stick, const std::string& Name) {
-    const auto Result =
-        RunCommand(Mtools + "mtype -i " + ShellQuote(Stick + "@@1048576") + " ::" + Name);
-    EXPECT_EQ(Result.ExitCode, 0) << Result.Output;
-    return Result.Output;
-}
+// Options 1, 4 and 7: read back, report, unattended.
+const std::string PurgeOptions = "100100100010";
 
 // The image as one NVMe disk of its own.
 std::string NvmeDisk(const std::string& Disk) {
     return "-drive file=" + ShellQuote(Disk) +
            ",format=raw,if=none,id=d0 -device nvme,drive=d0,serial=PURGE1";
-}
-
-// Boots the stick with Devices beside it until the wiper switches the
-// machine off (/OFF), or Timeout seconds; answers the trace (port E9h).
-// Stops early once the trace holds WaitFor; Extra goes to QEMU as is.
-std::string Boot(const TScratchDir& Dir, const std::string& Stick, const std::string& Devices,
-                 int Timeout, bool& Exited, const std::string& WaitFor = "",
-                 const std::string& Extra = "") {
-    const fs::path Vars = Dir / "vars.fd", Trace = Dir / "trace.txt";
-    fs::copy_file("/usr/share/OVMF/OVMF_VARS.fd", Vars, fs::copy_options::overwrite_existing);
-    const std::string Command =
-        "exec qemu-system-x86_64 -machine pc -m 256 -display none -no-reboot -net none"
-        " -drive if=pflash,format=raw,readonly=on,file=/usr/share/OVMF/OVMF_CODE.fd"
-        " -drive if=pflash,format=raw,file=" +
-        ShellQuote(Vars.string()) + " -drive file=" + ShellQuote(Stick) +
-        ",format=raw,if=ide,index=0 " + Devices + " -debugcon file:" + ShellQuote(Trace.string()) +
-        " -serial file:" + ShellQuote((Dir / "console.txt").string()) + " " + Extra + " >" +
-        ShellQuote((Dir / "qemu.log").string()) + " 2>&1";
-    Exited = false;
-    const pid_t Child = fork();
-    if (Child < 0) return "";
-    if (Child == 0) {
-        execl("/bin/sh", "sh", "-c", Command.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Timeout);
-    int Status = 0;
-    while (std::chrono::steady_clock::now() < Deadline) {
-        if (waitpid(Child, &Status, WNOHANG) == Child) {
-            Exited = true;
-            break;
-        }
-        if (!WaitFor.empty() && ReadTextIfAny(Trace).find(WaitFor) != std::string::npos) break;
-        std::this_thread::sleep_for(250ms);
-    }
-    if (!Exited) {
-        kill(Child, SIGKILL);
-        waitpid(Child, &Status, 0);
-    }
-    return ReadTextIfAny(Trace) + ReadTextIfAny(Dir / "qemu.log");
 }
 
 // The lines of a record section ("[result 2]") up to the next one.
@@ -98,11 +45,11 @@ std::string Section(const std::string& Record, const std::string& Name) {
 TEST(QemuUefiPurge, NvmeFormatLeavesZerosAndIsRecordedAsChecked) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
-    const std::string Stick = MakeStick(Dir, "/ALL /M:NVMEFMT /TRACE /OFF");
+    const std::string Stick = MakeEfiStick(Dir, PurgeOptions, "/ALL /M:NVMEFMT /TRACE /OFF");
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 16384); // not one zero sector
-    bool Exited;
-    const std::string Trace = Boot(Dir, Stick, NvmeDisk(Disk), 240, Exited);
-    ASSERT_TRUE(Exited) << Trace;
+    const auto Run = RunOvmf(Dir, Stick, NvmeDisk(Disk), "", 240);
+    const std::string Trace = Run.Trace + Run.Console;
+    ASSERT_TRUE(Run.Exited) << Trace;
     EXPECT_NE(Trace.find("PURGE METHOD NVMEFMT\n"), std::string::npos) << Trace;
     EXPECT_NE(Trace.find("PURGE CHECKED checked: 8 marker sectors written before, none reads "
                          "back\n"),
@@ -114,7 +61,7 @@ TEST(QemuUefiPurge, NvmeFormatLeavesZerosAndIsRecordedAsChecked) {
     for (size_t At = 0; At < After.size(); ++At)
         ASSERT_EQ(After[At], 0) << "byte " << At;
 
-    const std::string Record = StickFile(Stick, "PURG0001.REC");
+    const std::string Record = ReadStickFile(Stick, "PURG0001.REC");
     EXPECT_NE(Record.find("\r\nmethod=NVMEFMT\r\n"), std::string::npos) << Record;
     EXPECT_NE(Record.find("\r\nverification=marker sectors\r\n"), std::string::npos) << Record;
     const std::string Disk2 = Section(Record, "disk 2");
@@ -124,7 +71,7 @@ TEST(QemuUefiPurge, NvmeFormatLeavesZerosAndIsRecordedAsChecked) {
               std::string::npos)
         << Record;
     EXPECT_NE(Result.find("\r\noutcome=purged\r\n"), std::string::npos) << Record;
-    const std::string Log = StickFile(Stick, "PURG0001.LOG");
+    const std::string Log = ReadStickFile(Stick, "PURG0001.LOG");
     EXPECT_NE(Log.find("PURGED: NVMe Format, user data erase, checked"), std::string::npos) << Log;
     const auto Table = RunCommand(std::string(PURGEX_CLI) + " report " + ShellQuote(Stick));
     EXPECT_EQ(Table.ExitCode, 0) << Table.Output;
@@ -137,22 +84,22 @@ TEST(QemuUefiPurge, NvmeFormatLeavesZerosAndIsRecordedAsChecked) {
 TEST(QemuUefiPurge, SanitizeThatTheDiskLacksIsNotSupportedAndClaimsNothing) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
-    const std::string Stick = MakeStick(Dir, "/ALL /TRACE /OFF");
-    const std::string Ini = StickFile(Stick, "Purgit/DATA/PURGIT.INI") + "PURGE=NVMESANB\r\n";
+    const std::string Stick = MakeEfiStick(Dir, PurgeOptions, "/ALL /TRACE /OFF");
+    const std::string Ini = ReadStickFile(Stick, "Purgit/DATA/PURGIT.INI") + "PURGE=NVMESANB\r\n";
     WriteFileBytes(Dir / "PURGIT.INI", Ini);
     RunOrFail(Mtools + "mcopy -o -i " + ShellQuote(Stick + "@@1048576") + " " +
               ShellQuote((Dir / "PURGIT.INI").string()) + " ::Purgit/DATA/PURGIT.INI");
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 16384);
     const auto Before = ReadFileBytes(Disk);
-    bool Exited;
-    const std::string Trace = Boot(Dir, Stick, NvmeDisk(Disk), 240, Exited);
-    ASSERT_TRUE(Exited) << Trace;
+    const auto Run = RunOvmf(Dir, Stick, NvmeDisk(Disk), "", 240);
+    const std::string Trace = Run.Trace + Run.Console;
+    ASSERT_TRUE(Run.Exited) << Trace;
     EXPECT_NE(Trace.find("PURGE FAILED not supported by this disk; nothing was erased\n"),
               std::string::npos)
         << Trace;
     EXPECT_NE(Trace.find("SUMMARY ERRORS\n"), std::string::npos) << Trace;
     EXPECT_TRUE(ReadFileBytes(Disk) == Before) << "the disk was written to";
-    const std::string Record = StickFile(Stick, "PURG0001.REC");
+    const std::string Record = ReadStickFile(Stick, "PURG0001.REC");
     const std::string Result = Section(Record, "result 2");
     EXPECT_NE(Result.find("\r\noutcome=failed\r\nreason=not supported by this disk; nothing was "
                           "erased\r\n"),
@@ -160,7 +107,7 @@ TEST(QemuUefiPurge, SanitizeThatTheDiskLacksIsNotSupportedAndClaimsNothing) {
         << Record;
     EXPECT_EQ(Record.find("outcome=purged"), std::string::npos) << Record;
     EXPECT_EQ(Record.find(", checked\r\n"), std::string::npos) << Record;
-    const std::string Log = StickFile(Stick, "PURG0001.LOG");
+    const std::string Log = ReadStickFile(Stick, "PURG0001.LOG");
     EXPECT_NE(Log.find("NOT PURGED: NVMe Sanitize, block erase, not supported by this disk"),
               std::string::npos)
         << Log;
@@ -171,17 +118,17 @@ TEST(QemuUefiPurge, SanitizeThatTheDiskLacksIsNotSupportedAndClaimsNothing) {
 TEST(QemuUefiPurge, FallBackOverwritesWhereThePurgeIsNotOffered) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
-    const std::string Stick = MakeStick(Dir, "/ALL /M:NVMESANC /F:ZERO /TRACE /OFF");
+    const std::string Stick = MakeEfiStick(Dir, PurgeOptions, "/ALL /M:NVMESANC /F:ZERO /TRACE /OFF");
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 16384);
-    bool Exited;
-    const std::string Trace = Boot(Dir, Stick, NvmeDisk(Disk), 240, Exited);
-    ASSERT_TRUE(Exited) << Trace;
+    const auto Run = RunOvmf(Dir, Stick, NvmeDisk(Disk), "", 240);
+    const std::string Trace = Run.Trace + Run.Console;
+    ASSERT_TRUE(Run.Exited) << Trace;
     EXPECT_NE(Trace.find("PURGE NOT OFFERED, FALL-BACK\n"), std::string::npos) << Trace;
     EXPECT_NE(Trace.find("SUMMARY OK\n"), std::string::npos) << Trace;
     const auto After = ReadFileBytes(Disk);
     for (size_t At = 0; At < After.size(); ++At)
         ASSERT_EQ(After[At], 0) << "byte " << At;
-    const std::string Record = StickFile(Stick, "PURG0001.REC");
+    const std::string Record = ReadStickFile(Stick, "PURG0001.REC");
     EXPECT_NE(Record.find("\r\nmethod=ZERO.MET\r\n"), std::string::npos) << Record;
     EXPECT_NE(Record.find("\r\npurge=NVMESANC\r\n"), std::string::npos) << Record;
     const std::string Result = Section(Record, "result 2");
@@ -199,9 +146,7 @@ TEST(QemuUefiPurge, PagesOfferThePurgeOnlyForADiskThatHasIt) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
     // Options 1 and 4 (read back, report), not 7: the pages.
-    const std::string Stick = (Dir / "stick.img").string();
-    RunOrFail(std::string(PURGEX_CLI) + " usb " + ShellQuote(Stick) +
-              " --size 64M --yes --options 100100000010 --params /TRACE");
+    const std::string Stick = MakeEfiStick(Dir, "100100000010", "/TRACE");
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 16384);
     const std::string Other = MakeScratchDisk(Dir, "other.img", 8192);
     const auto OtherBefore = ReadFileBytes(Other);
@@ -234,11 +179,11 @@ TEST(QemuUefiPurge, PagesOfferThePurgeOnlyForADiskThatHasIt) {
         Queue.erase(Queue.begin());
         return "sendkey " + Key + "\n";
     });
-    bool Exited;
-    const std::string Out = Boot(Dir, Stick,
-                                 NvmeDisk(Disk) + " -drive file=" + ShellQuote(Other) +
-                                     ",format=raw,if=none,id=d1 -device virtio-blk-pci,drive=d1",
-                                 300, Exited, "SUMMARY", MonitorArgument(Socket));
+    const auto Run = RunOvmf(Dir, Stick,
+                             NvmeDisk(Disk) + " -drive file=" + ShellQuote(Other) +
+                                 ",format=raw,if=none,id=d1 -device virtio-blk-pci,drive=d1",
+                             "SUMMARY", 300, MonitorArgument(Socket));
+    const std::string Out = Run.Trace + Run.Console;
     Feeder.Finish();
     ASSERT_NE(Out.find("SUMMARY OK\n"), std::string::npos) << Out;
     EXPECT_NE(Out.find("PURGE CHECKED"), std::string::npos) << Out;
@@ -265,21 +210,20 @@ TEST(QemuUefiPurge, PagesOfferThePurgeOnlyForADiskThatHasIt) {
 TEST(QemuUefiPurge, AtaPassThroughReadsIdentifyAndTheDiskLacksSecurityErase) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
-    const std::string Stick = MakeStick(Dir, "/ALL /M:ATASE /TRACE /OFF");
+    const std::string Stick = MakeEfiStick(Dir, PurgeOptions, "/ALL /M:ATASE /TRACE /OFF");
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", 16384);
     const auto Before = ReadFileBytes(Disk);
-    bool Exited;
-    const std::string Trace =
-        Boot(Dir, Stick,
-             "-device ahci,id=ahci -drive file=" + ShellQuote(Disk) +
-                 ",format=raw,if=none,id=d0 -device ide-hd,drive=d0,bus=ahci.0",
-             240, Exited);
-    ASSERT_TRUE(Exited) << Trace;
+    const auto Run = RunOvmf(Dir, Stick,
+                             "-device ahci,id=ahci -drive file=" + ShellQuote(Disk) +
+                                 ",format=raw,if=none,id=d0 -device ide-hd,drive=d0,bus=ahci.0",
+                             "", 240);
+    const std::string Trace = Run.Trace + Run.Console;
+    ASSERT_TRUE(Run.Exited) << Trace;
     EXPECT_NE(Trace.find("PURGE FAILED not supported by this disk; nothing was erased\n"),
               std::string::npos)
         << Trace;
     EXPECT_TRUE(ReadFileBytes(Disk) == Before) << "the disk was written to";
-    const std::string Record = StickFile(Stick, "PURG0001.REC");
+    const std::string Record = ReadStickFile(Stick, "PURG0001.REC");
     EXPECT_NE(Record.find("\r\nbus=SATA\r\n"), std::string::npos) << Record;
     EXPECT_NE(Record.find("\r\ncapabilities=ATA: no Security Erase; no Sanitize\r\n"),
               std::string::npos)
@@ -291,18 +235,18 @@ TEST(QemuUefiPurge, AtaPassThroughReadsIdentifyAndTheDiskLacksSecurityErase) {
 TEST(QemuUefiPurge, FormatOfOneNamespaceLeavesTheOtherAlone) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
-    const std::string Stick = MakeStick(Dir, "/D:2 /M:NVMEFMT /TRACE /OFF");
+    const std::string Stick = MakeEfiStick(Dir, PurgeOptions, "/D:2 /M:NVMEFMT /TRACE /OFF");
     const std::string First = MakeScratchDisk(Dir, "first.img", 16384);
     const std::string Second = MakeScratchDisk(Dir, "second.img", 8192);
     const auto Kept = ReadFileBytes(Second);
-    bool Exited;
-    const std::string Trace = Boot(
+    const auto Run = RunOvmf(
         Dir, Stick,
         "-device nvme,id=c0,serial=PURGE2 -drive file=" + ShellQuote(First) +
             ",format=raw,if=none,id=d0 -device nvme-ns,drive=d0,bus=c0,nsid=1 -drive file=" +
             ShellQuote(Second) + ",format=raw,if=none,id=d1 -device nvme-ns,drive=d1,bus=c0,nsid=2",
-        240, Exited);
-    ASSERT_TRUE(Exited) << Trace;
+        "", 240);
+    const std::string Trace = Run.Trace + Run.Console;
+    ASSERT_TRUE(Run.Exited) << Trace;
     // QEMU's controller formats one namespace at a time (FNA 0).
     EXPECT_NE(Trace.find("PURGE CHECKED"), std::string::npos) << Trace;
     const auto After = ReadFileBytes(First);
