@@ -4,6 +4,7 @@
    thru protocol, else from the device path. */
 #include "../purgit/purgit.h"
 #include "efi.h"
+#include "passthru.h"
 
 struct TDisk Disks[MAX_DISKS];
 unsigned DiskCount;
@@ -172,21 +173,9 @@ static void IdentifyNvme(EFI_DEVICE_PATH* path, struct TDisk* d) {
     if (EFI_ERROR(BS->AllocatePages(AllocateAnyPages, EfiLoaderData, 1, &a))) return;
     uint8_t* data = (uint8_t*)(uintptr_t)a;
     memset(data, 0, 4096);
-    TNvmeCommand command;
     TNvmeCompletion completion;
-    TNvmePacket packet;
-    memset(&command, 0, sizeof command);
-    memset(&completion, 0, sizeof completion);
-    memset(&packet, 0, sizeof packet);
-    command.Cdw0 = 0x06;  /* Identify */
-    command.Flags = 0x04; /* CDW10 */
-    command.Cdw10 = 1;
-    packet.CommandTimeout = 50000000; /* 5 s */
-    packet.TransferBuffer = data;
-    packet.TransferLength = 4096;
-    packet.Command = &command;
-    packet.Completion = &completion;
-    if (!EFI_ERROR(pass->PassThru(pass, 0, &packet, 0))) {
+    if (!EFI_ERROR(
+            NvmeAdminCommand(pass, 0x06 /* Identify */, 0, 1, 0, data, 4096, 5, &completion))) {
         memcpy(d->serial, data + 4, 20);
         memcpy(d->model, data + 24, 40);
         Trim(d->model, 40);

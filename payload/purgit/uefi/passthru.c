@@ -25,15 +25,13 @@ static uint8_t* Page;
 
 /* --- the firmware's side --------------------------------------------------- */
 
-static int NvmeCommand(unsigned disk, uint8_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t cdw11,
-                       unsigned length, uint32_t seconds, uint16_t* status) {
-    TNvmePassThru* pass = Pass[disk].nvme;
-    if (!pass || !Page) return 1;
+EFI_STATUS NvmeAdminCommand(TNvmePassThru* pass, uint8_t opcode, uint32_t nsid, uint32_t cdw10,
+                            uint32_t cdw11, void* data, unsigned length, uint32_t seconds,
+                            TNvmeCompletion* completion) {
     TNvmeCommand command;
-    TNvmeCompletion completion;
     TNvmePacket packet;
     memset(&command, 0, sizeof command);
-    memset(&completion, 0, sizeof completion);
+    memset(completion, 0, sizeof *completion);
     memset(&packet, 0, sizeof packet);
     command.Cdw0 = opcode;
     command.Flags = 0x04 | 0x08; /* CDW10, CDW11 */
@@ -41,11 +39,20 @@ static int NvmeCommand(unsigned disk, uint8_t opcode, uint32_t nsid, uint32_t cd
     command.Cdw10 = cdw10;
     command.Cdw11 = cdw11;
     packet.CommandTimeout = (uint64_t)seconds * 10000000;
-    packet.TransferBuffer = length ? Page : 0;
+    packet.TransferBuffer = length ? data : 0;
     packet.TransferLength = length;
     packet.Command = &command;
-    packet.Completion = &completion;
-    const EFI_STATUS s = pass->PassThru(pass, nsid, &packet, 0);
+    packet.Completion = completion;
+    return pass->PassThru(pass, nsid, &packet, 0);
+}
+
+static int NvmeCommand(unsigned disk, uint8_t opcode, uint32_t nsid, uint32_t cdw10, uint32_t cdw11,
+                       unsigned length, uint32_t seconds, uint16_t* status) {
+    TNvmePassThru* pass = Pass[disk].nvme;
+    if (!pass || !Page) return 1;
+    TNvmeCompletion completion;
+    const EFI_STATUS s =
+        NvmeAdminCommand(pass, opcode, nsid, cdw10, cdw11, Page, length, seconds, &completion);
     /* The completion's status field: DW3 bits 17-24 SC, 25-27 SCT. */
     *status = (uint16_t)((completion.Dw3 >> 17 & 0xFF) | (completion.Dw3 >> 25 & 7) << 8);
     if (!EFI_ERROR(s)) {

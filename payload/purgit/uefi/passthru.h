@@ -51,6 +51,12 @@ typedef struct TAtaPassThru {
      EFI_EVENT Event);
 } TAtaPassThru;
 
+/* One NVMe admin command (CDW10 and CDW11 given) through the controller's
+   pass-through, data of length bytes to or from data; the firmware's
+   answer, and the completion. */
+EFI_STATUS NvmeAdminCommand(TNvmePassThru* pass, uint8_t opcode, uint32_t nsid, uint32_t cdw10,
+                            uint32_t cdw11, void* data, unsigned length, uint32_t seconds,
+                            TNvmeCompletion* completion);
 EFI_BLOCK_IO* DiskBlockIo(unsigned index);
 EFI_DEVICE_PATH* DiskDevicePath(unsigned index);
 
