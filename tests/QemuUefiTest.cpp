@@ -277,6 +277,7 @@ TEST(QemuUefi, RandomPassVerifiesListsErrorsAndOutlivesAVanishedDisk) {
     EXPECT_NE(std::vector<uint8_t>(GoodAfter.begin(), GoodAfter.begin() + 4096),
               std::vector<uint8_t>(FaultyAfter.begin(), FaultyAfter.begin() + 4096));
     EXPECT_FALSE(AllBytes(GoodAfter, GoodAfter[0]));
+    EXPECT_EQ(SectorsNotXorshift128(GoodAfter), 0u);
     // The sector whose write failed keeps what it held.
     EXPECT_TRUE(std::equal(FaultyAfter.begin() + 3000 * 512, FaultyAfter.begin() + 3001 * 512,
                            FaultyBefore.begin() + 3000 * 512));

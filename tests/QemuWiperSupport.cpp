@@ -93,6 +93,22 @@ bool AllBytes(const std::vector<uint8_t>& Bytes, uint8_t Value) {
     return std::all_of(Bytes.begin(), Bytes.end(), [Value](uint8_t b) { return b == Value; });
 }
 
+size_t SectorsNotXorshift128(const std::vector<uint8_t>& Bytes) {
+    size_t Wrong = 0;
+    for (size_t Sector = 0; Sector + 512 <= Bytes.size(); Sector += 512) {
+        uint32_t W[128];
+        std::memcpy(W, Bytes.data() + Sector, 512);
+        for (size_t i = 4; i < 128; ++i) {
+            const uint32_t T = W[i - 4] ^ (W[i - 4] << 11);
+            if (W[i] != (W[i - 1] ^ (W[i - 1] >> 19) ^ T ^ (T >> 8))) {
+                ++Wrong;
+                break;
+            }
+        }
+    }
+    return Wrong;
+}
+
 TWipeRun RunWiper(const TScratchDir& Dir, const std::string& Floppy, const std::string& Drives,
                   const std::string& WaitFor, int Timeout, const std::string& Extra) {
     const fs::path TraceFile = Dir / "trace.txt";

@@ -49,6 +49,11 @@ std::string MakeScratchDisk(const TScratchDir& Dir, const std::string& Name, siz
 int CountOf(const std::string& Text, const std::string& Part);
 bool AllBytes(const std::vector<uint8_t>& Bytes, uint8_t Value);
 
+// Sectors of Bytes (512 bytes each, little-endian words) whose words from
+// the fifth on do not each follow from the four before by xorshift128's
+// step (Marsaglia 2003): 0 for data the fast generator wrote.
+size_t SectorsNotXorshift128(const std::vector<uint8_t>& Bytes);
+
 struct TWipeRun {
     TQemuResult Qemu;
     std::string Trace; // the wiper's lines on port E9h

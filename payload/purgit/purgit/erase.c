@@ -59,21 +59,7 @@ static void Fill(const struct TPass* p, TLba lba, unsigned count) {
         return;
     }
     Filled.valid = 0;
-#ifdef PURGIT_UEFI
-    /* Straight into the buffer, the same stream without a copy of it. */
-    uint32_t* out = (uint32_t*)WriteSeg;
-    RandomFill(out, count * Unit / 4);
-    if (flip)
-        for (unsigned i = 0; i < count * Unit / 4; ++i) out[i] = ~out[i];
-    return;
-#endif
-    uint32_t words[128];
-    for (unsigned off = 0; off < count * Unit; off += sizeof words) {
-        RandomFill(words, 128);
-        if (flip)
-            for (unsigned i = 0; i < 128; ++i) words[i] = ~words[i];
-        BufferPut(WriteSeg, (TOffset)off, words, sizeof words);
-    }
+    RandomBuffer(WriteSeg, count * Unit, p->invert);
 }
 
 /* --- progress ---------------------------------------------------------------- */

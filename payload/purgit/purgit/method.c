@@ -202,7 +202,7 @@ void TextPattern(struct TText* t, const struct TPass* p) {
 static uint32_t Mm[256], Rsl[256], Aa, Bb, Cc;
 static unsigned Left;
 static int UseIsaac;
-static uint32_t X, Y, Z, W;
+static uint32_t Xorshift[4]; /* x, y, z, w */
 
 static void Isaac(void) {
     Bb += ++Cc;
@@ -267,38 +267,50 @@ void RandomStart(const struct TPass* p, int isaac) {
         }
         IsaacInit();
     } else {
-        X = p->seed[0];
-        Y = p->seed[1];
-        Z = p->seed[2];
-        W = p->seed[3] | 1; /* never all zero */
+        memcpy(Xorshift, p->seed, sizeof Xorshift);
+        Xorshift[3] |= 1; /* never all zero */
     }
 }
 
-void RandomFill(uint32_t* out, unsigned words) {
-    if (UseIsaac) {
-        while (words) {
-            if (!Left) Isaac();
-            unsigned n = Left < words ? Left : words;
-            memcpy(out, Rsl + (256 - Left), n * 4);
-            Left -= n;
-            out += n;
-            words -= n;
-        }
-        return;
-    }
-    uint32_t x = X, y = Y, z = Z, w = W;
+#ifdef PURGIT_UEFI
+/* xorshift128 in place; on DOS FarXorshift (dos.c) writes the same stream
+   into its real-mode segment. */
+void BufferXorshift(TBuffer b, unsigned words, uint32_t s[4], int invert) {
+    const uint32_t flip = invert ? 0xFFFFFFFFul : 0;
+    uint32_t x = s[0], y = s[1], z = s[2], w = s[3];
+    uint32_t* out = (uint32_t*)b;
     while (words--) {
         const uint32_t t = x ^ (x << 11);
         x = y;
         y = z;
         z = w;
         w = w ^ (w >> 19) ^ t ^ (t >> 8);
-        *out++ = w;
+        *out++ = w ^ flip;
     }
-    X = x;
-    Y = y;
-    Z = z;
-    W = w;
+    s[0] = x;
+    s[1] = y;
+    s[2] = z;
+    s[3] = w;
+}
+#endif
+
+/* A request's random data (bytes a multiple of 512) straight into a
+   transfer buffer, inverted if asked. */
+void RandomBuffer(TBuffer b, unsigned bytes, int invert) {
+    if (!UseIsaac) {
+        BufferXorshift(b, bytes / 4, Xorshift, invert);
+        return;
+    }
+    /* ISAAC's results go out from its own array, a sector (128 words) at a
+       time; it makes the next 256 from its state alone. */
+    for (unsigned off = 0; off < bytes; off += 512) {
+        if (!Left) Isaac();
+        uint32_t* words = Rsl + (256 - Left);
+        Left -= 128;
+        if (invert)
+            for (unsigned i = 0; i < 128; ++i) words[i] = ~words[i];
+        BufferPut(b, (TOffset)off, words, 512);
+    }
 }
 
 /* Seeds differ between runs: the platform's clock and timer counters,

@@ -20,6 +20,7 @@ typedef uint16_t TOffset;
 #define BufferCopy FarCopy
 #define BufferEqual FarEqual
 #define BufferRepeat FarRepeat
+#define BufferXorshift FarXorshift
 #endif
 /* The buffer that starts the given number of sectors into b. */
 #ifdef PURGIT_UEFI
@@ -35,6 +36,9 @@ int BufferEqual(TBuffer a, TBuffer b, TOffset off, unsigned n);
 /* Repeats the first length bytes of b up to total bytes (total - 4 *
    length a multiple of 4). */
 void BufferRepeat(TBuffer b, unsigned length, unsigned total);
+/* words (a multiple of 4) of xorshift128 from state s at the start of b,
+   each inverted if asked; s holds the state after them. */
+void BufferXorshift(TBuffer b, unsigned words, uint32_t s[4], int invert);
 /* The erase engine's write buffer of BufferSectors 512-byte sectors and
    its read area of ReadSectors (a multiple of BufferSectors);
    PlatformBuffers sets them, or answers 1 when there is no memory for

@@ -151,7 +151,8 @@ void TextPattern(struct TText* t, const struct TPass* p);
 
 void RandomSeed(uint32_t seed[4]);
 void RandomStart(const struct TPass* p, int isaac);
-void RandomFill(uint32_t* out, unsigned words);
+/* A request's random data straight into a transfer buffer. */
+void RandomBuffer(TBuffer b, unsigned bytes, int invert);
 
 /* --- the erase ------------------------------------------------------------ */
 
