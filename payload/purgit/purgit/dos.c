@@ -1,6 +1,7 @@
 /* Start-up and service wrappers of PURGIT. DOS enters with DS = ES = PSP and
    SS:SP from the MZ header (our own segment, top of it). */
 #include "dos.h"
+#include "xorshift.h"
 
 char CommandTail[128];
 
@@ -170,18 +171,13 @@ int FarEqual(uint16_t segA, uint16_t segB, uint16_t off, unsigned n) {
 }
 
 /* xorshift128 straight into seg:0, four words a turn so that the state
-   stays in registers (each step's word takes the place of the oldest):
-   about 11 instructions a word and no copy, where the C loop took 17 and a
+   stays in registers (xorshift.h): about 11 instructions a word and no copy, where the C loop took 17 and a
    copy. ES is given back as DS, which the compiler's code assumes. */
 void FarXorshift(uint16_t seg, unsigned words, uint32_t s[4], int invert) {
     const uint32_t end = words * 4;
     const uint32_t state = (uint32_t)(uintptr_t)s;
     uint32_t si = state, di = 0;
-#define XS_STEP(x, w, k)                                                                           \
-    "movl %%" x ", %%esi\n\tshll $11, %%esi\n\txorl %%esi, %%" x "\n\t"                       \
-    "movl %%" x ", %%esi\n\tshrl $8, %%esi\n\txorl %%esi, %%" x "\n\txorl %%" w ", %%" x "\n\t"   \
-    "movl %%" w ", %%esi\n\tshrl $19, %%esi\n\txorl %%esi, %%" x "\n\t"                         \
-    "movl %%" x ", %%es:" #k "(%%di)\n\t"
+#define XS_STEP(x, w, k) XORSHIFT_STEP(x, w) "movl %%" x ", %%es:" #k "(%%di)\n\t"
     __asm__ volatile("movw %[seg], %%es\n\t"
                      "movl (%%si), %%eax\n\tmovl 4(%%si), %%ebx\n\t"
                      "movl 8(%%si), %%ecx\n\tmovl 12(%%si), %%edx\n"
