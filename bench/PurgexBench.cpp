@@ -203,28 +203,15 @@ BENCHMARK(BM_PurgexIsoRun)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PurgexBurnRun)->Unit(benchmark::kMillisecond);
 
 #if defined(__x86_64__)
-// The DOS wiper's xorshift128 loop, the same instructions run natively into
-// a 64 KiB buffer (its write buffer's size): how fast the generator is where
-// no emulator stands between it and the processor. Checked against the
-// generator's definition before it is timed.
+// The wipers' xorshift128 loop (the DOS wiper runs the same steps in real
+// mode) natively into a 64 KiB buffer, the DOS wiper's write buffer's size:
+// how fast the generator is where no emulator stands between it and the
+// processor. Checked against the generator's definition before it is timed.
 void BM_XorshiftStepsNative(benchmark::State& State) {
     std::vector<uint32_t> Buffer(16384);
     uint32_t S[4] = {0x12345678u, 0x9ABCDEF0u, 0x0F1E2D3Cu, 0x4B5A6978u};
     const auto Fill = [&Buffer](uint32_t* Q) {
-        uint32_t* Out = Buffer.data();
-        uint32_t* End = Out + Buffer.size();
-        __asm__ volatile("movl (%[q]), %%eax\n\tmovl 4(%[q]), %%ebx\n\t"
-                         "movl 8(%[q]), %%ecx\n\tmovl 12(%[q]), %%edx\n"
-                         "1:\n\t" XORSHIFT_STEP("eax", "edx") "movl %%eax, 0(%[out])\n\t"
-                         XORSHIFT_STEP("ebx", "eax") "movl %%ebx, 4(%[out])\n\t"
-                         XORSHIFT_STEP("ecx", "ebx") "movl %%ecx, 8(%[out])\n\t"
-                         XORSHIFT_STEP("edx", "ecx") "movl %%edx, 12(%[out])\n\t"
-                         "addq $16, %[out]\n\tcmpq %[end], %[out]\n\tjb 1b\n\t"
-                         "movl %%eax, (%[q])\n\tmovl %%ebx, 4(%[q])\n\t"
-                         "movl %%ecx, 8(%[q])\n\tmovl %%edx, 12(%[q])"
-                         : [out] "+r"(Out)
-                         : [q] "r"(Q), [end] "r"(End)
-                         : "eax", "ebx", "ecx", "edx", "esi", "memory", "cc");
+        XorshiftWords(Buffer.data(), Buffer.data() + Buffer.size(), Q);
     };
     uint32_t Check[4] = {S[0], S[1], S[2], S[3]};
     Fill(Check);

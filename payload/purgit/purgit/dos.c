@@ -177,12 +177,11 @@ void FarXorshift(uint16_t seg, unsigned words, uint32_t s[4], int invert) {
     const uint32_t end = words * 4;
     const uint32_t state = (uint32_t)(uintptr_t)s;
     uint32_t si = state, di = 0;
-#define XS_STEP(x, w, k) XORSHIFT_STEP(x, w) "movl %%" x ", %%es:" #k "(%%di)\n\t"
+#define XS_STORE(r, k) "movl %%" r ", %%es:" #k "(%%di)\n\t"
     __asm__ volatile("movw %[seg], %%es\n\t"
                      "movl (%%si), %%eax\n\tmovl 4(%%si), %%ebx\n\t"
                      "movl 8(%%si), %%ecx\n\tmovl 12(%%si), %%edx\n"
-                     "1:\n\t" XS_STEP("eax", "edx", 0) XS_STEP("ebx", "eax", 4)
-                         XS_STEP("ecx", "ebx", 8) XS_STEP("edx", "ecx", 12)
+                     "1:\n\t" XORSHIFT_FOUR(XS_STORE)
                      "addl $16, %%edi\n\tcmpl %[end], %%edi\n\tjb 1b\n\t"
                      "movl %[s], %%esi\n\tmovl %%eax, (%%si)\n\tmovl %%ebx, 4(%%si)\n\t"
                      "movl %%ecx, 8(%%si)\n\tmovl %%edx, 12(%%si)\n\t"
@@ -193,7 +192,7 @@ void FarXorshift(uint16_t seg, unsigned words, uint32_t s[4], int invert) {
                      : "+S"(si), "+D"(di)
                      : [seg] "m"(seg), [end] "m"(end), [s] "m"(state), [invert] "m"(invert)
                      : "eax", "ebx", "ecx", "edx", "memory", "cc");
-#undef XS_STEP
+#undef XS_STORE
 }
 
 uint8_t PeekByte(uint16_t seg, uint16_t off) {
