@@ -211,7 +211,18 @@ void BM_XorshiftStepsNative(benchmark::State& State) {
     std::vector<uint32_t> Buffer(16384);
     uint32_t S[4] = {0x12345678u, 0x9ABCDEF0u, 0x0F1E2D3Cu, 0x4B5A6978u};
     const auto Fill = [&Buffer](uint32_t* Q) {
-        XorshiftWords(Buffer.data(), Buffer.data() + Buffer.size(), Q);
+#define STORE64(r, k) "movl %%" r ", " #k "(%[out])\n\t"
+        uint32_t* Out = Buffer.data();
+        __asm__ volatile("movl (%[q]), %%eax\n\tmovl 4(%[q]), %%ebx\n\t"
+                         "movl 8(%[q]), %%ecx\n\tmovl 12(%[q]), %%edx\n"
+                         "1:\n\t" XORSHIFT_FOUR(STORE64)
+                         "addq $16, %[out]\n\tcmpq %[end], %[out]\n\tjb 1b\n\t"
+                         "movl %%eax, (%[q])\n\tmovl %%ebx, 4(%[q])\n\t"
+                         "movl %%ecx, 8(%[q])\n\tmovl %%edx, 12(%[q])"
+                         : [out] "+r"(Out)
+                         : [q] "r"(Q), [end] "r"(Buffer.data() + Buffer.size())
+                         : "eax", "ebx", "ecx", "edx", "esi", "memory", "cc");
+#undef STORE64
     };
     uint32_t Check[4] = {S[0], S[1], S[2], S[3]};
     Fill(Check);

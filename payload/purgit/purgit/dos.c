@@ -171,8 +171,9 @@ int FarEqual(uint16_t segA, uint16_t segB, uint16_t off, unsigned n) {
 }
 
 /* xorshift128 straight into seg:0, four words a turn so that the state
-   stays in registers (xorshift.h): about 11 instructions a word and no copy, where the C loop took 17 and a
-   copy. ES is given back as DS, which the compiler's code assumes. */
+   stays in registers (xorshift.h): about 11 instructions a word and no
+   copy, where the C loop took 17 and a copy. ES is given back as DS,
+   which the compiler's code assumes. */
 void FarXorshift(uint16_t seg, unsigned words, uint32_t s[4], int invert) {
     const uint32_t end = words * 4;
     const uint32_t state = (uint32_t)(uintptr_t)s;

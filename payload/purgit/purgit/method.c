@@ -279,6 +279,7 @@ void RandomStart(const struct TPass* p, int isaac) {
 typedef uint64_t __attribute__((may_alias)) TTwoWords;
 
 void BufferXorshift(TBuffer b, unsigned words, uint32_t s[4], int invert) {
+    const uint64_t flip = invert ? ~0ull : 0;
     uint32_t x = s[0], y = s[1], z = s[2], w = s[3];
     uint32_t* out = (uint32_t*)b;
     for (unsigned i = 0; i < words; i += 2) {
@@ -289,14 +290,12 @@ void BufferXorshift(TBuffer b, unsigned words, uint32_t s[4], int invert) {
         y = w;
         z = first;
         w = second;
-        *(TTwoWords*)(out + i) = (uint64_t)second << 32 | first; /* little-endian */
+        *(TTwoWords*)(out + i) = ((uint64_t)second << 32 | first) ^ flip; /* little-endian */
     }
     s[0] = x;
     s[1] = y;
     s[2] = z;
     s[3] = w;
-    if (invert)
-        for (unsigned i = 0; i < words; ++i) out[i] = ~out[i];
 }
 #endif
 
