@@ -109,6 +109,64 @@ size_t SectorsNotXorshift128(const std::vector<uint8_t>& Bytes) {
     return Wrong;
 }
 
+std::vector<uint8_t> IsaacStreamOfTrace(const std::string& Trace, size_t Bytes) {
+    const auto At = Trace.find("SEED ");
+    if (At == std::string::npos || At + 37 > Trace.size()) return {};
+    uint32_t Seed[4] = {};
+    for (unsigned k = 0; k < 16; ++k)
+        Seed[k / 4] |= uint32_t(std::stoul(Trace.substr(At + 5 + 2 * k, 2), nullptr, 16))
+                       << (8 * (k % 4));
+    uint32_t Mm[256], Rsl[256], A = 0, B = 0, C = 0;
+    uint32_t S = Seed[0] ^ Seed[1] * 0x9E3779B9u;
+    for (unsigned i = 0; i < 256; ++i) {
+        S += 0x9E3779B9u + Seed[i & 3];
+        uint32_t Z = S;
+        Z = (Z ^ (Z >> 16)) * 0x85EBCA6Bu;
+        Z = (Z ^ (Z >> 13)) * 0xC2B2AE35u;
+        Rsl[i] = Z ^ (Z >> 16);
+    }
+    // randinit(): the golden ratio mixed, then the seed and the memory folded in.
+    uint32_t V[8];
+    std::fill(V, V + 8, 0x9E3779B9u);
+    auto Mix = [&V] {
+        static const int Shift[8] = {11, -2, 8, -16, 10, -4, 8, -9};
+        for (int j = 0; j < 8; ++j) {
+            uint32_t& X = V[j];
+            const uint32_t Y = V[(j + 1) % 8];
+            X ^= Shift[j] > 0 ? Y << Shift[j] : Y >> -Shift[j];
+            V[(j + 3) % 8] += X;
+            V[(j + 1) % 8] += V[(j + 2) % 8];
+        }
+    };
+    for (int i = 0; i < 4; ++i) Mix();
+    for (const uint32_t* From : std::initializer_list<const uint32_t*>{Rsl, Mm})
+        for (unsigned i = 0; i < 256; i += 8) {
+            for (unsigned j = 0; j < 8; ++j) V[j] += From[i + j];
+            Mix();
+            std::copy(V, V + 8, Mm + i);
+        }
+    std::vector<uint8_t> Out;
+    while (Out.size() < Bytes) {
+        B += ++C;
+        for (unsigned i = 0; i < 256; ++i) {
+            const uint32_t X = Mm[i];
+            switch (i % 4) {
+            case 0: A ^= A << 13; break;
+            case 1: A ^= A >> 6; break;
+            case 2: A ^= A << 2; break;
+            default: A ^= A >> 16; break;
+            }
+            A += Mm[(i + 128) % 256];
+            const uint32_t Y = Mm[(X >> 2) % 256] + A + B;
+            Mm[i] = Y;
+            B = Mm[(Y >> 10) % 256] + X;
+            for (int k = 0; k < 4; ++k) Out.push_back(uint8_t(B >> (8 * k)));
+        }
+    }
+    Out.resize(Bytes);
+    return Out;
+}
+
 TWipeRun RunWiper(const TScratchDir& Dir, const std::string& Floppy, const std::string& Drives,
                   const std::string& WaitFor, int Timeout, const std::string& Extra) {
     const fs::path TraceFile = Dir / "trace.txt";

@@ -54,6 +54,12 @@ bool AllBytes(const std::vector<uint8_t>& Bytes, uint8_t Value);
 // step (Marsaglia 2003): 0 for data the fast generator wrote.
 size_t SectorsNotXorshift128(const std::vector<uint8_t>& Bytes);
 
+// The first Bytes bytes of ISAAC's stream (Jenkins 1996, results in the
+// order it makes them) from the seed a /TRACE line "SEED <32 hex digits>"
+// gives, spread over ISAAC's seed array as the wiper does; empty when
+// Trace has no such line.
+std::vector<uint8_t> IsaacStreamOfTrace(const std::string& Trace, size_t Bytes);
+
 struct TWipeRun {
     TQemuResult Qemu;
     std::string Trace; // the wiper's lines on port E9h

@@ -186,14 +186,22 @@ void FarXorshift(uint16_t seg, unsigned words, uint32_t s[4], int invert) {
                      "addl $16, %%edi\n\tcmpl %[end], %%edi\n\tjb 1b\n\t"
                      "movl %[s], %%esi\n\tmovl %%eax, (%%si)\n\tmovl %%ebx, 4(%%si)\n\t"
                      "movl %%ecx, 8(%%si)\n\tmovl %%edx, 12(%%si)\n\t"
-                     "cmpl $0, %[invert]\n\tje 3f\n\t"
-                     "xorl %%edi, %%edi\n"
-                     "2:\n\tnotl %%es:(%%di)\n\taddl $4, %%edi\n\tcmpl %[end], %%edi\n\tjb 2b\n"
-                     "3:\n\tmovw %%ds, %%si\n\tmovw %%si, %%es"
+                     "movw %%ds, %%si\n\tmovw %%si, %%es"
                      : "+S"(si), "+D"(di)
-                     : [seg] "m"(seg), [end] "m"(end), [s] "m"(state), [invert] "m"(invert)
+                     : [seg] "m"(seg), [end] "m"(end), [s] "m"(state)
                      : "eax", "ebx", "ecx", "edx", "memory", "cc");
 #undef XS_STORE
+    if (invert) FarInvert(seg, end);
+}
+
+void FarInvert(uint16_t seg, uint32_t bytes) {
+    uint32_t di = 0;
+    __asm__ volatile("pushw %%es\n\tmovw %[seg], %%es\n"
+                     "1:\n\tnotl %%es:(%%di)\n\tnotl %%es:4(%%di)\n\taddl $8, %%edi\n\t"
+                     "cmpl %[end], %%edi\n\tjb 1b\n\tpopw %%es"
+                     : "+D"(di)
+                     : [seg] "r"(seg), [end] "r"(bytes)
+                     : "memory", "cc");
 }
 
 uint8_t PeekByte(uint16_t seg, uint16_t off) {

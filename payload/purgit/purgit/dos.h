@@ -40,7 +40,8 @@ void FarCopy(uint16_t dstSeg, uint16_t srcSeg, uint16_t off, unsigned n);
 void FarRepeat(uint16_t seg, unsigned length, unsigned total);
 /* Answers 1 when n bytes (a multiple of 32) at off in both segments match. */
 int FarEqual(uint16_t segA, uint16_t segB, uint16_t off, unsigned n);
-/* BufferXorshift in seg (platform.h). */
+/* BufferInvert and BufferXorshift in seg (platform.h). */
+void FarInvert(uint16_t seg, uint32_t bytes);
 void FarXorshift(uint16_t seg, unsigned words, uint32_t s[4], int invert);
 uint8_t PeekByte(uint16_t seg, uint16_t off);
 uint16_t PeekWord(uint16_t seg, uint16_t off);

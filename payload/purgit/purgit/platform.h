@@ -21,6 +21,7 @@ typedef uint16_t TOffset;
 #define BufferEqual FarEqual
 #define BufferRepeat FarRepeat
 #define BufferXorshift FarXorshift
+#define BufferInvert FarInvert
 #endif
 /* The buffer that starts the given number of sectors into b. */
 #ifdef PURGIT_UEFI
@@ -36,6 +37,8 @@ int BufferEqual(TBuffer a, TBuffer b, TOffset off, unsigned n);
 /* Repeats the first length bytes of b up to total bytes (total - 4 *
    length a multiple of 4). */
 void BufferRepeat(TBuffer b, unsigned length, unsigned total);
+/* Inverts every bit of the first n bytes (a multiple of 8) of b. */
+void BufferInvert(TBuffer b, unsigned n);
 /* words (a multiple of 4) of xorshift128 from state s at the start of b,
    each inverted if asked; s holds the state after them. */
 void BufferXorshift(TBuffer b, unsigned words, uint32_t s[4], int invert);

@@ -549,6 +549,10 @@ void BufferRepeat(TBuffer b, unsigned length, unsigned total) {
         memcpy(b + have, b, total - have < have ? total - have : have);
 }
 
+void BufferInvert(TBuffer b, unsigned n) {
+    for (uint64_t* p = (uint64_t*)b; n >= 8; n -= 8, ++p) *p = ~*p;
+}
+
 int BufferEqual(TBuffer a, TBuffer b, TOffset off, unsigned n) {
     const uint64_t* p = (const uint64_t*)(a + off);
     const uint64_t* q = (const uint64_t*)(b + off);
