@@ -192,6 +192,30 @@ TEST(QemuUefi, UnattendedZeroErasesADiskOnEveryController) {
     EXPECT_EQ(Fsck.ExitCode, 0) << Fsck.Output;
 }
 
+// A method file of the given name and text, put on the stick.
+void PutMethod(const TScratchDir& Dir, const std::string& Stick, const std::string& Name,
+               const std::string& Text) {
+    WriteFileBytes(Dir / Name, Text);
+    RunOrFail(Mtools + "mcopy -Q -i " + ShellQuote(Stick + "@@1048576") + " " +
+              ShellQuote((Dir / Name).string()) + " ::Purgit/METHODS/" + Name);
+}
+
+// A method of one fixed three-byte pattern, put on the stick: a sector's
+// bytes depend on its number (512 and 4096 are not multiples of three), so
+// a sector written at the wrong place or phase shows on the host.
+void PutThreeByteMethod(const TScratchDir& Dir, const std::string& Stick) {
+    PutMethod(Dir, Stick, "THREE.MET",
+              "NAME=Three bytes\r\nPASSES=1\r\nPASS1=FIXED 92 49 24\r\nVERIFY=LAST\r\n");
+}
+
+// The wiper's run on one NVMe disk.
+TUefiRun RunOnNvme(const TScratchDir& Dir, const std::string& Stick, const std::string& Disk) {
+    return RunOvmf(Dir, Stick,
+                   "-drive file=" + ShellQuote(Disk) +
+                       ",format=raw,if=none,id=d0 -device nvme,drive=d0,serial=D0",
+                   "", 150);
+}
+
 // A three-byte pattern over more than two of the wiper's 1 MB requests: a
 // megabyte is not a multiple of three, so every request starts the buffer
 // at another phase of the pattern, and the pattern must run on without a
@@ -200,16 +224,10 @@ TEST(QemuUefi, ThreeBytePatternRunsOnAcrossRequests) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
     const std::string Stick = MakeEfiStick(Dir, "100110100010", "/ALL /M:THREE /TRACE /OFF");
-    WriteFileBytes(Dir / "THREE.MET", "NAME=Three bytes\r\nPASSES=1\r\nPASS1=FIXED 92 49 24\r\n"
-                                      "VERIFY=LAST\r\n");
-    RunOrFail(Mtools + "mcopy -Q -i " + ShellQuote(Stick + "@@1048576") + " " +
-              ShellQuote((Dir / "THREE.MET").string()) + " ::Purgit/METHODS/THREE.MET");
+    PutThreeByteMethod(Dir, Stick);
     const size_t Sectors = 5000;
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", Sectors);
-    const auto Run = RunOvmf(Dir, Stick,
-                             "-drive file=" + ShellQuote(Disk) +
-                                 ",format=raw,if=none,id=d0 -device nvme,drive=d0,serial=THREE",
-                             "", 150);
+    const auto Run = RunOnNvme(Dir, Stick, Disk);
     ASSERT_TRUE(Run.Exited) << Tail(Run.Trace) << Tail(Run.Console);
     EXPECT_NE(Run.Trace.find("SUMMARY OK\n"), std::string::npos) << Tail(Run.Trace);
     EXPECT_NE(Run.Trace.find("\nW 0 2048\n"), std::string::npos) << Tail(Run.Trace);
@@ -231,16 +249,12 @@ TEST(QemuUefi, IsaacStreamRunsOnAcrossRequestsAndInverts) {
     REQUIRE_HOST_TOOLS();
     TScratchDir Dir;
     const std::string Stick = MakeEfiStick(Dir, "100110101010", "/ALL /M:RNDCOMP /TRACE /OFF");
-    WriteFileBytes(Dir / "RNDCOMP.MET", "NAME=Random, complement\r\nPASSES=2\r\nPASS1=RANDOM\r\n"
-                                        "PASS2=COMPLEMENT\r\nVERIFY=ALL\r\n");
-    RunOrFail(Mtools + "mcopy -Q -i " + ShellQuote(Stick + "@@1048576") + " " +
-              ShellQuote((Dir / "RNDCOMP.MET").string()) + " ::Purgit/METHODS/RNDCOMP.MET");
+    PutMethod(Dir, Stick, "RNDCOMP.MET",
+              "NAME=Random, complement\r\nPASSES=2\r\nPASS1=RANDOM\r\nPASS2=COMPLEMENT\r\n"
+              "VERIFY=ALL\r\n");
     const size_t Sectors = 4999;
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", Sectors);
-    const auto Run = RunOvmf(Dir, Stick,
-                             "-drive file=" + ShellQuote(Disk) +
-                                 ",format=raw,if=none,id=d0 -device nvme,drive=d0,serial=ISAAC",
-                             "", 150);
+    const auto Run = RunOnNvme(Dir, Stick, Disk);
     ASSERT_TRUE(Run.Exited) << Tail(Run.Trace) << Tail(Run.Console);
     EXPECT_NE(Run.Trace.find("SUMMARY OK\n"), std::string::npos) << Tail(Run.Trace);
     EXPECT_NE(Run.Trace.find("\nW 4096 903\n"), std::string::npos) << Tail(Run.Trace);
@@ -326,16 +340,6 @@ TEST(QemuUefi, RandomPassVerifiesListsErrorsAndOutlivesAVanishedDisk) {
         << GoodPart;
     EXPECT_NE(GoodPart.find("RESULT:        OK"), std::string::npos) << GoodPart;
     EXPECT_NE(T.find("SUMMARY ERRORS\n"), std::string::npos) << Tail(T);
-}
-
-// A method of one fixed three-byte pattern, put on the stick: a sector's
-// bytes depend on its number (512 and 4096 are not multiples of three), so
-// a sector written at the wrong place or phase shows on the host.
-void PutThreeByteMethod(const TScratchDir& Dir, const std::string& Stick) {
-    WriteFileBytes(Dir / "THREE.MET", "NAME=Three bytes\r\nPASSES=1\r\nPASS1=FIXED 92 49 24\r\n"
-                                      "VERIFY=LAST\r\n");
-    RunOrFail(Mtools + "mcopy -Q -i " + ShellQuote(Stick + "@@1048576") + " " +
-              ShellQuote((Dir / "THREE.MET").string()) + " ::Purgit/METHODS/THREE.MET");
 }
 
 // Bytes [From, From + Count) of a (sparse) image.
