@@ -3,7 +3,8 @@
 //   - a bare DOS program that writes the disk with 127-sector INT 13h AH=43h
 //     requests from a 64 KiB-aligned buffer, then reads it back with AH=42h
 //     (the limit of the BIOS path under emulation);
-//   - the wiper: a ZERO pass read back (option 1), and a RANDOM pass;
+//   - the wiper: a ZERO pass read back (option 1), and a RANDOM pass with
+//     each generator (ISAAC, option 9's default, and xorshift128);
 //   - a Linux guest writing the same emulated disk: dd bs=1M oflag=direct,
 //     timed by the guest kernel's clock.
 // The kinds and the programs take turns, round after round, so that load
@@ -281,8 +282,10 @@ int main(int argc, char** argv) {
     WriteFileBytes(Dir / "BIOS.INI", "O1=1\r\nO4=0\r\nO6=0\r\nO7=1\r\nO11=0\r\n");
     WriteFileBytes(Dir / "DMA.INI", "O1=1\r\nO4=0\r\nO6=0\r\nO7=1\r\nO11=1\r\n");
     WriteFileBytes(Dir / "ZERO.BAT", "@echo off\r\ncd \\Purgit\r\nPurgit /M:ZERO /D:1\r\n");
-    WriteFileBytes(Dir / "RANDOM.BAT",
+    WriteFileBytes(Dir / "ISAAC.BAT",
                    "@echo off\r\ncd \\Purgit\r\nPurgit /M:RANDOM /D:1 /O1=0\r\n");
+    WriteFileBytes(Dir / "XORSHIFT.BAT",
+                   "@echo off\r\ncd \\Purgit\r\nPurgit /M:RANDOM /D:1 /O1=0 /O9=0\r\n");
     WriteFileBytes(Dir / "REF.BAT", "@echo off\r\nREF\r\n");
     if (!Run(M + "mcopy -s -Q" + To + ShellQuote((Payload / "purgit" / "Purgit").string()) +
              " ::PURGIT"))
@@ -298,7 +301,7 @@ int main(int argc, char** argv) {
     if (!Linux) std::fprintf(stderr, "no Linux column: %s\n", LinuxGuestUnavailable().c_str());
 
     // Per kind: bare write, bare read, wiper ZERO write, wiper read-back,
-    // wiper RANDOM, Linux dd.
+    // wiper RANDOM by ISAAC and by xorshift128, Linux dd.
     std::map<std::string, std::vector<double>> Times;
     std::string Failure;
     auto Check = [&](const TKind& Kind, const char* What, bool Random) {
@@ -328,8 +331,8 @@ int main(int argc, char** argv) {
             };
             // The order changes every round.
             const bool Odd = Round % 2;
-            for (int Step = 0; Step < 4; ++Step) {
-                const int Which = Odd ? 3 - Step : Step;
+            for (int Step = 0; Step < 5; ++Step) {
+                const int Which = Odd ? 4 - Step : Step;
                 // The bare program goes through the BIOS: on the DMA kind's disk
                 // it is the IDE row's (an eighth of the size).
                 if (Which == 0 && Kind.Ini == std::string("DMA.INI")) continue;
@@ -348,12 +351,14 @@ int main(int argc, char** argv) {
                     Times[Key + "/wiper write"].push_back(P.Write);
                     Times[Key + "/wiper read"].push_back(P.Read);
                     Check(Kind, "wiper ZERO", false);
-                } else if (Which == 2) {
-                    Boot("RANDOM.BAT", {}, "Erase finished");
+                } else if (Which == 2 || Which == 3) {
+                    const char* Generator = Which == 2 ? "ISAAC" : "xorshift128";
+                    Boot(Which == 2 ? "ISAAC.BAT" : "XORSHIFT.BAT", {}, "Erase finished");
                     const auto P = DevicePhases(Dir / "qemu.log");
                     if (P.Write <= 0) return 1;
-                    Times[Key + "/wiper random"].push_back(P.Write);
-                    Check(Kind, "wiper RANDOM", true);
+                    Times[Key + "/wiper " + Generator].push_back(P.Write);
+                    Check(Kind, Which == 2 ? "wiper RANDOM, ISAAC" : "wiper RANDOM, xorshift128",
+                          true);
                 } else if (Linux && Kind.Linux) {
                     MakeDisk(Disk, Kind.Sectors);
                     // The kernel's clock in nanoseconds around dd (busybox's dd
@@ -381,9 +386,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "round %d, %s done\n", Round + 1, Kind.Name);
         }
 
-    std::printf("| disk | MiB | bare BIOS writer | wiper ZERO | wiper / bare | RANDOM / ZERO "
-                "| bare BIOS reader | wiper read-back | read-back / bare | Linux dd | wiper / "
-                "Linux |\n|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("| disk | MiB | bare BIOS writer | wiper ZERO | wiper / bare | RANDOM / ZERO, "
+                "ISAAC | RANDOM / ZERO, xorshift128 | bare BIOS reader | wiper read-back | "
+                "read-back / bare | Linux dd | wiper / Linux |\n"
+                "|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const TKind& Kind : Kinds) {
         const std::string K = Kind.Name;
         const double Mb = double(Kind.Sectors) / 2048;
@@ -399,11 +405,12 @@ int main(int argc, char** argv) {
             std::snprintf(Cells[2], sizeof Cells[2], "%.2fx",
                           Rate("bare read") / Rate("wiper read"));
         }
-        std::printf("| %s | %.0f | %s | %.1f MiB/s | %.2fx | %.2fx | %s | %.1f MiB/s | %s | %.0f "
-                    "MiB/s | %.2f |\n",
+        std::printf("| %s | %.0f | %s | %.1f MiB/s | %.2fx | %.2fx | %.2fx | %s | %.1f MiB/s | %s "
+                    "| %.0f MiB/s | %.2f |\n",
                     Kind.Name, Mb, Cells[0], Rate("wiper write"),
                     Bare ? Rate("bare write") / Rate("wiper write") : 0.0,
-                    Rate("wiper write") / Rate("wiper random"), Bare ? Cells[1] : Cells[0],
+                    Rate("wiper write") / Rate("wiper ISAAC"),
+                    Rate("wiper write") / Rate("wiper xorshift128"), Bare ? Cells[1] : Cells[0],
                     Rate("wiper read"), Cells[2], Dd, Dd ? Rate("wiper write") / Dd : 0.0);
     }
     std::printf("\nA 12-byte trace line on the debug port: %.1f us (median)\n",
