@@ -20,9 +20,6 @@ static unsigned Unit = 512;
 #endif
 /* The buffer that starts the given number of the disk's sectors into b. */
 #define At(b, sectors) BufferAt(b, (sectors) * (Unit / 512))
-/* v, or the most a TLba holds: on DOS the sectors of several passes
-   outgrow it. */
-#define Most(v) ((TLba)((v) > (TLba)-1 ? (TLba)-1 : (v)))
 #ifdef PURGIT_UEFI
 /* The most a partition table entry holds. */
 #define Low32(v) ((v) > 0xFFFFFFFFull ? 0xFFFFFFFFul : (uint32_t)(v))
@@ -84,7 +81,7 @@ static void Line(unsigned row, uint8_t attribute, struct TText* t) {
 }
 
 static unsigned Percent(uint64_t part, uint64_t whole) {
-    return whole ? (unsigned)Div64(part * 100, Most(whole)) : 100;
+    return whole ? (unsigned)Div64(part * 100, whole) : 100;
 }
 
 static void Show(int force) {
@@ -113,9 +110,9 @@ static void Show(int force) {
 
     /* Sectors in total count writes and reads: the whole job for this disk. */
     TextAdd(&t, "In total:  ");
-    TextNumber(&t, Most(Run.done));
+    TextWide(&t, Run.done);
     TextAdd(&t, " of ");
-    TextNumber(&t, Most(Run.work));
+    TextWide(&t, Run.work);
     TextAdd(&t, " sectors");
     TextPad(&t, 44);
     TextNumber(&t, Percent(Run.done, Run.work));
@@ -132,7 +129,7 @@ static void Show(int force) {
     TextAdd(&t, "   Time left: ");
     if (Run.done && ticks > 9) {
         const uint64_t left = Run.work - Run.done;
-        const uint32_t leftTicks = Div64(left * ticks, Most(Run.done));
+        const uint32_t leftTicks = Div64(left * ticks, Run.done);
         TextDuration(&t, leftTicks / 182 * 10 + leftTicks % 182 * 10 / 182);
     } else {
         TextAdd(&t, "--:--:--");

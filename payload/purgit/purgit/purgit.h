@@ -46,6 +46,12 @@ void TextSink(unsigned slot, struct TText* t, void (*flush)(struct TText* t));
 void TextAdd(struct TText* t, const char* s);
 void TextChar(struct TText* t, char c);
 void TextNumber(struct TText* t, TLba v);
+/* Counts that may pass 2^32 on DOS too: sectors over all passes. */
+#ifdef PURGIT_UEFI
+#define TextWide TextNumber
+#else
+void TextWide(struct TText* t, uint64_t v);
+#endif
 void TextNumberWidth(struct TText* t, TLba v, unsigned width, char fill);
 void TextHex2(struct TText* t, unsigned v);
 void TextPad(struct TText* t, unsigned column);
@@ -54,7 +60,7 @@ void TextTenths(struct TText* t, uint32_t tenths);
 void TextDuration(struct TText* t, uint32_t seconds);
 /* Sectors as a size: "32 MB", "10.0 GB". */
 void TextSize(struct TText* t, TLba sectors, uint16_t sectorBytes);
-uint32_t Div64(uint64_t n, TLba d);
+uint32_t Div64(uint64_t n, uint64_t d);
 void DebugText(const char* s);
 
 /* --- the screen (80 x 25 text, written to video memory) ------------------- */
@@ -162,7 +168,7 @@ struct TResult {
     unsigned passesDone, passesPlanned, verifiedPasses;
     uint8_t verifyFailed, stopped, vanished, partitioned, partitionFailed, partial;
     uint32_t ticks;       /* time spent */
-    TLba sectorsMoved;    /* written and read back */
+    uint64_t sectorsMoved; /* written and read back, over all passes */
     unsigned listed;
     TLba sector[MAX_LISTED];
     char kind[MAX_LISTED]; /* W, R or V */

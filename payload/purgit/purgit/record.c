@@ -19,7 +19,7 @@ static char Last[24];
    since. passListed: the first sector noted in the open pass. */
 static struct {
     uint32_t writeErrors, readErrors, mismatches;
-    TLba moved;
+    uint64_t moved;
     unsigned listed, passListed;
     int open, verified;
 } Now;
@@ -179,7 +179,7 @@ void RecordPass(unsigned index, const struct TPass* p, unsigned pass, int verify
         TextAdd(&Out, Last);
         End();
         Time("ended");
-        Number("sectors", r->sectorsMoved - Now.moved);
+        Number("sectors", (TLba)(r->sectorsMoved - Now.moved));
         Value("complete", outcome ? "no" : "yes");
         Number("write_errors", r->writeErrors - Now.writeErrors);
     } else {

@@ -30,10 +30,10 @@ void TextNow(struct TText* t) {
 
 void Throughput(struct TText* t, const struct TResult* r, const struct TDisk* d) {
     const uint32_t kbps =
-        r->ticks ? Div64((uint64_t)r->sectorsMoved * 91 * (DiskUnit(d) / 512), r->ticks * 10) : 0;
+        r->ticks ? Div64(r->sectorsMoved * 91 * (DiskUnit(d) / 512), r->ticks * 10) : 0;
     TextTenths(t, kbps * 10 / 1024);
     TextAdd(t, " MB/s (");
-    TextNumber(t, r->sectorsMoved);
+    TextWide(t, r->sectorsMoved);
     TextAdd(t, " sectors written and read in ");
     TextDuration(t, r->ticks * 10 / 182);
     TextAdd(t, ", ");

@@ -39,6 +39,16 @@ void TextNumberWidth(struct TText* t, TLba v, unsigned width, char fill) {
 
 void TextNumber(struct TText* t, TLba v) { TextNumberWidth(t, v, 0, ' '); }
 
+#ifndef PURGIT_UEFI
+/* Nine digits at a time: DOS's numbers are 32 bits wide. */
+void TextWide(struct TText* t, uint64_t v) {
+    const uint32_t high = Div64(v, 1000000000ul);
+    const uint32_t low = (uint32_t)(v - (uint64_t)high * 1000000000ul);
+    if (high) TextNumber(t, high);
+    TextNumberWidth(t, low, high ? 9 : 0, '0');
+}
+#endif
+
 void TextHex2(struct TText* t, unsigned v) {
     TextChar(t, "0123456789ABCDEF"[(v >> 4) & 15]);
     TextChar(t, "0123456789ABCDEF"[v & 15]);
@@ -76,18 +86,17 @@ void TextSize(struct TText* t, TLba sectors, uint16_t sectorBytes) {
     }
 }
 
-/* 64-bit by 32-bit division without the compiler's helper library. */
-uint32_t Div64(uint64_t n, TLba d) {
-    if (!d) return 0xFFFFFFFFul;
-    uint64_t q = 0, r = 0;
-    for (int bit = 63; bit >= 0; --bit) {
-        r = (r << 1) | ((n >> bit) & 1);
-        if (r >= d) {
-            r -= d;
-            q |= (uint64_t)1 << bit;
+/* 64-bit division without the compiler's helper library, to a 32-bit
+   quotient: one of 2^32 or more (or a divisor of 0) sets every bit, the
+   cap. Not inlined: each constant divisor would get a copy of the loop. */
+__attribute__((noinline)) uint32_t Div64(uint64_t n, uint64_t d) {
+    uint32_t q = 0;
+    for (int bit = 31; bit >= 0; --bit)
+        if (n >> bit >= d) {
+            n -= d << bit;
+            q |= (uint32_t)1 << bit;
         }
-    }
-    return q > 0xFFFFFFFFull ? 0xFFFFFFFFul : (uint32_t)q;
+    return q;
 }
 
 void DebugText(const char* s) {
