@@ -32,7 +32,8 @@ disk() { # bus: the scratch image as that kind of disk
   ahci) echo "-drive $drive -device ahci,id=ahci -device ide-hd,drive=d,bus=ahci.0" ;;
   esac
 }
-scratch() {
+scratch() { # a fresh image; the null device needs none
+  [ -z "${DISK_GIB:-}" ] || return 0
   truncate -s 0 "$work/disk.img"
   truncate -s "${size}M" "$work/disk.img"
 }
