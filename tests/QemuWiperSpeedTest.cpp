@@ -89,10 +89,8 @@ TEST(QemuWiperSpeed, ThreeBytePatternRunsOnAcrossRepeatedDmaBuffers) {
     TScratchDir Dir;
     const std::string Floppy =
         MakeConfiguredWiperFloppy(Dir, "100100100011", "Purgit /M:THREE /D:1 /TRACE\r\n");
-    WriteFileBytes(Dir / "THREE.MET", "NAME=Three bytes\r\nPASSES=1\r\nPASS1=FIXED 92 49 24\r\n"
-                                      "VERIFY=LAST\r\n");
-    RunOrFail("MTOOLS_SKIP_CHECK=1 mcopy -Q -i " + ShellQuote(Floppy) + " " +
-              ShellQuote((Dir / "THREE.MET").string()) + " ::PURGIT/METHODS/THREE.MET");
+    PutMethodFile(Dir, Floppy, "THREE.MET",
+                  "NAME=Three bytes\r\nPASSES=1\r\nPASS1=FIXED 92 49 24\r\nVERIFY=LAST\r\n");
     const size_t Sectors = 5000;
     const std::string Disk = MakeScratchDisk(Dir, "disk.img", Sectors);
     const auto Run = RunWiper(Dir, Floppy, IdeDrive(Disk), "Erase finished");

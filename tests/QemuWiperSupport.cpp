@@ -109,9 +109,11 @@ size_t SectorsNotXorshift128(const std::vector<uint8_t>& Bytes) {
     return Wrong;
 }
 
-std::vector<uint8_t> IsaacStreamOfTrace(const std::string& Trace, size_t Bytes) {
+size_t SectorsNotIsaac(const std::vector<uint8_t>& Bytes, const std::string& Trace,
+                       bool Complemented) {
+    const size_t Sectors = Bytes.size() / 512;
     const auto At = Trace.find("SEED ");
-    if (At == std::string::npos || At + 37 > Trace.size()) return {};
+    if (At == std::string::npos || At + 37 > Trace.size()) return Sectors;
     uint32_t Seed[4] = {};
     for (unsigned k = 0; k < 16; ++k)
         Seed[k / 4] |= uint32_t(std::stoul(Trace.substr(At + 5 + 2 * k, 2), nullptr, 16))
@@ -146,7 +148,7 @@ std::vector<uint8_t> IsaacStreamOfTrace(const std::string& Trace, size_t Bytes) 
             std::copy(V, V + 8, Mm + i);
         }
     std::vector<uint8_t> Out;
-    while (Out.size() < Bytes) {
+    while (Out.size() < Sectors * 512) {
         B += ++C;
         for (unsigned i = 0; i < 256; ++i) {
             const uint32_t X = Mm[i];
@@ -160,11 +162,21 @@ std::vector<uint8_t> IsaacStreamOfTrace(const std::string& Trace, size_t Bytes) 
             const uint32_t Y = Mm[(X >> 2) % 256] + A + B;
             Mm[i] = Y;
             B = Mm[(Y >> 10) % 256] + X;
-            for (int k = 0; k < 4; ++k) Out.push_back(uint8_t(B >> (8 * k)));
+            for (int k = 0; k < 4; ++k) Out.push_back(uint8_t((Complemented ? ~B : B) >> (8 * k)));
         }
     }
-    Out.resize(Bytes);
-    return Out;
+    size_t Wrong = 0;
+    for (size_t Sector = 0; Sector < Sectors; ++Sector)
+        Wrong += !std::equal(Bytes.begin() + Sector * 512, Bytes.begin() + Sector * 512 + 512,
+                             Out.begin() + Sector * 512);
+    return Wrong;
+}
+
+void PutMethodFile(const TScratchDir& Dir, const std::string& Image, const std::string& Name,
+                   const std::string& Text) {
+    WriteFileBytes(Dir / Name, Text);
+    RunOrFail(Mtools + "mcopy -Q -i " + ShellQuote(Image) + " " +
+              ShellQuote((Dir / Name).string()) + " ::PURGIT/METHODS/" + Name);
 }
 
 TWipeRun RunWiper(const TScratchDir& Dir, const std::string& Floppy, const std::string& Drives,

@@ -54,11 +54,18 @@ bool AllBytes(const std::vector<uint8_t>& Bytes, uint8_t Value);
 // step (Marsaglia 2003): 0 for data the fast generator wrote.
 size_t SectorsNotXorshift128(const std::vector<uint8_t>& Bytes);
 
-// The first Bytes bytes of ISAAC's stream (Jenkins 1996, results in the
-// order it makes them) from the seed a /TRACE line "SEED <32 hex digits>"
-// gives, spread over ISAAC's seed array as the wiper does; empty when
-// Trace has no such line.
-std::vector<uint8_t> IsaacStreamOfTrace(const std::string& Trace, size_t Bytes);
+// Sectors of Bytes that differ from ISAAC's stream (Jenkins 1996, results
+// in the order it makes them), or from its complement, for the seed of the
+// first /TRACE line "SEED <32 hex digits>", spread over ISAAC's seed array
+// as the wiper does: 0 for a disk ISAAC wrote; every sector when Trace
+// names no seed.
+size_t SectorsNotIsaac(const std::vector<uint8_t>& Bytes, const std::string& Trace,
+                       bool Complemented);
+
+// A method file put into PURGIT\METHODS of a FAT image (an mtools image,
+// "file@@offset" for a partition).
+void PutMethodFile(const TScratchDir& Dir, const std::string& Image, const std::string& Name,
+                   const std::string& Text);
 
 struct TWipeRun {
     TQemuResult Qemu;
